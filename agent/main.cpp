@@ -1,0 +1,78 @@
+// kvsshaa: the agent process. Takes no arguments; a second start hands over to the
+// running agent and ends.
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "agent/agent_services.h"
+#include "agent/main_frame.h"
+#include "agent/request_dispatcher.h"
+#include "app/agent_app.h"
+#include "ui/askpass_user_interface.h"
+#include "ui/qt_user_interface.h"
+
+namespace {
+
+// Key material must not end up in a core file or be read by a debugger of the same user.
+void HardenProcess() {
+    struct rlimit none {
+        0, 0
+    };
+    ::setrlimit(RLIMIT_CORE, &none);
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// Without a display the agent still runs, offscreen, and asks through SSH_ASKPASS.
+bool UseAskpass() {
+    const bool headless = Env("DISPLAY").empty() && Env("WAYLAND_DISPLAY").empty();
+    if (headless && Env("QT_QPA_PLATFORM").empty()) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return headless || Env("SSH_ASKPASS_REQUIRE") == "force" ||
+           Env("QT_QPA_PLATFORM") == "offscreen";
+}
+
+std::unique_ptr<kv::UserInterface> MakeUserInterface(bool askpass_only) {
+    const std::string askpass = Env("SSH_ASKPASS");
+    if (!askpass_only) return std::make_unique<kv::QtUserInterface>(askpass);
+    if (askpass.empty()) {
+        std::fprintf(stderr,
+                     "kvsshaa: no display and no SSH_ASKPASS: every prompt counts as cancelled\n");
+    } else {
+        std::fprintf(stderr, "kvsshaa: no display: prompts are asked through %s\n",
+                     askpass.c_str());
+    }
+    return std::make_unique<kv::AskpassUserInterface>(askpass);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    HardenProcess();
+    const bool askpass_only = UseAskpass();
+    QApplication qt(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    auto ui = MakeUserInterface(askpass_only);
+    kv::CAgentApp app(*ui);
+    kv::RequestDispatcher dispatcher;
+    const bool started = app.InitInstance([&](kv::CAgentApp& owner) {
+        auto made = std::make_unique<kv::CMainFrame>(owner, dispatcher);
+        kv::InstallAgentServices(owner, dispatcher, *made);
+        QObject::connect(made.get(), &kv::CMainFrame::CloseRequested, &qt, &QApplication::quit);
+        return made;
+    });
+    if (!started) return 0;
+    std::fprintf(stderr, "kvsshaa: serving on %s\n", kv::AgentSocketDescription().c_str());
+    const int status = QApplication::exec();
+    app.ExitInstance();
+    return status;
+}

@@ -1,0 +1,67 @@
+// The hidden main frame: serves the native protocol on <runtime>/agent, defers every
+// request to the event loop (so a request arriving during a modal prompt is handled inside
+// the prompt's loop), runs the one-second timer and routes the tray menu's commands.
+#pragma once
+
+#include <QLocalServer>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "agent/request_dispatcher.h"
+#include "app/agent_app.h"
+#include "platform/envelope.h"
+
+class QLocalSocket;
+
+namespace kv {
+
+// Tray menu command ids.
+enum Command : int {
+    ID_OPEN_CONFIGURATION = 32771,
+    ID_UNLOCK = 32800,
+    ID_LOCK = 32801,
+    ID_CHANGE_PASSPHRASE = 32803,
+    ID_HELP = 32804,
+    ID_EXIT = 32805,
+    ID_APP_ABOUT = 57664,
+};
+
+class CMainFrame : public QObject, public MainFrameInterface {
+    Q_OBJECT
+  public:
+    CMainFrame(CAgentApp& app, RequestDispatcher& dispatcher);
+    ~CMainFrame() override;
+
+    bool Create() override;
+    void Destroy() override;
+
+    void SetCommand(int id, std::function<void()> action) { m_commands[id] = std::move(action); }
+    // Runs a tray menu command; false when the id is not routed.
+    bool OnCommand(int id);
+
+    // Called once the frame is up (first-use and start-up prompts).
+    void SetOnCreated(std::function<void()> on_created) { m_on_created = std::move(on_created); }
+
+  signals:
+    void CloseRequested();
+
+  private:
+    struct Session;
+    void OnNewConnection();
+    void OnReadyRead(QLocalSocket* socket);
+    void ProcessRequest(QPointer<QLocalSocket> socket, const Envelope& request, bool same_user);
+
+    CAgentApp& m_app;
+    RequestDispatcher& m_dispatcher;
+    QLocalServer m_server;
+    QTimer m_timer;
+    std::map<QLocalSocket*, std::unique_ptr<Session>> m_sessions;
+    std::map<int, std::function<void()>> m_commands;
+    std::function<void()> m_on_created;
+};
+
+}  // namespace kv

@@ -1,0 +1,30 @@
+// Where a request came from. Every request carries, after its identifier, an integer field
+// with a count and that many string fields of at least 1 byte, one per hop the request was
+// forwarded through. The decoded list starts with "local client", followed by the received
+// strings in received order; the last element is the requester.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "agent/agent_buffer.h"
+
+namespace kv {
+
+using OriginList = std::vector<std::string>;
+
+constexpr const char* kLocalClientOrigin = "local client";
+
+// nullopt when the count is missing or negative, or when any entry is missing or empty.
+std::optional<OriginList> ReadOriginList(AgentBuffer& in);
+
+// Appends the count and the strings; `extra` excludes "local client". An empty string would
+// make the request malformed, so the caller must not pass one (see OriginsAreWritable).
+void WriteOriginList(const std::vector<std::string>& extra, AgentBuffer& out);
+bool OriginsAreWritable(const std::vector<std::string>& extra);
+
+// The last element: "local client" unless the request carried origin strings.
+const std::string& Requester(const OriginList& origins);
+
+}  // namespace kv

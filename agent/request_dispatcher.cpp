@@ -1,0 +1,40 @@
+#include "agent/request_dispatcher.h"
+
+#include "agent/message_codes.h"
+
+namespace kv {
+
+void RequestDispatcher::SetHandler(std::uint32_t code, RequestHandler handler) {
+    m_handlers[code] = std::move(handler);
+}
+
+std::optional<Envelope> RequestDispatcher::Process(const Envelope& request, bool same_user) const {
+    // Show-window is how a second instance hands over; it has no window and may come from
+    // anyone, and it is never answered.
+    if (request.code == AGENT_SHOW_WINDOW) {
+        if (m_show_window) m_show_window();
+        return std::nullopt;
+    }
+    // Another user's requests are dropped without a trace. A sender without a window is
+    // untrusted too, and its error reply would have nowhere to go.
+    if (!same_user || !request.HasWindow()) return std::nullopt;
+
+    const auto reply_code = ReplyCodeFor(request.code);
+    const auto handler = m_handlers.find(request.code);
+    if (!reply_code || handler == m_handlers.end()) return std::nullopt;
+
+    AgentBuffer in(request.payload);
+    AgentBuffer out;
+    out.AppendIntField(in.ReadIntField());
+    Envelope reply;
+    reply.flags = kEnvelopeHasWindow;
+    if (handler->second(in, out)) {
+        reply.code = *reply_code;
+        reply.payload.assign(out.Data(), out.Data() + out.Length());
+    } else {
+        reply.code = AGENT_FAILURE;
+    }
+    return reply;
+}
+
+}  // namespace kv

@@ -1,0 +1,147 @@
+#include "app/agent_app.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "agent/message_codes.h"
+#include "platform/client_connection.h"
+#include "platform/named_objects.h"
+#include "platform/paths.h"
+#include "platform/registry/registry.h"
+#include "res/string_ids.h"
+#include "res/string_table.h"
+
+namespace kv {
+
+CAgentApp::CAgentApp(UserInterface& ui) : m_ui(ui), m_log(m_settings) {
+    m_log.SetRefreshWindow([this] {
+        if (m_ui.WindowIsOpen()) m_ui.RefreshWindow();
+    });
+}
+
+CAgentApp::~CAgentApp() { ExitInstance(); }
+
+bool CAgentApp::InitInstance(const MainFrameFactory& make_main_frame) {
+    PrepareCryptoModule();
+    RegistryKey::EnsureKey("Software\\Korvenix");
+    RegistryKey::EnsureKey(kAgentRegistryPath);
+    RegistryKey::EnsureKey(kKeyPairsRegistryPath);
+
+    if (!paths::EnsurePrivateDir(paths::RuntimeDir())) {
+        std::fprintf(stderr, "kvsshaa: cannot use %s\n", paths::RuntimeDir().c_str());
+        return false;
+    }
+    m_instance_lock = std::make_unique<InstanceLock>();
+    if (!m_instance_lock->Acquire()) {
+        m_instance_lock.reset();
+        HandOverToRunningAgent();
+        return false;
+    }
+
+    m_unlock_in_progress = false;
+    m_log.ResetFlags();
+    InitSettings();
+    m_trigger = TriggerEvent::Create();
+    m_ui.ShowSplash();
+
+    m_main_frame = make_main_frame(*this);
+    if (!m_main_frame || !m_main_frame->Create()) {
+        m_main_frame.reset();
+        return false;
+    }
+    m_ui.ShowTrayLocked(true);
+    return true;
+}
+
+// Another agent holds the lock: ask it to show its window, from a sender without one.
+bool CAgentApp::HandOverToRunningAgent() {
+    ClientConnection connection;
+    if (!connection.Connect(paths::AgentSocketPath())) return false;
+    Envelope show;
+    show.code = AGENT_SHOW_WINDOW;
+    return connection.Send(show);
+}
+
+void CAgentApp::PrepareCryptoModule() {
+    // The module is loaded by its first call; the lock code makes that call when it exists.
+}
+
+void CAgentApp::ExitInstance() {
+    if (m_main_frame) {
+        m_main_frame->Destroy();
+        m_main_frame.reset();
+    }
+    m_trigger.reset();
+    m_instance_lock.reset();
+}
+
+void CAgentApp::InitSettings() {
+    m_settings.DefineDefaults();
+    m_settings.Load();
+    ApplySettings();
+}
+
+void CAgentApp::ApplySettings() {
+    m_log.SetFileLogging(!m_settings.GetText(IDS_SETTING_LOG_TO_FILE).empty());
+    if (m_ui.WindowIsOpen()) m_ui.RefreshWindow();
+    RestartAutoLock();
+}
+
+void CAgentApp::RestartAutoLock() {
+    if (m_restart_auto_lock) m_restart_auto_lock();
+}
+
+int CAgentApp::MessageBox(unsigned string_id, std::uint32_t style) {
+    const char* text = LoadString(string_id);
+    if (text == nullptr) return IDOK;
+    const char* caption = LoadString(IDS_CAPTION);
+    return m_ui.MessageBox(text, caption != nullptr ? caption : "", style);
+}
+
+std::string CAgentApp::HelpPagePath(unsigned context_id) {
+    const std::string dir = paths::ExecutableDir();
+    const std::string page = context_id == 0 ? "index.html" : std::to_string(context_id) + ".html";
+    return (dir.empty() ? std::string(".") : dir) + "/Documentation/" + page;
+}
+
+void CAgentApp::ShowHelp(unsigned context_id) {
+    const std::string path = HelpPagePath(context_id);
+    if (::access(path.c_str(), R_OK) != 0 || !m_ui.OpenHelpPage(path)) {
+        MessageBox(IDS_HELP_NOT_AVAILABLE, MB_OK | MB_ICONSTOP);
+    }
+}
+
+void CAgentApp::BringToFront() { m_ui.BringToFront(); }
+
+bool CAgentApp::PushPrompt() {
+    if (m_prompt_depth >= kMaxOpenPrompts) return false;
+    ++m_prompt_depth;
+    return true;
+}
+
+void CAgentApp::PopPrompt() {
+    if (m_prompt_depth > 0) --m_prompt_depth;
+}
+
+void CAgentApp::KeySetChanged() {
+    if (m_trigger) m_trigger->Set();
+    if (m_ui.WindowIsOpen()) m_ui.RefreshWindow();
+}
+
+void CAgentApp::OpenConfigurationWindow() {
+    if (m_prompt_depth > 0) {
+        RestartAutoLock();
+        BringToFront();
+        return;
+    }
+    m_ui.OpenConfigurationWindow();
+    RestartAutoLock();
+}
+
+void CAgentApp::OnTimerTick() {
+    if (m_prompt_depth > 0) return;
+    if (m_periodic) m_periodic();
+}
+
+}  // namespace kv

@@ -1,0 +1,97 @@
+// The application object: owns everything that lives as long as the agent process, runs
+// start-up and shut-down, and offers the services other code uses (message boxes, help,
+// bring to front, the modal prompt stack, key set changed).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/event_log.h"
+#include "app/settings_table.h"
+#include "app/user_interface.h"
+
+namespace kv {
+
+class InstanceLock;
+class TriggerEvent;
+
+// The hidden main frame: the socket endpoint, the one-second timer and command routing.
+class MainFrameInterface {
+public:
+    virtual ~MainFrameInterface() = default;
+    // Starts serving. False when the endpoint cannot be created.
+    virtual bool Create() = 0;
+    // Stops the timer and the endpoint.
+    virtual void Destroy() = 0;
+};
+
+class CAgentApp {
+public:
+    using MainFrameFactory = std::function<std::unique_ptr<MainFrameInterface>(CAgentApp&)>;
+    static constexpr int kMaxOpenPrompts = 10;
+    static constexpr std::uint64_t kNoDeadline = ~std::uint64_t{0};
+
+    explicit CAgentApp(UserInterface& ui);
+    ~CAgentApp();
+    CAgentApp(const CAgentApp&) = delete;
+    CAgentApp& operator=(const CAgentApp&) = delete;
+
+    // Start-up. False means the program ends now (another agent runs, or the main frame
+    // could not be created); a second instance has then already handed over.
+    bool InitInstance(const MainFrameFactory& make_main_frame);
+    void ExitInstance();
+
+    // Services.
+    int MessageBox(unsigned string_id, std::uint32_t style);
+    void ShowHelp(unsigned context_id);
+    void BringToFront();
+    // False when the stack is full: the prompt must not open and counts as cancelled.
+    bool PushPrompt();
+    void PopPrompt();
+    int PromptDepth() const { return m_prompt_depth; }
+    void KeySetChanged();
+    // Code 1046 and the tray's Open command.
+    void OpenConfigurationWindow();
+
+    void InitSettings();
+    void ApplySettings();
+
+    // The one-second housekeeping tick; `periodic` is what the lock code adds to it.
+    void OnTimerTick();
+    void SetPeriodicCheck(std::function<void()> periodic) { m_periodic = std::move(periodic); }
+    void SetRestartAutoLock(std::function<void()> restart) { m_restart_auto_lock = std::move(restart); }
+    void RestartAutoLock();
+
+    SettingsTable& Settings() { return m_settings; }
+    EventLog& Log() { return m_log; }
+    UserInterface& Ui() { return m_ui; }
+    TriggerEvent* Trigger() { return m_trigger.get(); }
+
+    std::uint64_t AutoLockDeadline() const { return m_auto_lock_deadline; }
+    void SetAutoLockDeadline(std::uint64_t deadline) { m_auto_lock_deadline = deadline; }
+    bool UnlockInProgress() const { return m_unlock_in_progress; }
+    void SetUnlockInProgress(bool on) { m_unlock_in_progress = on; }
+
+    // Path of the help page for a context id, beside the executable.
+    static std::string HelpPagePath(unsigned context_id);
+
+private:
+    bool HandOverToRunningAgent();
+    void PrepareCryptoModule();
+
+    UserInterface& m_ui;
+    std::unique_ptr<MainFrameInterface> m_main_frame;
+    std::unique_ptr<TriggerEvent> m_trigger;
+    SettingsTable m_settings;
+    EventLog m_log;
+    std::uint64_t m_auto_lock_deadline = kNoDeadline;
+    bool m_unlock_in_progress = false;
+    std::unique_ptr<InstanceLock> m_instance_lock;
+    int m_prompt_depth = 0;
+    std::function<void()> m_periodic;
+    std::function<void()> m_restart_auto_lock;
+};
+
+}  // namespace kv

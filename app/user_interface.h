@@ -1,0 +1,58 @@
+// The one narrow interface through which the agent's logic reaches the user. The Qt dialogs,
+// an askpass program and the tests' scripted answers each implement it.
+#pragma once
+
+#include <string>
+
+#include "app/message_box.h"
+#include "platform/secure_memory.h"
+
+namespace kv {
+
+// What a passphrase prompt returns: cancelled, or the text typed (possibly empty).
+struct PassphraseAnswer {
+    bool cancelled = true;
+    SecureBytes passphrase;
+};
+
+struct ChangePassphraseAnswer {
+    bool cancelled = true;
+    SecureBytes old_passphrase;
+    SecureBytes new_passphrase;
+};
+
+struct ConfirmOperationRequest {
+    std::string key_comment;
+    std::string key_name;
+    std::string operation;
+    std::string requester;
+};
+
+class UserInterface {
+public:
+    virtual ~UserInterface() = default;
+
+    // Prompts. Each is modal: requests and timer ticks go on while it is open.
+    virtual PassphraseAnswer AskNewPassphrase(const std::string& text) = 0;
+    virtual PassphraseAnswer AskUnlock(const std::string& prompt_text) = 0;
+    virtual ChangePassphraseAnswer AskChangePassphrase() = 0;
+    virtual PassphraseAnswer AskKeyPassphrase(const std::string& text) = 0;
+    // True when the user allows the operation.
+    virtual bool ConfirmOperation(const ConfirmOperationRequest& request) = 0;
+
+    virtual int MessageBox(const std::string& text, const std::string& caption,
+                           std::uint32_t style) = 0;
+
+    // The configuration window, when open, reloads what it shows.
+    virtual void RefreshWindow() = 0;
+    virtual bool WindowIsOpen() const = 0;
+    virtual void OpenConfigurationWindow() = 0;
+    virtual void BringToFront() = 0;
+
+    virtual void ShowTrayLocked(bool locked) = 0;
+    virtual void ShowSplash() = 0;
+    // Opens a help page with the desktop's browser; false when it cannot.
+    virtual bool OpenHelpPage(const std::string& path) = 0;
+};
+
+}  // namespace kv

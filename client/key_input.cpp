@@ -1,0 +1,85 @@
+#include "client/key_input.h"
+
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace kv {
+
+std::optional<Bytes> ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::nullopt;
+    return bytes;
+}
+
+std::optional<Bytes> DecodeBase64Text(const std::string& text) {
+    static const std::string kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    Bytes out;
+    std::uint32_t bits = 0;
+    int count = 0;
+    std::size_t padding = 0;
+    for (char c : text) {
+        if (c == '=') {
+            ++padding;
+            continue;
+        }
+        const auto pos = kAlphabet.find(c);
+        if (pos == std::string::npos || padding > 0) return std::nullopt;
+        bits = bits << 6 | static_cast<std::uint32_t>(pos);
+        if (++count == 4) {
+            out.push_back(static_cast<std::uint8_t>(bits >> 16));
+            out.push_back(static_cast<std::uint8_t>(bits >> 8));
+            out.push_back(static_cast<std::uint8_t>(bits));
+            bits = 0;
+            count = 0;
+        }
+    }
+    if (count == 1 || padding > 2) return std::nullopt;
+    if (count == 2) out.push_back(static_cast<std::uint8_t>(bits >> 4));
+    if (count == 3) {
+        out.push_back(static_cast<std::uint8_t>(bits >> 10));
+        out.push_back(static_cast<std::uint8_t>(bits >> 2));
+    }
+    return out;
+}
+
+std::optional<Bytes> ReadPublicKeyBlob(const std::string& path) {
+    auto bytes = ReadFileBytes(path);
+    if (!bytes) return std::nullopt;
+    const std::string text(bytes->begin(), bytes->end());
+    std::istringstream fields(text);
+    std::string type, body;
+    if (text.rfind("ssh-", 0) == 0 && (fields >> type >> body)) return DecodeBase64Text(body);
+    return bytes;
+}
+
+std::optional<Bytes> DecodeHex(const std::string& hex) {
+    if (hex.size() % 2 != 0) return std::nullopt;
+    Bytes out;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        unsigned value = 0;
+        if (std::sscanf(hex.c_str() + i, "%2x", &value) != 1) return std::nullopt;
+        if (!std::isxdigit(static_cast<unsigned char>(hex[i])) ||
+            !std::isxdigit(static_cast<unsigned char>(hex[i + 1])))
+            return std::nullopt;
+        out.push_back(static_cast<std::uint8_t>(value));
+    }
+    return out;
+}
+
+std::string EncodeHex(const std::uint8_t* data, std::size_t n) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) {
+        out.push_back(kDigits[data[i] >> 4]);
+        out.push_back(kDigits[data[i] & 15]);
+    }
+    return out;
+}
+
+}  // namespace kv

@@ -1,0 +1,149 @@
+// kvsshaa-client: talks to the agent over its native protocol, for people and scripts.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "client/agent_client.h"
+#include "client/key_input.h"
+#include "client/output.h"
+#include "platform/named_objects.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: kvsshaa-client [options] COMMAND [ARGS]\n"
+    "commands:\n"
+    "  list                                  list the agent's keys\n"
+    "  add PUBFILE PRVFILE [--name N] [--comment C] [--lifetime SECONDS] [--ssh1 0|1]\n"
+    "  delete PUBFILE NAME | delete --all    delete one key (blob and exact name), or all\n"
+    "  op OPERATION PUBFILE (--data-file F | --data-hex HEX)\n"
+    "                                        a private-key operation (sign, hash-and-sign,\n"
+    "                                        decrypt, ssh1-challenge-response)\n"
+    "  show-window                           ask the agent to show its window\n"
+    "  raw CODE [HEX] [--flags N]            send any envelope, print the reply envelope\n"
+    "  wait-trigger [--timeout MS]           wait until the key set or lock state changes\n"
+    "options:\n"
+    "  --socket PATH     the agent's socket (default <runtime>/agent)\n"
+    "  --from TEXT       an origin string, as a forwarded request carries (repeatable)\n"
+    "  --no-window       send as a sender without a window: no reply is wanted\n"
+    "  --id N            the request identifier (default 1)\n"
+    "  --timeout MS      how long to wait for a reply (default 30000)\n"
+    "  --json            print JSON instead of text\n";
+
+struct Args {
+    kv::ClientOptions options;
+    bool json = false;
+    std::vector<std::string> positional;
+    std::string name, comment, data_file, data_hex;
+    int lifetime = -1, ssh1 = 1, wait_ms = -1;
+    unsigned flags = kv::kEnvelopeHasWindow;
+    bool flags_given = false, all = false;
+};
+
+bool ParseArgs(int argc, char** argv, Args& a) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        const char* v = nullptr;
+        if (arg == "--json") a.json = true;
+        else if (arg == "--no-window") a.options.with_window = false;
+        else if (arg == "--all") a.all = true;
+        else if (arg.rfind("--", 0) != 0) a.positional.push_back(arg);
+        else if ((v = value()) == nullptr) return false;
+        else if (arg == "--socket") a.options.socket_path = v;
+        else if (arg == "--from") a.options.origins.push_back(v);
+        else if (arg == "--id") a.options.id = std::atoi(v);
+        else if (arg == "--timeout") a.options.timeout_ms = a.wait_ms = std::atoi(v);
+        else if (arg == "--name") a.name = v;
+        else if (arg == "--comment") a.comment = v;
+        else if (arg == "--lifetime") a.lifetime = std::atoi(v);
+        else if (arg == "--ssh1") a.ssh1 = std::atoi(v);
+        else if (arg == "--data-file") a.data_file = v;
+        else if (arg == "--data-hex") a.data_hex = v;
+        else if (arg == "--flags") a.flags = static_cast<unsigned>(std::strtoul(v, nullptr, 0)), a.flags_given = true;
+        else return false;
+    }
+    if (!a.options.with_window && !a.flags_given) a.flags = 0;
+    return !a.positional.empty();
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "kvsshaa-client: %s\n", message.c_str());
+    return 1;
+}
+
+int RunAdd(kv::AgentClient& client, Args& a, kv::Output& out) {
+    if (a.positional.size() != 3) return Fail("add needs PUBFILE and PRVFILE");
+    auto blob = kv::ReadPublicKeyBlob(a.positional[1]);
+    if (!blob) return Fail("cannot read public key file " + a.positional[1]);
+    auto prv = kv::ReadFileBytes(a.positional[2]);
+    if (!prv) return Fail("cannot read private key file " + a.positional[2]);
+    kv::AgentKeyEntry entry;
+    entry.type = 1;
+    entry.blob = std::move(*blob);
+    entry.comment = a.name.empty() ? a.comment : a.name + ": " + a.comment;
+    entry.lifetime = a.lifetime;
+    entry.flags = a.ssh1;
+    const auto reply = client.Add(entry, *prv);
+    kv::SecureWipe(prv->data(), prv->size());
+    return out.Status("add", reply, client.Error());
+}
+
+int RunDelete(kv::AgentClient& client, Args& a, kv::Output& out) {
+    if (a.all) return out.Status("delete", client.DeleteAll(), client.Error());
+    if (a.positional.size() != 3) return Fail("delete needs PUBFILE and NAME, or --all");
+    auto blob = kv::ReadPublicKeyBlob(a.positional[1]);
+    if (!blob) return Fail("cannot read public key file " + a.positional[1]);
+    return out.Status("delete", client.Delete(*blob, a.positional[2]), client.Error());
+}
+
+int RunOp(kv::AgentClient& client, Args& a, kv::Output& out) {
+    if (a.positional.size() != 3) return Fail("op needs OPERATION and PUBFILE");
+    auto blob = kv::ReadPublicKeyBlob(a.positional[2]);
+    if (!blob) return Fail("cannot read public key file " + a.positional[2]);
+    std::optional<kv::Bytes> data = !a.data_file.empty() ? kv::ReadFileBytes(a.data_file)
+                                                         : kv::DecodeHex(a.data_hex);
+    if (!data) return Fail("cannot read the data (--data-file or --data-hex)");
+    return out.Operation(client.PrivateKeyOp(a.positional[1], *blob, *data), client.Error());
+}
+
+int RunRaw(kv::AgentClient& client, Args& a, kv::Output& out) {
+    if (a.positional.size() < 2) return Fail("raw needs CODE");
+    const auto code = static_cast<std::uint32_t>(std::strtoul(a.positional[1].c_str(), nullptr, 0));
+    auto payload = a.positional.size() > 2 ? kv::DecodeHex(a.positional[2]) : kv::Bytes{};
+    if (!payload) return Fail("payload is not hex");
+    if (!client.Connect()) return Fail(client.Error());
+    return out.Raw(client.Raw(code, a.flags, *payload), (a.flags & kv::kEnvelopeHasWindow) != 0,
+                   client.Error());
+}
+
+int RunWaitTrigger(Args& a, kv::Output& out) {
+    auto trigger = kv::TriggerEvent::Open();
+    if (!trigger) return Fail("the agent's trigger event does not exist (is the agent running?)");
+    return out.Triggered(trigger->Wait(a.wait_ms));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Args a;
+    if (!ParseArgs(argc, argv, a)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    kv::Output out(a.json);
+    kv::AgentClient client(a.options);
+    const std::string& command = a.positional[0];
+    if (command == "wait-trigger") return RunWaitTrigger(a, out);
+    if (command == "raw") return RunRaw(client, a, out);
+    if (!client.Connect()) return Fail(client.Error());
+    if (command == "list") return out.List(client.List(), client.Error());
+    if (command == "add") return RunAdd(client, a, out);
+    if (command == "delete") return RunDelete(client, a, out);
+    if (command == "op") return RunOp(client, a, out);
+    if (command == "show-window") return client.ShowWindow() ? 0 : Fail(client.Error());
+    std::fputs(kUsage, stderr);
+    return 2;
+}

@@ -1,0 +1,38 @@
+// The numbers of RSA and DSA keys, their consistency checks, and the conversion to and from
+// OpenSSL key objects.
+#pragma once
+
+#include "kvclm/internal.h"
+
+namespace kvclm {
+
+// OpenSSL's naming: iqmp = q^-1 mod p.
+struct RsaNumbers {
+    BnPtr n, e, d, p, q, iqmp;
+};
+
+struct DsaNumbers {
+    BnPtr p, q, g, y, x;  // x absent for a public key
+};
+
+constexpr int kMinRsaBits = 512;
+constexpr int kMaxRsaBits = 16384;
+constexpr int kMinDsaBits = 512;
+constexpr int kMaxDsaBits = 8192;
+
+// Each check returns KVCLM_OK or the reason for refusal.
+int CheckRsaPublic(const RsaNumbers& k);
+int CheckDsaPublic(const DsaNumbers& k);
+
+// Validate the numbers, then build a key pair. The RSA CRT exponents are recomputed.
+int BuildRsaPrivate(const RsaNumbers& k, PkeyPtr* out);
+int BuildDsaPrivate(const DsaNumbers& k, PkeyPtr* out);
+
+// Read the numbers back (private ones included when the key has them).
+int GetRsaNumbers(const EVP_PKEY* key, RsaNumbers* out, bool withPrivate);
+int GetDsaNumbers(const EVP_PKEY* key, DsaNumbers* out, bool withPrivate);
+
+// KVCLM_KEY_RSA, KVCLM_KEY_DSS or -1.
+int KeyTypeOf(const EVP_PKEY* key);
+
+}  // namespace kvclm

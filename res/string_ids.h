@@ -1,0 +1,166 @@
+// Names for the string-table ids. The numbers are fixed: settings are stored under the text
+// of their id, and log entries, prompts and message boxes are addressed by id.
+#pragma once
+
+namespace kv {
+
+// Product name and the caption of every message box.
+inline constexpr unsigned IDS_PRODUCT_NAME = 57344;
+inline constexpr unsigned IDS_CAPTION = 176;
+inline constexpr unsigned IDS_LEGAL_NOTICE = 175;
+inline constexpr unsigned IDS_MODULE_DESCRIPTION = 184;
+inline constexpr unsigned IDS_SETTINGS_CAPTION = 154;
+
+// Settings: the text of each id is the registry value name.
+inline constexpr unsigned IDS_SETTING_FIPS_MODE = 203;
+inline constexpr unsigned IDS_SETTING_ALLOW_SSH1_ACCESS = 210;
+inline constexpr unsigned IDS_SETTING_ALLOW_AGENT_ADD = 214;
+inline constexpr unsigned IDS_SETTING_ALLOW_AGENT_REMOVE = 215;
+inline constexpr unsigned IDS_SETTING_LOG_OPS = 218;
+inline constexpr unsigned IDS_SETTING_LOG_ADD = 219;
+inline constexpr unsigned IDS_SETTING_LOG_DELETE = 220;
+inline constexpr unsigned IDS_SETTING_LOG_LIST = 221;
+inline constexpr unsigned IDS_SETTING_LOG_LOCK = 222;
+inline constexpr unsigned IDS_SETTING_LOG_INFO = 223;
+inline constexpr unsigned IDS_SETTING_LOG_ERROR = 224;
+inline constexpr unsigned IDS_SETTING_LOG_TO_FILE = 225;
+inline constexpr unsigned IDS_SETTING_UNLOCK_ON_STARTUP = 227;
+inline constexpr unsigned IDS_SETTING_UNLOCK_ON_ACCESS = 228;
+inline constexpr unsigned IDS_SETTING_ASK_BEFORE_AGENT_OP = 229;
+inline constexpr unsigned IDS_SETTING_AUTO_LOCK_CHECK = 232;
+inline constexpr unsigned IDS_SETTING_AUTO_LOCK_MINUTES = 233;
+
+// Event log: Info.
+inline constexpr unsigned IDS_AGENT_STARTED = 140;
+inline constexpr unsigned IDS_UNLOCK_CANCELLED = 152;
+inline constexpr unsigned IDS_UNLOCK_ATTEMPTS_EXHAUSTED = 157;
+inline constexpr unsigned IDS_KEY_EXPORTED = 170;
+inline constexpr unsigned IDS_PASSPHRASE_CHANGED = 183;
+inline constexpr unsigned IDS_ADD_IGNORED_BY_SETTING = 216;
+inline constexpr unsigned IDS_DELETE_IGNORED_BY_SETTING = 217;
+inline constexpr unsigned IDS_AUTO_LOCKED = 235;
+inline constexpr unsigned IDS_PROPERTIES_CHANGED = 244;
+inline constexpr unsigned IDS_LOG_FILE_EMPTIED = 261;
+
+// Event log: Error.
+inline constexpr unsigned IDS_HASH_ERROR = 130;
+inline constexpr unsigned IDS_CANNOT_UNLOCK = 132;
+inline constexpr unsigned IDS_OPERATION_IMPOSSIBLE_LOCKED = 134;
+inline constexpr unsigned IDS_OLD_PASSPHRASE_MISMATCH = 135;
+inline constexpr unsigned IDS_CHANGE_KEY_PASSPHRASE_FAILED = 136;
+inline constexpr unsigned IDS_CHANGE_WRITE_KEY_FAILED = 137;
+inline constexpr unsigned IDS_CHANGE_READ_KEY_FAILED = 138;
+inline constexpr unsigned IDS_STORE_PASSPHRASE_FAILED = 139;
+inline constexpr unsigned IDS_DELETE_IGNORED_LOCKED = 141;
+inline constexpr unsigned IDS_ADD_IGNORED_LOCKED = 145;
+inline constexpr unsigned IDS_OPERATION_IGNORED_LOCKED = 148;
+inline constexpr unsigned IDS_OPERATION_KEY_UNREADABLE = 150;
+inline constexpr unsigned IDS_OPERATION_KEY_UNKNOWN = 151;
+inline constexpr unsigned IDS_IMPORT_REPROTECT_FAILED = 161;
+inline constexpr unsigned IDS_IMPORT_KEY_FAILED = 164;
+inline constexpr unsigned IDS_DELETE_KEY_FAILED = 166;
+inline constexpr unsigned IDS_EXPORT_KEY_FAILED = 171;
+inline constexpr unsigned IDS_LOG_FILE_WRITE_FAILED = 226;
+inline constexpr unsigned IDS_LIBRARY_CORRUPTED = 246;
+inline constexpr unsigned IDS_LOG_FILE_NOT_EMPTIED = 262;
+
+// Event log: Operation, Add, Delete, Lock, Unlock, List.
+inline constexpr unsigned IDS_PRIVATE_KEY_OPERATION = 149;
+inline constexpr unsigned IDS_ADDING_KEY = 146;
+inline constexpr unsigned IDS_KEY_IMPORTED = 162;
+inline constexpr unsigned IDS_KEY_GENERATED = 181;
+inline constexpr unsigned IDS_KEY_EXPIRED = 129;
+inline constexpr unsigned IDS_DELETING_ALL_KEYS = 142;
+inline constexpr unsigned IDS_DELETING_KEY = 143;
+inline constexpr unsigned IDS_KEY_DELETED = 168;
+inline constexpr unsigned IDS_LOG_LOCKED = 133;
+inline constexpr unsigned IDS_UNLOCKED_SUCCESSFULLY = 131;
+inline constexpr unsigned IDS_GET_KEY_LIST = 147;
+
+// Event log: continuation lines (each text begins with a space).
+inline constexpr unsigned IDS_SUFFIX_FAILED = 144;
+inline constexpr unsigned IDS_SSH1_NOT_ALLOWED = 211;
+inline constexpr unsigned IDS_SUFFIX_DECODE_ERROR = 212;
+inline constexpr unsigned IDS_SSH1_IN_FIPS_MODE = 213;
+inline constexpr unsigned IDS_OPERATION_DENIED = 231;
+inline constexpr unsigned IDS_SSH1_KEY_NOT_ALLOWED = 250;
+inline constexpr unsigned IDS_KEY_MISMATCH = 259;
+
+// Prompt texts of unlock on demand.
+inline constexpr unsigned IDS_PROMPT_SETTINGS = 153;
+inline constexpr unsigned IDS_PROMPT_UNLOCK = 155;
+inline constexpr unsigned IDS_PROMPT_OPERATION = 156;
+inline constexpr unsigned IDS_PROMPT_ADD_KEY = 158;
+inline constexpr unsigned IDS_PROMPT_DELETE_KEY = 159;
+inline constexpr unsigned IDS_PROMPT_DELETE_ALL = 160;
+inline constexpr unsigned IDS_PROMPT_CHANGE_PASSPHRASE = 182;
+inline constexpr unsigned IDS_PROMPT_DELETE_COMMAND = 188;
+inline constexpr unsigned IDS_PROMPT_STARTING = 234;
+inline constexpr unsigned IDS_PROMPT_VIEW_COMMAND = 238;
+inline constexpr unsigned IDS_PROMPT_EXPORT_COMMAND = 239;
+inline constexpr unsigned IDS_PROMPT_GENERATE_COMMAND = 240;
+inline constexpr unsigned IDS_PROMPT_IMPORT_COMMAND = 241;
+
+// Passphrase prompts and message boxes.
+inline constexpr unsigned IDS_CHOOSE_AGENT_PASSPHRASE = 185;
+inline constexpr unsigned IDS_CHOOSE_EXPORT_PASSPHRASE = 186;
+inline constexpr unsigned IDS_CONFIRM_EMPTY_EXPORT_PASSPHRASE = 187;
+inline constexpr unsigned IDS_INVALID_PASSPHRASE = 32802;
+inline constexpr unsigned IDS_INVALID_KEY_FILE_PASSPHRASE = 32806;
+inline constexpr unsigned IDS_PASSPHRASE_CHANGE_FAILED = 258;
+inline constexpr unsigned IDS_CONFIRM_EXIT = 245;
+inline constexpr unsigned IDS_HELP_NOT_AVAILABLE = 260;
+
+// Key management dialogs.
+inline constexpr unsigned IDS_IMPORT_SUCCEEDED = 163;
+inline constexpr unsigned IDS_IMPORT_FAILED = 165;
+inline constexpr unsigned IDS_DELETE_FAILED = 167;
+inline constexpr unsigned IDS_EXPORT_CANNOT_READ_KEY = 169;
+inline constexpr unsigned IDS_EXPORT_SAVED = 172;
+inline constexpr unsigned IDS_EXPORT_FAILED = 173;
+inline constexpr unsigned IDS_KEY_DESCRIPTION = 189;
+inline constexpr unsigned IDS_BUTTON_APPLY = 242;
+inline constexpr unsigned IDS_SAVE_KEY_FAILED = 243;
+inline constexpr unsigned IDS_COLUMN_COMMENT = 32774;
+inline constexpr unsigned IDS_COLUMN_FILENAME = 32775;
+inline constexpr unsigned IDS_LOAD_PUBLIC_KEY_FAILED = 32776;
+inline constexpr unsigned IDS_LOAD_PRIVATE_KEY_FAILED = 32777;
+inline constexpr unsigned IDS_CONFIRM_DELETE_KEY = 32779;
+inline constexpr unsigned IDS_NO_SUCH_KEY = 32780;
+
+// Tray tooltip states and the configuration window's Lock button.
+inline constexpr unsigned IDS_TIP_UNLOCKED = 32803;
+inline constexpr unsigned IDS_TIP_LOCKED = 32804;
+inline constexpr unsigned IDS_BUTTON_LOCK = 236;
+inline constexpr unsigned IDS_BUTTON_UNLOCK = 237;
+
+// Status page rows.
+inline constexpr unsigned IDS_STATUS_AVAILABLE = 191;
+inline constexpr unsigned IDS_STATUS_AGENT = 192;
+inline constexpr unsigned IDS_STATUS_LOCKED = 193;
+inline constexpr unsigned IDS_STATUS_KEYS = 194;
+inline constexpr unsigned IDS_STATUS_ADD_KEY = 195;
+inline constexpr unsigned IDS_STATUS_LIBRARY = 196;
+inline constexpr unsigned IDS_STATUS_VERSION_FORMAT = 197;
+inline constexpr unsigned IDS_STATUS_VERSION = 198;
+inline constexpr unsigned IDS_STATUS_MODE = 199;
+inline constexpr unsigned IDS_STATUS_NON_FIPS = 200;
+inline constexpr unsigned IDS_STATUS_FIPS = 201;
+inline constexpr unsigned IDS_STATUS_SETTINGS = 202;
+inline constexpr unsigned IDS_STATUS_CERTIFICATION = 204;
+inline constexpr unsigned IDS_STATUS_NOT_CERTIFIED = 205;
+inline constexpr unsigned IDS_STATUS_CERTIFIED = 206;
+inline constexpr unsigned IDS_STATUS_LOADED = 248;
+inline constexpr unsigned IDS_STATUS_CORRUPTED = 249;
+
+// Key generation wizard.
+inline constexpr unsigned IDS_CONFIRM_STOP_KEYGEN = 178;
+inline constexpr unsigned IDS_DEFAULT_KEY_NAME = 180;
+inline constexpr unsigned IDS_KEYGEN_RUNNING = 251;
+inline constexpr unsigned IDS_KEYGEN_FAILED = 252;
+inline constexpr unsigned IDS_KEYGEN_CANCELLED = 253;
+inline constexpr unsigned IDS_KEYGEN_COMPLETE = 254;
+inline constexpr unsigned IDS_KEY_NAME_IN_USE = 255;
+inline constexpr unsigned IDS_KEYGEN_DONE_TITLE = 257;
+
+}  // namespace kv

@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds the agent and starts it in the foreground.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)" --target kvsshaa kvsshaa-client kvclm
+exec build/bin/kvsshaa

@@ -1,0 +1,123 @@
+#include "ui/askpass_user_interface.h"
+
+#include <QEventLoop>
+#include <QProcess>
+#include <cstdio>
+
+namespace kv {
+
+AskpassUserInterface::AskpassUserInterface(std::string program) : m_program(std::move(program)) {}
+
+std::optional<SecureBytes> AskpassUserInterface::Run(const std::string& prompt, bool confirm) {
+    if (m_program.empty()) return std::nullopt;
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (confirm) {
+        env.insert("SSH_ASKPASS_PROMPT", "confirm");
+    } else {
+        env.remove("SSH_ASKPASS_PROMPT");
+    }
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+
+    // A nested loop, as a modal dialog has: requests and timer ticks go on meanwhile.
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, [&loop](QProcess::ProcessError e) {
+        if (e == QProcess::FailedToStart) loop.quit();
+    });
+    process.start(QString::fromStdString(m_program), {QString::fromStdString(prompt)});
+    if (process.state() != QProcess::NotRunning) loop.exec();
+
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0 ||
+        process.error() == QProcess::FailedToStart) {
+        return std::nullopt;
+    }
+    QByteArray out = process.readAllStandardOutput();
+    SecureBytes answer(out.begin(), out.end());
+    SecureWipe(out.data(), static_cast<std::size_t>(out.size()));
+    while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
+    return answer;
+}
+
+PassphraseAnswer AskpassUserInterface::AskUnlock(const std::string& prompt_text) {
+    PassphraseAnswer answer;
+    if (auto text = Run(prompt_text + "\nEnter the agent passphrase:", false)) {
+        answer.cancelled = false;
+        answer.passphrase = std::move(*text);
+    }
+    return answer;
+}
+
+PassphraseAnswer AskpassUserInterface::AskNewPassphrase(const std::string& text) {
+    PassphraseAnswer answer;
+    auto first = Run(text + "\nNew passphrase:", false);
+    if (!first) return answer;
+    auto second = Run(text + "\nConfirm passphrase:", false);
+    if (!second) return answer;
+    if (*first != *second) {
+        std::fprintf(stderr, "kvsshaa: the two passphrases differ\n");
+        return answer;
+    }
+    answer.cancelled = false;
+    answer.passphrase = std::move(*first);
+    return answer;
+}
+
+ChangePassphraseAnswer AskpassUserInterface::AskChangePassphrase() {
+    ChangePassphraseAnswer answer;
+    auto old_passphrase = Run("Change the agent passphrase\nOld passphrase:", false);
+    if (!old_passphrase) return answer;
+    auto fresh = AskNewPassphrase("Change the agent passphrase");
+    if (fresh.cancelled) return answer;
+    answer.cancelled = false;
+    answer.old_passphrase = std::move(*old_passphrase);
+    answer.new_passphrase = std::move(fresh.passphrase);
+    return answer;
+}
+
+PassphraseAnswer AskpassUserInterface::AskKeyPassphrase(const std::string& text) {
+    PassphraseAnswer answer;
+    if (auto typed = Run(text, false)) {
+        answer.cancelled = false;
+        answer.passphrase = std::move(*typed);
+    }
+    return answer;
+}
+
+bool AskpassUserInterface::ConfirmOperation(const ConfirmOperationRequest& request) {
+    const std::string prompt = "Remote client requests an operation with your private key.\n"
+                               "Requester: " + request.requester +
+                               "\nKey: " + request.key_name + " (" + request.key_comment +
+                               ")\nOperation: " + request.operation + "\nAllow?";
+    return Run(prompt, true).has_value();
+}
+
+int AskpassUserInterface::MessageBox(const std::string& text, const std::string& caption,
+                                     std::uint32_t style) {
+    const std::uint32_t buttons = style & MB_BUTTONS_MASK;
+    if (buttons == MB_OK) {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        return IDOK;
+    }
+    const bool yes = Run(text, true).has_value();
+    if (yes) return buttons == MB_OKCANCEL ? IDOK : IDYES;
+    if (buttons == MB_YESNO) return IDNO;
+    return IDCANCEL;
+}
+
+void AskpassUserInterface::OpenConfigurationWindow() {
+    std::fprintf(stderr, "kvsshaa: configuration window requested (no display)\n");
+}
+
+void AskpassUserInterface::ShowTrayLocked(bool locked) {
+    std::fprintf(stderr, "kvsshaa: %s\n", locked ? "locked" : "unlocked");
+}
+
+bool AskpassUserInterface::OpenHelpPage(const std::string& path) {
+    std::fprintf(stderr, "kvsshaa: help is at %s\n", path.c_str());
+    return true;
+}
+
+}  // namespace kv
