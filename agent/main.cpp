@@ -2,8 +2,12 @@
 // running agent and ends.
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,6 +57,25 @@ std::unique_ptr<kv::UserInterface> MakeUserInterface(bool askpass_only) {
     return std::make_unique<kv::AskpassUserInterface>(askpass);
 }
 
+int g_signal_pipe[2] = {-1, -1};
+
+void OnTerminationSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signal_pipe[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT end the agent through the event loop, so shut-down runs in order
+// (timer, socket, named objects) instead of the process vanishing mid-request.
+void QuitOnTerminationSignals(QApplication& qt) {
+    if (::pipe2(g_signal_pipe, O_CLOEXEC) != 0) return;
+    auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, &qt);
+    QObject::connect(notifier, &QSocketNotifier::activated, &qt, &QApplication::quit);
+    struct sigaction action {};
+    action.sa_handler = OnTerminationSignal;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,6 +83,7 @@ int main(int argc, char** argv) {
     const bool askpass_only = UseAskpass();
     QApplication qt(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    QuitOnTerminationSignals(qt);
 
     auto ui = MakeUserInterface(askpass_only);
     kv::CAgentApp app(*ui);

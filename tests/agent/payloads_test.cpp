@@ -4,7 +4,6 @@
 
 #include <functional>
 
-#include "agent/message_codes.h"
 #include "tests/agent/wire_bytes.h"
 
 namespace kv {
@@ -202,16 +201,6 @@ TEST(ReplyTest, ParsersRejectGarbage) {
     const Bytes list = BuildListReply(1, std::span(&key, 1));
     for (std::size_t cut = 0; cut < list.size(); ++cut) {
         EXPECT_FALSE(ParseListReply(std::span(list).first(cut))) << cut;
-    }
-}
-
-TEST(MessageCodeTest, RepliesUseTheirOwnCodesOrTheRequests) {
-    EXPECT_EQ(ReplyCodeFor(AGENT_LIST_KEYS), AGENT_LIST_KEYS_REPLY);
-    EXPECT_EQ(ReplyCodeFor(AGENT_PRIVATE_KEY_OP), AGENT_PRIVATE_KEY_OP_REPLY);
-    EXPECT_EQ(ReplyCodeFor(AGENT_ADD_KEY), AGENT_ADD_KEY);
-    EXPECT_EQ(ReplyCodeFor(AGENT_DELETE_KEY), AGENT_DELETE_KEY);
-    for (uint32_t code : {1038u, 1039u, 1040u, 1042u, 1043u, 1046u, 1064u}) {
-        EXPECT_FALSE(ReplyCodeFor(code)) << code;
     }
 }
 

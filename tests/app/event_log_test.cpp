@@ -1,0 +1,167 @@
+#include "app/event_log.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "app/settings_table.h"
+#include "res/string_ids.h"
+#include "tests/support/temp_dir.h"
+
+namespace kv {
+namespace {
+
+class RecordingObserver : public EventLogObserver {
+public:
+    void OnEntryAppended(int, const LogEntry& entry) override { rows.push_back(entry.message); }
+    void OnOldestRemoved() override { rows.erase(rows.begin()); }
+    std::vector<std::string> rows;
+};
+
+class EventLogTest : public ::testing::Test {
+protected:
+    EventLogTest() : log(settings) {
+        settings.DefineDefaults();
+        log.SetLocalClock([] {
+            std::tm t{};
+            t.tm_year = 126;  // 2026
+            t.tm_mon = 11;
+            t.tm_mday = 6;
+            t.tm_hour = 9;
+            t.tm_min = 5;
+            t.tm_sec = 3;
+            return t;
+        });
+    }
+
+    std::vector<std::string> Messages() const {
+        std::vector<std::string> out;
+        for (const LogEntry& e : log.Entries()) out.push_back(e.message);
+        return out;
+    }
+
+    static std::string ReadFile(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    SettingsTable settings;
+    EventLog log;
+};
+
+TEST_F(EventLogTest, FiltersByCategoryAndDropsTheContinuationsOfDroppedEntries) {
+    const EventLog::Origins origins = {"local client", "A"};
+    // "LogList" is off by default: neither the entry nor its origin lines are recorded.
+    log.LogMessage(&origins, LogList, IDS_GET_KEY_LIST);
+    EXPECT_TRUE(log.Entries().empty());
+    EXPECT_TRUE(log.LastDropped());
+    log.AddLogEntry(LogContinuation, " Failed");
+    EXPECT_TRUE(log.Entries().empty());
+
+    settings.SetFlag(IDS_SETTING_LOG_LIST, true);
+    log.LogMessage(&origins, LogList, IDS_GET_KEY_LIST);
+    EXPECT_EQ(Messages(),
+              (std::vector<std::string>{"Get key list", " from : A", " from : local client"}));
+}
+
+TEST_F(EventLogTest, ContinuationsFollowTheErrorFilterWhenTheirEntryWasKept) {
+    settings.SetFlag(IDS_SETTING_LOG_ERROR, false);
+    const EventLog::Origins origins = {"local client"};
+    log.LogMessage(&origins, LogOperation, IDS_PRIVATE_KEY_OPERATION, "sign", "k");
+    log.AddLogEntry(LogContinuation, " Failed");
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"Private key operation (sign) with public key (k)"}));
+    EXPECT_TRUE(log.LastDropped());
+    // Unknown categories are shown as "?" and filtered like errors.
+    log.AddLogEntry(42, "odd");
+    EXPECT_EQ(log.Entries().size(), 1u);
+    EXPECT_STREQ(LogCategoryName(42), "?");
+    EXPECT_STREQ(LogCategoryName(-1), "?");
+}
+
+TEST_F(EventLogTest, MissingStringIdRecordsNothingAndLongMessagesAreCut) {
+    log.LogMessage(nullptr, LogInfo, 9999);
+    EXPECT_TRUE(log.Entries().empty());
+    const std::string huge(5000, 'x');
+    log.LogMessage(nullptr, LogAdd, IDS_ADDING_KEY, huge.c_str());
+    ASSERT_EQ(log.Entries().size(), 1u);
+    EXPECT_EQ(log.Entries()[0].message.size(), EventLog::kMaxMessage);
+}
+
+TEST_F(EventLogTest, FullRingDropsTheOldestEntryWithItsContinuationsInStepWithTheView) {
+    RecordingObserver view;
+    log.SetObserver(&view);
+    const EventLog::Origins origins = {"local client", "A"};
+    log.LogMessage(&origins, LogOperation, IDS_PRIVATE_KEY_OPERATION, "sign", "first");
+    for (int i = 0; i < 96; ++i) log.AddLogEntry(LogInfo, "filler " + std::to_string(i));
+    EXPECT_EQ(log.Entries().size(), 99u);  // 3 + 96: the ring holds at most 99
+    EXPECT_EQ(view.rows, Messages());
+
+    log.AddLogEntry(LogInfo, "one more");
+    // The oldest entry left, and the two origin lines behind it went with it.
+    EXPECT_EQ(log.Entries().size(), 97u);
+    EXPECT_EQ(log.Entries().front().message, "filler 0");
+    EXPECT_EQ(view.rows, Messages());
+
+    for (int i = 0; i < 500; ++i) log.AddLogEntry(LogInfo, "more " + std::to_string(i));
+    EXPECT_EQ(log.Entries().size(), 99u);
+    EXPECT_EQ(log.Entries().back().message, "more 499");
+    EXPECT_EQ(view.rows, Messages());
+}
+
+TEST_F(EventLogTest, FileLinesCarryStampAndCategoryButContinuationsDoNot) {
+    TempDir dir;
+    const std::string path = dir.Path() + "/kv-ssh-aa.log";
+    settings.SetText(IDS_SETTING_LOG_TO_FILE, path);
+    log.SetFileLogging(true);
+    const EventLog::Origins origins = {"local client"};
+    log.LogMessage(nullptr, LogInfo, IDS_AGENT_STARTED);
+    log.LogMessage(&origins, LogDelete, IDS_DELETING_ALL_KEYS);
+    EXPECT_EQ(ReadFile(path),
+              "12/06/26 09:05:03 Info:Agent started\r\n"
+              "12/06/26 09:05:03 Delete:Deleting all keypairs\r\n"
+              " from : local client\r\n");
+    EXPECT_EQ(log.Entries()[0].time, "09:05:03");
+}
+
+TEST_F(EventLogTest, UnwritableFileGivesOneErrorEntryAndNoFurtherAttempts) {
+    TempDir dir;
+    const std::string path = dir.Path() + "/missing/dir/log.txt";
+    settings.SetText(IDS_SETTING_LOG_TO_FILE, path);
+    log.SetFileLogging(true);
+    log.LogMessage(nullptr, LogInfo, IDS_AGENT_STARTED);
+    log.LogMessage(nullptr, LogInfo, IDS_AGENT_STARTED);
+    EXPECT_FALSE(log.FileLogging());
+    const auto entries = log.Entries();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[1].category, LogError);
+    EXPECT_EQ(entries[1].message, "Cannot write to log file : '" + path + "'");
+    EXPECT_EQ(entries[2].message, "Agent started");
+}
+
+TEST_F(EventLogTest, StampsUseTwoDigitsEverywhere) {
+    std::tm t{};
+    t.tm_year = 100;
+    t.tm_mon = 0;
+    t.tm_mday = 2;
+    t.tm_hour = 0;
+    t.tm_min = 7;
+    t.tm_sec = 9;
+    EXPECT_EQ(EventLog::FormatStamp(t), "01/02/00 00:07:09");
+}
+
+TEST(LogFile, TruncatingEmptiesAnExistingFileAndFailsForAMissingDirectory) {
+    TempDir dir;
+    const std::string path = dir.Path() + "/log";
+    std::ofstream(path) << "old lines\r\n";
+    EXPECT_TRUE(TruncateLogFile(path));
+    EXPECT_EQ(std::ifstream(path).peek(), EOF);
+    EXPECT_FALSE(TruncateLogFile(dir.Path() + "/no/such/log"));
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,83 @@
+#include "platform/envelope.h"
+
+#include <gtest/gtest.h>
+
+#include "client/key_input.h"
+
+namespace kv {
+namespace {
+
+SecureBytes Encoded(std::uint32_t code, std::uint32_t flags, std::size_t length) {
+    Envelope e;
+    e.code = code;
+    e.flags = flags;
+    e.payload.assign(length, 0xAB);
+    return EncodeEnvelope(e);
+}
+
+TEST(EnvelopeReader, CutsAStreamFedInPiecesIntoWholeEnvelopes) {
+    SecureBytes stream = Encoded(1037, 1, 24);
+    const SecureBytes second = Encoded(1046, 0, 0);
+    stream.insert(stream.end(), second.begin(), second.end());
+    EXPECT_EQ(stream[0], 0x0D);  // 1037 little-endian
+    EXPECT_EQ(stream[1], 0x04);
+
+    EnvelopeReader reader;
+    for (std::uint8_t byte : stream) {
+        EXPECT_FALSE(reader.Invalid());
+        reader.Feed(&byte, 1);
+    }
+    auto first = reader.Next();
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->code, 1037u);
+    EXPECT_TRUE(first->HasWindow());
+    EXPECT_EQ(first->payload.size(), 24u);
+    auto show = reader.Next();
+    ASSERT_TRUE(show.has_value());
+    EXPECT_EQ(show->code, 1046u);
+    EXPECT_FALSE(show->HasWindow());
+    EXPECT_FALSE(reader.Next().has_value());
+    EXPECT_EQ(reader.Pending(), 0u);
+}
+
+TEST(EnvelopeReader, TruncatedEnvelopesWaitAndOversizedOnesInvalidateTheStream) {
+    EnvelopeReader reader;
+    const SecureBytes whole = Encoded(1041, 1, 100);
+    reader.Feed(whole.data(), whole.size() - 1);
+    EXPECT_FALSE(reader.Next().has_value());
+    EXPECT_FALSE(reader.Invalid());
+
+    EnvelopeReader at_limit;
+    const SecureBytes header = Encoded(1041, 1, 0);
+    SecureBytes big(header.begin(), header.end());
+    big[8] = 0x00, big[9] = 0x00, big[10] = 0x10, big[11] = 0x00;  // exactly 1 MiB: allowed
+    at_limit.Feed(big.data(), big.size());
+    EXPECT_FALSE(at_limit.Next().has_value());
+    EXPECT_FALSE(at_limit.Invalid());
+
+    EnvelopeReader over;
+    big[8] = 0x01;  // 1 MiB + 1
+    over.Feed(big.data(), big.size());
+    EXPECT_FALSE(over.Next().has_value());
+    EXPECT_TRUE(over.Invalid());
+    big[8] = 0xFF, big[9] = 0xFF, big[10] = 0xFF, big[11] = 0xFF;
+    EnvelopeReader huge;
+    huge.Feed(big.data(), big.size());
+    EXPECT_FALSE(huge.Next().has_value());
+    EXPECT_TRUE(huge.Invalid());
+}
+
+TEST(ClientInput, HexAndBase64RejectGarbage) {
+    EXPECT_EQ(DecodeHex("00ff10"), (Bytes{0x00, 0xFF, 0x10}));
+    EXPECT_FALSE(DecodeHex("0").has_value());
+    EXPECT_FALSE(DecodeHex("zz").has_value());
+    EXPECT_FALSE(DecodeHex(" 1").has_value());
+    EXPECT_EQ(DecodeBase64Text("Zm9vYg=="), (Bytes{'f', 'o', 'o', 'b'}));
+    EXPECT_EQ(DecodeBase64Text("Zm9vYmFy"), (Bytes{'f', 'o', 'o', 'b', 'a', 'r'}));
+    EXPECT_FALSE(DecodeBase64Text("Zm9v!").has_value());
+    EXPECT_FALSE(DecodeBase64Text("Z").has_value());
+    EXPECT_FALSE(DecodeBase64Text("Zg==Zg").has_value());
+}
+
+}  // namespace
+}  // namespace kv

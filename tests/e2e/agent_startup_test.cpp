@@ -1,0 +1,130 @@
+// The real agent binary, started offscreen in isolated folders.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "agent/message_codes.h"
+#include "agent/payloads.h"
+#include "client/agent_client.h"
+#include "client/key_input.h"
+#include "tests/e2e/agent_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace kv {
+namespace {
+
+class AgentStartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(home.Path().empty());
+        ASSERT_TRUE(agent.Start()) << agent.Stderr();
+    }
+
+    ClientOptions Options() const {
+        ClientOptions options;
+        options.socket_path = agent.SocketPath();
+        options.timeout_ms = 2000;
+        return options;
+    }
+
+    std::string Client(const std::string& args) const {
+        return AgentProcess::BinDir() + "/kvsshaa-client --socket " + agent.SocketPath() + " " +
+               args;
+    }
+
+    TempDir home;
+    AgentProcess agent{home.Path()};
+};
+
+TEST_F(AgentStartupTest, SecondInstanceHandsOverAndEnds) {
+    EXPECT_TRUE(agent.WaitForStderr("every prompt counts as cancelled"));
+    EXPECT_EQ(agent.RunSecondInstance(), 0);
+    // The running agent was asked to show its window; the second one served nothing.
+    EXPECT_TRUE(agent.WaitForStderr("configuration window requested")) << agent.Stderr();
+    EXPECT_TRUE(agent.Running());
+    AgentClient client(Options());
+    EXPECT_TRUE(client.Connect());
+}
+
+TEST_F(AgentStartupTest, FoldersAndSocketArePrivate) {
+    struct stat info {};
+    ASSERT_EQ(::stat(agent.RuntimeDir().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    ASSERT_EQ(::stat(agent.SocketPath().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0077, 0u);
+    ASSERT_EQ(::stat((agent.ConfigDir() + "/registry.sqlite").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST_F(AgentStartupTest, SigtermShutsDownInOrder) {
+    EXPECT_EQ(agent.Stop(), 0);
+    EXPECT_NE(::access(agent.SocketPath().c_str(), F_OK), 0);
+    // And it starts again over what the first run left behind.
+    ASSERT_TRUE(agent.Start()) << agent.Stderr();
+}
+
+TEST_F(AgentStartupTest, IgnoredCodesAndWindowlessRequestsGetNoReply) {
+    ClientOptions options = Options();
+    options.timeout_ms = 300;
+    AgentClient client(options);
+    ASSERT_TRUE(client.Connect());
+    const Bytes list = BuildListRequest(5, {});
+    for (std::uint32_t code : {1036u, 1038u, 1039u, 1040u, 1042u, 1043u, 1064u}) {
+        EXPECT_FALSE(client.Raw(code, kEnvelopeHasWindow, list).has_value()) << code;
+        EXPECT_EQ(client.Error(), "no reply") << code;
+    }
+    // The connection is still served afterwards.
+    EXPECT_TRUE(client.ShowWindow());
+    EXPECT_TRUE(agent.WaitForStderr("configuration window requested"));
+}
+
+TEST_F(AgentStartupTest, OversizedAndTruncatedFramesCloseOnlyTheirConnection) {
+    AgentClient bystander(Options());
+    ASSERT_TRUE(bystander.Connect());
+
+    ClientConnection oversized;
+    ASSERT_TRUE(oversized.Connect(agent.SocketPath()));
+    const std::uint8_t header[12] = {0x0D, 0x04, 0, 0, 1, 0, 0, 0, 0x01, 0x00, 0x10, 0x00};
+    ASSERT_TRUE(oversized.SendRaw(header, sizeof header));
+    EXPECT_FALSE(oversized.Receive(2000).has_value());
+    EXPECT_TRUE(oversized.Closed());
+
+    {
+        ClientConnection truncated;
+        ASSERT_TRUE(truncated.Connect(agent.SocketPath()));
+        ASSERT_TRUE(truncated.SendRaw(header, 7));
+    }  // and vanishes
+
+    EXPECT_TRUE(bystander.ShowWindow());
+    EXPECT_TRUE(agent.WaitForStderr("configuration window requested"));
+    EXPECT_TRUE(agent.Running());
+}
+
+// Another user reaches the socket only if the folders let it; the agent must still refuse.
+TEST_F(AgentStartupTest, AnotherUsersRequestsAreDroppedButShowWindowIsAccepted) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the client as another user";
+    ASSERT_EQ(::chmod(home.Path().c_str(), 0711), 0);
+    ASSERT_EQ(::chmod((home.Path() + "/run").c_str(), 0711), 0);
+    ASSERT_EQ(::chmod(agent.RuntimeDir().c_str(), 0711), 0);
+    ASSERT_EQ(::chmod(agent.SocketPath().c_str(), 0666), 0);
+    const std::string as_nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    const std::string list = EncodeHex(BuildListRequest(9, {}).data(), BuildListRequest(9, {}).size());
+
+    std::string output;
+    const int status = RunCommand(as_nobody + Client("--timeout 1500 raw 1037 " + list), &output);
+    EXPECT_EQ(status, 1) << output;
+    EXPECT_NE(output.find("no reply"), std::string::npos) << output;
+
+    EXPECT_EQ(RunCommand(as_nobody + Client("show-window"), &output), 0) << output;
+    EXPECT_TRUE(agent.WaitForStderr("configuration window requested")) << agent.Stderr();
+}
+
+TEST_F(AgentStartupTest, ClientCommandExplainsWhenNoAgentRuns) {
+    agent.Stop();
+    std::string output;
+    EXPECT_EQ(RunCommand(Client("list"), &output), 1);
+    EXPECT_NE(output.find("cannot connect"), std::string::npos) << output;
+}
+
+}  // namespace
+}  // namespace kv
