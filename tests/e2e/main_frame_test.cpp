@@ -1,0 +1,192 @@
+// The main frame in this process, on a real socket, with request handlers of the test's own.
+#include "agent/main_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <atomic>
+#include <thread>
+
+#include "agent/message_codes.h"
+#include "agent/payloads.h"
+#include "platform/client_connection.h"
+#include "platform/paths.h"
+#include "tests/support/scripted_user_interface.h"
+#include "tests/support/temp_dir.h"
+
+namespace kv {
+namespace {
+
+Envelope ListEnvelope(std::int32_t id) {
+    Envelope e;
+    e.code = AGENT_LIST_KEYS;
+    e.flags = kEnvelopeHasWindow;
+    const Bytes payload = BuildListRequest(id, {});
+    e.payload.assign(payload.begin(), payload.end());
+    return e;
+}
+
+std::int32_t IdOf(const Envelope& reply) {
+    AgentBuffer in(reply.payload);
+    return in.ReadIntField();
+}
+
+class MainFrameTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dispatcher.SetHandler(AGENT_LIST_KEYS, [this](AgentBuffer& in, AgentBuffer& out) {
+            if (!ReadOriginList(in)) return false;
+            ++handled;
+            // Id 100 stands for a request that opens a modal prompt: it waits in a nested
+            // loop until a later request has been processed inside that loop.
+            if (handled == 1 && hold_first) {
+                QEventLoop prompt;
+                QTimer poll;
+                QObject::connect(&poll, &QTimer::timeout, [&] {
+                    if (handled > 1) prompt.quit();
+                });
+                poll.start(5);
+                prompt.exec();
+            }
+            out.AppendIntField(handled);
+            return true;
+        });
+        ASSERT_TRUE(app.InitInstance([this](CAgentApp& owner) {
+            return std::make_unique<CMainFrame>(owner, dispatcher);
+        }));
+    }
+
+    // Runs `client` on a thread while the event loop serves it.
+    void Serve(const std::function<void()>& client) {
+        std::atomic<bool> done = false;
+        std::thread thread([&] {
+            client();
+            done = true;
+        });
+        QTimer poll;
+        QEventLoop loop;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (done) loop.quit();
+        });
+        poll.start(5);
+        loop.exec();
+        thread.join();
+    }
+
+    IsolatedHome home;
+    ScriptedUserInterface ui;
+    CAgentApp app{ui};
+    RequestDispatcher dispatcher;
+    int handled = 0;
+    bool hold_first = false;
+};
+
+TEST_F(MainFrameTest, PipelinedRequestsAreAnsweredInOrderOnTheirConnection) {
+    std::vector<std::int32_t> ids;
+    Serve([&] {
+        ClientConnection connection;
+        ASSERT_TRUE(connection.Connect(paths::AgentSocketPath()));
+        SecureBytes burst;
+        for (std::int32_t id = 1; id <= 20; ++id) {
+            const SecureBytes one = EncodeEnvelope(ListEnvelope(id));
+            burst.insert(burst.end(), one.begin(), one.end());
+        }
+        ASSERT_TRUE(connection.SendRaw(burst.data(), burst.size()));
+        for (int i = 0; i < 20; ++i) {
+            auto reply = connection.Receive(5000);
+            ASSERT_TRUE(reply.has_value());
+            EXPECT_EQ(reply->code, AGENT_LIST_KEYS_REPLY);
+            ids.push_back(IdOf(*reply));
+        }
+    });
+    ASSERT_EQ(ids.size(), 20u);
+    for (std::int32_t i = 0; i < 20; ++i) EXPECT_EQ(ids[i], i + 1);
+}
+
+TEST_F(MainFrameTest, ARequestArrivingDuringAPromptIsProcessedInsideItsLoop) {
+    hold_first = true;
+    std::vector<std::int32_t> order;
+    Serve([&] {
+        ClientConnection first, second;
+        ASSERT_TRUE(first.Connect(paths::AgentSocketPath()));
+        ASSERT_TRUE(second.Connect(paths::AgentSocketPath()));
+        ASSERT_TRUE(first.Send(ListEnvelope(1)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(second.Send(ListEnvelope(2)));
+        auto second_reply = second.Receive(5000);
+        ASSERT_TRUE(second_reply.has_value());
+        order.push_back(IdOf(*second_reply));
+        auto first_reply = first.Receive(5000);
+        ASSERT_TRUE(first_reply.has_value());
+        order.push_back(IdOf(*first_reply));
+    });
+    EXPECT_EQ(order, (std::vector<std::int32_t>{2, 1}));
+}
+
+TEST_F(MainFrameTest, AClientThatVanishesLosesOnlyItsOwnReply) {
+    Serve([&] {
+        {
+            ClientConnection gone;
+            ASSERT_TRUE(gone.Connect(paths::AgentSocketPath()));
+            ASSERT_TRUE(gone.Send(ListEnvelope(1)));
+        }
+        ClientConnection next;
+        ASSERT_TRUE(next.Connect(paths::AgentSocketPath()));
+        ASSERT_TRUE(next.Send(ListEnvelope(2)));
+        auto reply = next.Receive(5000);
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(IdOf(*reply), 2);
+    });
+}
+
+TEST_F(MainFrameTest, EmptyPayloadIsAnsweredWithFailureAndStartupWasLogged) {
+    Envelope reply;
+    Serve([&] {
+        ClientConnection connection;
+        ASSERT_TRUE(connection.Connect(paths::AgentSocketPath()));
+        Envelope empty;
+        empty.code = AGENT_LIST_KEYS;
+        empty.flags = kEnvelopeHasWindow;
+        ASSERT_TRUE(connection.Send(empty));
+        auto got = connection.Receive(5000);
+        ASSERT_TRUE(got.has_value());
+        reply = *got;
+    });
+    EXPECT_EQ(reply.code, AGENT_FAILURE);
+    EXPECT_TRUE(reply.payload.empty());
+    ASSERT_FALSE(app.Log().Entries().empty());
+    EXPECT_EQ(app.Log().Entries()[0].message, "Agent started");
+}
+
+TEST_F(MainFrameTest, ThePromptStackRefusesAnEleventhPrompt) {
+    for (int i = 0; i < CAgentApp::kMaxOpenPrompts; ++i) EXPECT_TRUE(app.PushPrompt());
+    EXPECT_FALSE(app.PushPrompt());
+    EXPECT_EQ(app.PromptDepth(), CAgentApp::kMaxOpenPrompts);
+    // While prompts are open, showing the window only brings the prompt forward.
+    app.OpenConfigurationWindow();
+    EXPECT_EQ(ui.window_opened, 0);
+    EXPECT_EQ(ui.brought_to_front, 1);
+    for (int i = 0; i < CAgentApp::kMaxOpenPrompts + 3; ++i) app.PopPrompt();
+    EXPECT_EQ(app.PromptDepth(), 0);
+    app.OpenConfigurationWindow();
+    EXPECT_EQ(ui.window_opened, 1);
+}
+
+TEST_F(MainFrameTest, MissingStringsAndHelpPagesFallBackAsDocumented) {
+    EXPECT_EQ(app.MessageBox(9999, MB_YESNO), IDOK);
+    EXPECT_TRUE(ui.shown.empty());
+    app.ShowHelp(4242);
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0], "box:Help file is not available.");
+}
+
+}  // namespace
+}  // namespace kv
+
+int main(int argc, char** argv) {
+    QCoreApplication qt(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
