@@ -46,7 +46,7 @@ bool UseAskpass() {
 
 std::unique_ptr<kv::UserInterface> MakeUserInterface(bool askpass_only) {
     const std::string askpass = Env("SSH_ASKPASS");
-    if (!askpass_only) return std::make_unique<kv::QtUserInterface>(askpass);
+    if (!askpass_only) return std::make_unique<kv::QtUserInterface>();
     if (askpass.empty()) {
         std::fprintf(stderr,
                      "kvsshaa: no display and no SSH_ASKPASS: every prompt counts as cancelled\n");

@@ -32,11 +32,19 @@ class UserInterface {
 public:
     virtual ~UserInterface() = default;
 
-    // Prompts. Each is modal: requests and timer ticks go on while it is open.
-    virtual PassphraseAnswer AskNewPassphrase(const std::string& text) = 0;
-    virtual PassphraseAnswer AskUnlock(const std::string& prompt_text) = 0;
+    // Prompts. Each is modal: requests and timer ticks go on while it is open. Callers run
+    // them through RunPrompt (app/prompt_runner.h), which keeps the modal prompt stack.
+
+    // A new passphrase, typed twice. With `empty_allowed`, an empty one is accepted after
+    // the user answers Yes to `empty_question`.
+    virtual PassphraseAnswer AskNewPassphrase(const std::string& message, bool empty_allowed,
+                                              const std::string& empty_question) = 0;
+    // The agent passphrase; `operation_text` says what needs the agent unlocked.
+    virtual PassphraseAnswer AskUnlock(const std::string& operation_text) = 0;
     virtual ChangePassphraseAnswer AskChangePassphrase() = 0;
-    virtual PassphraseAnswer AskKeyPassphrase(const std::string& text) = 0;
+    // The passphrase of a private key file being imported.
+    virtual PassphraseAnswer AskKeyPassphrase(const std::string& key_name,
+                                              const std::string& key_comment) = 0;
     // True when the user allows the operation.
     virtual bool ConfirmOperation(const ConfirmOperationRequest& request) = 0;
 

@@ -56,14 +56,15 @@ void CryptoModule::Load() {
     } else {
         // The handle is kept for the life of the process on purpose (see the header).
         std::vector<std::string> missing;
-#define KV_KVCLM_RESOLVE(name)                                                              \
-    m_functions.name = reinterpret_cast<decltype(m_functions.name)>(                       \
-        dlsym(library, "kvclm_" #name));                                                   \
+#define KV_KVCLM_RESOLVE(name)                                                        \
+    m_functions.name =                                                                \
+        reinterpret_cast<decltype(m_functions.name)>(dlsym(library, "kvclm_" #name)); \
     if (m_functions.name == nullptr) missing.push_back("kvclm_" #name);
         KV_KVCLM_FUNCTIONS(KV_KVCLM_RESOLVE)
 #undef KV_KVCLM_RESOLVE
         if (!missing.empty()) {
             m_functions = KvclmFunctions{};
+            dlclose(library);  // nothing of it was handed out
             error = "The cryptographic module " + path + " lacks " + JoinMissing(missing);
         } else {
             available = true;

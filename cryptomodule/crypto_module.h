@@ -9,7 +9,12 @@
 // A module that is missing, fails to load, or lacks any call of kvclm.h leaves the agent
 // running: every wrapper then fails with kModuleUnavailable, Status() reads
 // KVCLM_STATUS_ERROR and Mode() reads -1. The reason is given once to the load failure
-// reporter (the application logs it) and stays readable through LoadError().
+// reporter (the application logs it) and stays readable through LoadError(). A module that
+// loads but fails its self-tests is reported the same way; its calls then answer
+// KVCLM_E_NOT_READY themselves.
+//
+// The wrappers (PrivateKey, PublicKey, Hash, Base64, Generate*Key) take the module as a last
+// argument defaulting to Module(), the one the agent uses.
 //
 // The module is never unloaded: handles released during process exit must still find it.
 #pragma once
@@ -24,7 +29,7 @@
 namespace kv {
 
 class CryptoModule {
-public:
+  public:
     using FailureReporter = std::function<void(const std::string& reason)>;
 
     CryptoModule() = default;
@@ -59,9 +64,8 @@ public:
     // Corrupts a known answer of the self-tests (0 restores them); for tests of the status.
     int CorruptSelfTestForTesting(int which);
 
-private:
+  private:
     void Load();
-    bool Resolve(void* library);
     void ReportFailureOnce();
 
     std::once_flag m_loadOnce;

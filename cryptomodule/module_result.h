@@ -1,6 +1,10 @@
 // What a wrapped module call gives back: the module's own result code and, on success, the value.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
 #include "kvclm/kvclm.h"
 
 namespace kv {
@@ -17,5 +21,10 @@ struct [[nodiscard]] ModuleResult {
     bool ok() const { return code == KVCLM_OK; }
     explicit operator bool() const { return ok(); }
 };
+
+// The module counts bytes in 32 bits; longer inputs are refused before any call.
+inline bool FitsModuleLength(std::size_t n) {
+    return n <= std::numeric_limits<std::uint32_t>::max();
+}
 
 }  // namespace kv

@@ -41,35 +41,52 @@ std::optional<SecureBytes> AskpassUserInterface::Run(const std::string& prompt, 
     return answer;
 }
 
-PassphraseAnswer AskpassUserInterface::AskUnlock(const std::string& prompt_text) {
+PassphraseAnswer AskpassUserInterface::AskUnlock(const std::string& operation_text) {
     PassphraseAnswer answer;
-    if (auto text = Run(prompt_text + "\nEnter the agent passphrase:", false)) {
+    const std::string prompt =
+        "Korvenix SSH Authentication Agent is currently locked. You can unlock it by entering "
+        "your secret passphrase.\nThe following operation requires Agent to be unlocked:\n" +
+        operation_text + "\nPassphrase:";
+    // An empty answer is no passphrase: the dialog keeps OK disabled for it.
+    for (int attempt = 0; attempt < kMaxEmptyAnswers; ++attempt) {
+        auto typed = Run(prompt, false);
+        if (!typed) return answer;
+        if (typed->empty()) continue;
         answer.cancelled = false;
-        answer.passphrase = std::move(*text);
+        answer.passphrase = std::move(*typed);
+        return answer;
     }
     return answer;
 }
 
-PassphraseAnswer AskpassUserInterface::AskNewPassphrase(const std::string& text) {
+// Both entries must agree, and be non-empty unless the question allows an empty one.
+PassphraseAnswer AskpassUserInterface::AskNewPassphrase(const std::string& message,
+                                                        bool empty_allowed,
+                                                        const std::string& empty_question) {
     PassphraseAnswer answer;
-    auto first = Run(text + "\nNew passphrase:", false);
-    if (!first) return answer;
-    auto second = Run(text + "\nConfirm passphrase:", false);
-    if (!second) return answer;
-    if (*first != *second) {
-        std::fprintf(stderr, "kvsshaa: the two passphrases differ\n");
+    for (int attempt = 0; attempt < kMaxEmptyAnswers; ++attempt) {
+        auto first = Run(message + "\nNew Passphrase:", false);
+        if (!first) return answer;
+        auto second = Run(message + "\nRetype New Passphrase:", false);
+        if (!second) return answer;
+        if (*first != *second) {
+            std::fprintf(stderr, "kvsshaa: the two passphrases differ\n");
+            continue;
+        }
+        if (first->empty() && (!empty_allowed || !Run(empty_question, true))) continue;
+        answer.cancelled = false;
+        answer.passphrase = std::move(*first);
         return answer;
     }
-    answer.cancelled = false;
-    answer.passphrase = std::move(*first);
     return answer;
 }
 
 ChangePassphraseAnswer AskpassUserInterface::AskChangePassphrase() {
     ChangePassphraseAnswer answer;
-    auto old_passphrase = Run("Change the agent passphrase\nOld passphrase:", false);
-    if (!old_passphrase) return answer;
-    auto fresh = AskNewPassphrase("Change the agent passphrase");
+    const std::string intro = "Select a new passphrase. The passphrase can not be empty.";
+    auto old_passphrase = Run(intro + "\nOld Passphrase:", false);
+    if (!old_passphrase || old_passphrase->empty()) return answer;
+    auto fresh = AskNewPassphrase(intro, false, "");
     if (fresh.cancelled) return answer;
     answer.cancelled = false;
     answer.old_passphrase = std::move(*old_passphrase);
@@ -77,9 +94,13 @@ ChangePassphraseAnswer AskpassUserInterface::AskChangePassphrase() {
     return answer;
 }
 
-PassphraseAnswer AskpassUserInterface::AskKeyPassphrase(const std::string& text) {
+PassphraseAnswer AskpassUserInterface::AskKeyPassphrase(const std::string& key_name,
+                                                        const std::string& key_comment) {
     PassphraseAnswer answer;
-    if (auto typed = Run(text, false)) {
+    const std::string prompt = key_name + "\nPlease enter the passphrase for the private key.\n"
+                               "Key Comment: " + key_comment + "\nPassphrase:";
+    auto typed = Run(prompt, false);
+    if (typed && !typed->empty()) {
         answer.cancelled = false;
         answer.passphrase = std::move(*typed);
     }
@@ -88,9 +109,10 @@ PassphraseAnswer AskpassUserInterface::AskKeyPassphrase(const std::string& text)
 
 bool AskpassUserInterface::ConfirmOperation(const ConfirmOperationRequest& request) {
     const std::string prompt = "Remote client requests an operation with your private key.\n"
-                               "Requester: " + request.requester +
-                               "\nKey: " + request.key_name + " (" + request.key_comment +
-                               ")\nOperation: " + request.operation + "\nAllow?";
+                               "Key Name: " + request.key_name +
+                               "\nKey Comment: " + request.key_comment +
+                               "\nOperation: " + request.operation +
+                               "\nSource: " + request.requester + "\nAllow?";
     return Run(prompt, true).has_value();
 }
 

@@ -15,10 +15,12 @@ public:
     // `program` empty: no askpass program, every prompt is cancelled.
     explicit AskpassUserInterface(std::string program);
 
-    PassphraseAnswer AskNewPassphrase(const std::string& text) override;
-    PassphraseAnswer AskUnlock(const std::string& prompt_text) override;
+    PassphraseAnswer AskNewPassphrase(const std::string& message, bool empty_allowed,
+                                      const std::string& empty_question) override;
+    PassphraseAnswer AskUnlock(const std::string& operation_text) override;
     ChangePassphraseAnswer AskChangePassphrase() override;
-    PassphraseAnswer AskKeyPassphrase(const std::string& text) override;
+    PassphraseAnswer AskKeyPassphrase(const std::string& key_name,
+                                      const std::string& key_comment) override;
     bool ConfirmOperation(const ConfirmOperationRequest& request) override;
     int MessageBox(const std::string& text, const std::string& caption,
                    std::uint32_t style) override;
@@ -31,7 +33,10 @@ public:
     void ShowSplash() override {}
     bool OpenHelpPage(const std::string& path) override;
 
-private:
+protected:
+    // How often an unusable answer (empty, or two entries that differ) is asked again.
+    static constexpr int kMaxEmptyAnswers = 3;
+
     // Runs the program; nothing when it failed or exited non-zero.
     std::optional<SecureBytes> Run(const std::string& prompt, bool confirm);
 

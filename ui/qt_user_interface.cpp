@@ -9,6 +9,12 @@
 
 #include "res/string_ids.h"
 #include "res/string_table.h"
+#include "ui/prompts/change_passphrase_dialog.h"
+#include "ui/prompts/confirm_operation_dialog.h"
+#include "ui/prompts/enter_passphrase_dialog.h"
+#include "ui/prompts/new_passphrase_dialog.h"
+#include "ui/prompts/prompt_widgets.h"
+#include "ui/prompts/unlock_dialog.h"
 
 namespace kv {
 
@@ -44,17 +50,90 @@ int ResultOf(int button) {
 
 }  // namespace
 
-QtUserInterface::QtUserInterface(std::string askpass_program)
-    : AskpassUserInterface(std::move(askpass_program)) {}
+QtUserInterface::QtUserInterface() : AskpassUserInterface("") {}
 
 QtUserInterface::~QtUserInterface() = default;
+
+int QtUserInterface::RunModal(QDialog& dialog) {
+    QPointer<QWidget> previous = QApplication::activeWindow();
+    m_open.emplace_back(&dialog);
+    dialog.show();
+    TakeForeground(&dialog);
+    const int result = dialog.exec();
+    m_open.pop_back();
+    if (!previous.isNull()) {
+        previous->activateWindow();
+        previous->update();
+    }
+    return result;
+}
+
+void QtUserInterface::BringToFront() {
+    for (auto& dialog : m_open) {
+        if (!dialog.isNull()) TakeForeground(dialog);
+    }
+}
+
+PassphraseAnswer QtUserInterface::AskNewPassphrase(const std::string& message, bool empty_allowed,
+                                                   const std::string& empty_question) {
+    CNewPassphraseDialog dialog;
+    dialog.SetMessage(QString::fromStdString(message));
+    dialog.SetEmptyAllowed(empty_allowed, QString::fromStdString(empty_question));
+    PassphraseAnswer answer;
+    if (RunModal(dialog) == QDialog::Accepted) {
+        answer.cancelled = false;
+        answer.passphrase = dialog.Passphrase();
+    }
+    return answer;
+}
+
+PassphraseAnswer QtUserInterface::AskUnlock(const std::string& operation_text) {
+    CUnlockDialog dialog;
+    dialog.SetOperationText(QString::fromStdString(operation_text));
+    PassphraseAnswer answer;
+    if (RunModal(dialog) == QDialog::Accepted) {
+        answer.cancelled = false;
+        answer.passphrase = dialog.Passphrase();
+    }
+    return answer;
+}
+
+ChangePassphraseAnswer QtUserInterface::AskChangePassphrase() {
+    CChangePassphraseDialog dialog;
+    ChangePassphraseAnswer answer;
+    if (RunModal(dialog) == QDialog::Accepted) {
+        answer.cancelled = false;
+        answer.old_passphrase = dialog.OldPassphrase();
+        answer.new_passphrase = dialog.NewPassphrase();
+    }
+    return answer;
+}
+
+PassphraseAnswer QtUserInterface::AskKeyPassphrase(const std::string& key_name,
+                                                   const std::string& key_comment) {
+    CEnterPassphraseDialog dialog;
+    dialog.SetKey(QString::fromStdString(key_name), QString::fromStdString(key_comment));
+    PassphraseAnswer answer;
+    if (RunModal(dialog) == QDialog::Accepted) {
+        answer.cancelled = false;
+        answer.passphrase = dialog.Passphrase();
+    }
+    return answer;
+}
+
+bool QtUserInterface::ConfirmOperation(const ConfirmOperationRequest& request) {
+    CConfirmOperationDialog dialog;
+    dialog.SetRequest(request);
+    return RunModal(dialog) == QDialog::Accepted;
+}
 
 int QtUserInterface::MessageBox(const std::string& text, const std::string& caption,
                                 std::uint32_t style) {
     QMessageBox box(IconFor(style), QString::fromStdString(caption), QString::fromStdString(text),
                     ButtonsFor(style));
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    return ResultOf(box.exec());
+    // QMessageBox's modal result is the standard button that was pressed.
+    return ResultOf(RunModal(box));
 }
 
 void QtUserInterface::ShowTrayLocked(bool locked) {
@@ -65,9 +144,7 @@ void QtUserInterface::ShowTrayLocked(bool locked) {
         return;
     }
     if (!m_tray) m_tray = std::make_unique<QSystemTrayIcon>();
-    const QStyle* style = QApplication::style();
-    m_tray->setIcon(style->standardIcon(locked ? QStyle::SP_DialogNoButton
-                                               : QStyle::SP_DialogYesButton));
+    m_tray->setIcon(AgentIcon(locked));
     const char* product = LoadString(IDS_PRODUCT_NAME);
     const char* state = LoadString(locked ? IDS_TIP_LOCKED : IDS_TIP_UNLOCKED);
     m_tray->setToolTip(QString("%1 : %2").arg(product ? product : "", state ? state : ""));

@@ -23,9 +23,14 @@ public:
     bool window_open = false;
     bool tray_locked = true;
 
-    PassphraseAnswer AskNewPassphrase(const std::string& text) override { return Next("new:" + text); }
+    PassphraseAnswer AskNewPassphrase(const std::string& message, bool empty_allowed,
+                                      const std::string&) override {
+        return Next(std::string(empty_allowed ? "new-or-empty:" : "new:") + message);
+    }
     PassphraseAnswer AskUnlock(const std::string& text) override { return Next("unlock:" + text); }
-    PassphraseAnswer AskKeyPassphrase(const std::string& text) override { return Next("key:" + text); }
+    PassphraseAnswer AskKeyPassphrase(const std::string& name, const std::string&) override {
+        return Next("key:" + name);
+    }
     ChangePassphraseAnswer AskChangePassphrase() override {
         ChangePassphraseAnswer answer;
         const PassphraseAnswer old_one = Next("change:old");

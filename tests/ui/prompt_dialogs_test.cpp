@@ -1,0 +1,137 @@
+// The prompts under QTest, offscreen. Each prompt is also saved as a PNG in the build
+// folder so that a person can look at it.
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/message_box.h"
+#include "app/user_interface.h"
+#include "ui/prompts/change_passphrase_dialog.h"
+#include "ui/prompts/confirm_operation_dialog.h"
+#include "ui/prompts/enter_passphrase_dialog.h"
+#include "ui/prompts/new_passphrase_dialog.h"
+#include "ui/prompts/unlock_dialog.h"
+
+namespace kv {
+
+class PromptDialogsTest : public QObject {
+    Q_OBJECT
+
+    static void Save(QDialog& dialog, const char* name) {
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QDir().mkpath("screenshots");
+        QVERIFY(dialog.grab().save(QString("screenshots/%1.png").arg(name)));
+    }
+
+    static void Type(QLineEdit* field, const QString& text) {
+        field->clear();
+        QTest::keyClicks(field, text);
+    }
+
+private slots:
+    void NewAgentPassphraseNeedsTwoEqualNonEmptyEntries() {
+        CNewPassphraseDialog dialog;
+        dialog.SetMessage("Please choose a passphrase that will be used to protect keys stored "
+                          "in Agent. This passphrase can not be empty.");
+        QVERIFY(!dialog.OkEnabled());  // two empty fields
+        Type(dialog.NewField(), "Secret");
+        QVERIFY(!dialog.OkEnabled());
+        Type(dialog.RetypeField(), "secret");  // letter case counts
+        QVERIFY(!dialog.OkEnabled());
+        Type(dialog.RetypeField(), "Secret");
+        QVERIFY(dialog.OkEnabled());
+        Save(dialog, "new_passphrase");
+        QTest::keyClick(dialog.RetypeField(), Qt::Key_Return);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(dialog.Passphrase().data()),
+                            int(dialog.Passphrase().size())),
+                 QByteArray("Secret"));
+    }
+
+    void ExportPassphraseMayBeEmptyAfterTheQuestion() {
+        CNewPassphraseDialog dialog;
+        QStringList asked;
+        int answer = IDNO;
+        dialog.SetEmptyAllowed(true, "Are you sure you want to export a key with an empty "
+                                     "passphrase?");
+        dialog.SetQuestionAsker([&](const QString& q) {
+            asked << q;
+            return answer;
+        });
+        dialog.show();
+        QVERIFY(dialog.OkEnabled());  // two empty fields are fine here
+        dialog.RetypeField()->setFocus();
+        dialog.accept();
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(dialog.isVisible());  // No: back to the first field
+        QCOMPARE(dialog.focusWidget(), static_cast<QWidget*>(dialog.NewField()));
+        answer = IDYES;
+        dialog.accept();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QVERIFY(dialog.Passphrase().empty());
+
+        CNewPassphraseDialog cancelled;
+        cancelled.SetEmptyAllowed(true, "?");
+        cancelled.SetQuestionAsker([](const QString&) { return IDCANCEL; });
+        cancelled.show();
+        cancelled.accept();
+        QCOMPARE(cancelled.result(), int(QDialog::Rejected));
+    }
+
+    void UnlockIgnoresEnterWhileThePassphraseIsEmpty() {
+        CUnlockDialog dialog;
+        dialog.SetOperationText("Request to perform operation (sign) with private key (work)");
+        dialog.show();
+        QVERIFY(!dialog.OkEnabled());
+        QTest::keyClick(dialog.PassphraseField(), Qt::Key_Return);
+        QVERIFY(dialog.isVisible());
+        Type(dialog.PassphraseField(), "pw");
+        Save(dialog, "unlock");
+        QTest::keyClick(dialog.PassphraseField(), Qt::Key_Return);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+
+    void ChangeNeedsTheOldPassphrase() {
+        CChangePassphraseDialog dialog;
+        Type(dialog.NewField(), "new");
+        Type(dialog.RetypeField(), "new");
+        QVERIFY(!dialog.OkEnabled());
+        Type(dialog.OldField(), "old");
+        QVERIFY(dialog.OkEnabled());
+        Type(dialog.RetypeField(), "New");
+        QVERIFY(!dialog.OkEnabled());
+        Save(dialog, "change_passphrase");
+    }
+
+    void EnterPassphraseShowsTheKey() {
+        CEnterPassphraseDialog dialog;
+        dialog.SetKey("id_rsa", "work laptop");
+        QCOMPARE(dialog.windowTitle(), QString("id_rsa"));
+        QVERIFY(!dialog.OkEnabled());
+        Type(dialog.PassphraseField(), "x");
+        QVERIFY(dialog.OkEnabled());
+        Save(dialog, "enter_passphrase");
+    }
+
+    void ConfirmDeniesOnEnter() {
+        CConfirmOperationDialog dialog;
+        dialog.SetRequest({"laptop key", "work", "sign", "ssh (pid 4242)"});
+        Save(dialog, "confirm_operation");
+        QVERIFY(dialog.DenyButton()->isDefault());
+        QTest::keyClick(&dialog, Qt::Key_Return);
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+
+        CConfirmOperationDialog allowed;
+        allowed.show();
+        QTest::mouseClick(allowed.AllowButton(), Qt::LeftButton);
+        QCOMPARE(allowed.result(), int(QDialog::Accepted));
+    }
+};
+
+}  // namespace kv
+
+QTEST_MAIN(kv::PromptDialogsTest)
+#include "prompt_dialogs_test.moc"

@@ -1,0 +1,67 @@
+#include "ui/prompts/change_passphrase_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/prompts/prompt_widgets.h"
+
+namespace kv {
+
+CChangePassphraseDialog::CChangePassphraseDialog(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(ProductCaption());
+    setWindowIcon(AgentIcon(false));
+    auto* intro = new QLabel(tr("Select a new passphrase. The passphrase can not be empty."), this);
+    intro->setWordWrap(true);
+    m_old = MakePassphraseField(this);
+    m_new = MakePassphraseField(this);
+    m_retype = MakePassphraseField(this);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_ok = buttons->button(QDialogButtonBox::Ok);
+    m_ok->setDefault(true);
+
+    auto* form = new QFormLayout;
+    form->addRow(tr("&Old Passphrase"), m_old);
+    form->addRow(tr("&New Passphrase"), m_new);
+    form->addRow(tr("&Retype New Passphrase"), m_retype);
+    auto* text = new QVBoxLayout;
+    text->addWidget(intro);
+    text->addLayout(form);
+    auto* row = new QHBoxLayout;
+    row->addWidget(MakeIconLabel(false, this));
+    row->addLayout(text, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addWidget(buttons);
+
+    for (QLineEdit* field : {m_old, m_new, m_retype}) {
+        connect(field, &QLineEdit::textChanged, this, [this] { m_ok->setEnabled(OkEnabled()); });
+    }
+    connect(buttons, &QDialogButtonBox::accepted, this, &CChangePassphraseDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CChangePassphraseDialog::reject);
+    m_ok->setEnabled(false);
+}
+
+bool CChangePassphraseDialog::OkEnabled() const {
+    return !m_old->text().isEmpty() && !m_new->text().isEmpty() &&
+           m_new->text() == m_retype->text();
+}
+
+SecureBytes CChangePassphraseDialog::OldPassphrase() const {
+    const QByteArray bytes = FieldBytes(m_old);
+    return SecureBytes(bytes.begin(), bytes.end());
+}
+
+SecureBytes CChangePassphraseDialog::NewPassphrase() const {
+    const QByteArray bytes = FieldBytes(m_new);
+    return SecureBytes(bytes.begin(), bytes.end());
+}
+
+void CChangePassphraseDialog::accept() {
+    if (OkEnabled()) QDialog::accept();
+}
+
+}  // namespace kv

@@ -1,0 +1,84 @@
+#include "ui/prompts/confirm_operation_dialog.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/user_interface.h"
+#include "ui/prompts/prompt_widgets.h"
+
+namespace kv {
+
+namespace {
+
+QLineEdit* ShownValue(QWidget* parent) {
+    auto* field = new QLineEdit(parent);
+    field->setReadOnly(true);
+    field->setMinimumWidth(260);
+    return field;
+}
+
+}  // namespace
+
+CConfirmOperationDialog::CConfirmOperationDialog(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(ProductCaption());
+    setWindowIcon(AgentIcon(false));
+    setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    auto* intro = new QLabel(tr("Remote client requests an operation with your private key."), this);
+    QFont bold = intro->font();
+    bold.setBold(true);
+    intro->setFont(bold);
+    m_name = ShownValue(this);
+    m_comment = new QPlainTextEdit(this);
+    m_comment->setReadOnly(true);
+    m_comment->setMaximumHeight(48);
+    m_operation = ShownValue(this);
+    m_source = ShownValue(this);
+    m_allow = new QPushButton(tr("&Allow"), this);
+    m_deny = new QPushButton(tr("&Deny"), this);
+    m_allow->setAutoDefault(false);
+    m_deny->setDefault(true);
+
+    auto* form = new QFormLayout;
+    form->addRow(tr("Key Name"), m_name);
+    form->addRow(tr("Key Comment:"), m_comment);
+    form->addRow(tr("Operation"), m_operation);
+    form->addRow(tr("Source"), m_source);
+    auto* text = new QVBoxLayout;
+    text->addWidget(intro);
+    text->addLayout(form);
+    auto* row = new QHBoxLayout;
+    row->addWidget(MakeIconLabel(false, this));
+    row->addLayout(text, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_allow);
+    buttons->addWidget(m_deny);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addLayout(buttons);
+
+    connect(m_allow, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_deny, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CConfirmOperationDialog::SetRequest(const ConfirmOperationRequest& request) {
+    m_name->setText(QString::fromStdString(request.key_name));
+    m_comment->setPlainText(QString::fromStdString(request.key_comment));
+    m_operation->setText(QString::fromStdString(request.operation));
+    m_source->setText(QString::fromStdString(request.requester));
+}
+
+void CConfirmOperationDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    m_deny->setFocus();
+    // Once the window exists, come to the front even when another program has it.
+    QTimer::singleShot(0, this, [this] { TakeForeground(this); });
+}
+
+}  // namespace kv

@@ -1,0 +1,58 @@
+#include "ui/prompts/enter_passphrase_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/prompts/prompt_widgets.h"
+
+namespace kv {
+
+CEnterPassphraseDialog::CEnterPassphraseDialog(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(tr("Enter passphrase"));
+    setWindowIcon(AgentIcon(false));
+    setWindowFlag(Qt::WindowContextHelpButtonHint, true);
+    auto* intro = new QLabel(tr("Please enter the passphrase for the private key."), this);
+    m_comment = new QPlainTextEdit(this);
+    m_comment->setReadOnly(true);
+    m_comment->setMaximumHeight(48);
+    m_passphrase = MakePassphraseField(this);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_ok = buttons->button(QDialogButtonBox::Ok);
+    m_ok->setDefault(true);
+
+    auto* form = new QFormLayout;
+    form->addRow(tr("Key &Comment:"), m_comment);
+    form->addRow(tr("&Passphrase:"), m_passphrase);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(intro);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+
+    connect(m_passphrase, &QLineEdit::textChanged, this, [this] { m_ok->setEnabled(OkEnabled()); });
+    connect(buttons, &QDialogButtonBox::accepted, this, &CEnterPassphraseDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CEnterPassphraseDialog::reject);
+    m_ok->setEnabled(false);
+    m_passphrase->setFocus();
+}
+
+void CEnterPassphraseDialog::SetKey(const QString& name, const QString& comment) {
+    setWindowTitle(name);
+    m_comment->setPlainText(comment);
+}
+
+bool CEnterPassphraseDialog::OkEnabled() const { return !m_passphrase->text().isEmpty(); }
+
+SecureBytes CEnterPassphraseDialog::Passphrase() const {
+    const QByteArray bytes = FieldBytes(m_passphrase);
+    return SecureBytes(bytes.begin(), bytes.end());
+}
+
+void CEnterPassphraseDialog::accept() {
+    if (OkEnabled()) QDialog::accept();
+}
+
+}  // namespace kv

@@ -1,0 +1,96 @@
+#include "ui/prompts/new_passphrase_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/message_box.h"
+#include "ui/prompts/prompt_widgets.h"
+
+namespace kv {
+
+namespace {
+
+int AskWithMessageBox(QWidget* owner, const QString& question) {
+    const auto answer = QMessageBox::question(owner, ProductCaption(), question,
+                                              QMessageBox::Yes | QMessageBox::No |
+                                                  QMessageBox::Cancel);
+    if (answer == QMessageBox::Yes) return IDYES;
+    return answer == QMessageBox::No ? IDNO : IDCANCEL;
+}
+
+}  // namespace
+
+CNewPassphraseDialog::CNewPassphraseDialog(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(ProductCaption());
+    setWindowIcon(AgentIcon(false));
+    m_message = new QLabel(this);
+    m_message->setWordWrap(true);
+    m_new = MakePassphraseField(this);
+    m_retype = MakePassphraseField(this);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_ok = buttons->button(QDialogButtonBox::Ok);
+    m_ok->setDefault(true);
+
+    auto* form = new QFormLayout;
+    form->addRow(tr("&New Passphrase"), m_new);
+    form->addRow(tr("&Retype New Passphrase"), m_retype);
+    auto* text = new QVBoxLayout;
+    text->addWidget(m_message);
+    text->addLayout(form);
+    auto* row = new QHBoxLayout;
+    row->addWidget(MakeIconLabel(false, this));
+    row->addLayout(text, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addWidget(buttons);
+
+    connect(m_new, &QLineEdit::textChanged, this, &CNewPassphraseDialog::UpdateOk);
+    connect(m_retype, &QLineEdit::textChanged, this, &CNewPassphraseDialog::UpdateOk);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CNewPassphraseDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CNewPassphraseDialog::reject);
+    m_ask = [this](const QString& question) { return AskWithMessageBox(this, question); };
+    UpdateOk();
+}
+
+void CNewPassphraseDialog::SetMessage(const QString& text) { m_message->setText(text); }
+
+void CNewPassphraseDialog::SetEmptyAllowed(bool allowed, const QString& question) {
+    m_empty_allowed = allowed;
+    m_question = question;
+    UpdateOk();
+}
+
+bool CNewPassphraseDialog::OkEnabled() const {
+    const QString typed = m_new->text();
+    return typed == m_retype->text() && (m_empty_allowed || !typed.isEmpty());
+}
+
+void CNewPassphraseDialog::UpdateOk() { m_ok->setEnabled(OkEnabled()); }
+
+SecureBytes CNewPassphraseDialog::Passphrase() const {
+    const QByteArray bytes = FieldBytes(m_new);
+    return SecureBytes(bytes.begin(), bytes.end());
+}
+
+void CNewPassphraseDialog::accept() {
+    if (!OkEnabled()) return;  // Enter on a disabled OK does nothing
+    if (m_empty_allowed && m_new->text().isEmpty()) {
+        const int answer = m_ask(m_question);
+        if (answer == IDNO) {
+            m_new->setFocus();
+            return;
+        }
+        if (answer != IDYES) {
+            reject();
+            return;
+        }
+    }
+    QDialog::accept();
+}
+
+}  // namespace kv

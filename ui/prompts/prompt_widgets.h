@@ -1,0 +1,24 @@
+// Pieces every prompt shares: passphrase fields that show "*", the agent's icons, the
+// caption, and a way to take the foreground from another program.
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QLineEdit>
+#include <QString>
+
+class QDialogButtonBox;
+class QLabel;
+
+namespace kv {
+
+QLineEdit* MakePassphraseField(QWidget* parent);
+QLabel* MakeIconLabel(bool locked, QWidget* parent);
+QIcon AgentIcon(bool locked);
+QString ProductCaption();
+// Raises the dialog above other windows and asks for the keyboard focus.
+void TakeForeground(QDialog* dialog);
+// The 8-bit bytes of a field, for passphrases that are compared byte for byte.
+QByteArray FieldBytes(const QLineEdit* field);
+
+}  // namespace kv
