@@ -3,10 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <regex>
+
 #include "agent/message_codes.h"
 #include "agent/payloads.h"
 #include "client/agent_client.h"
 #include "client/key_input.h"
+#include "platform/registry/registry.h"
+#include "platform/registry/registry_database.h"
 #include "tests/e2e/agent_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -117,6 +121,23 @@ TEST_F(AgentStartupTest, AnotherUsersRequestsAreDroppedButShowWindowIsAccepted) 
 
     EXPECT_EQ(RunCommand(as_nobody + Client("show-window"), &output), 0) << output;
     EXPECT_TRUE(agent.WaitForStderr("configuration window requested")) << agent.Stderr();
+}
+
+TEST_F(AgentStartupTest, SettingsFromTheRegistryApplyAtStartUp) {
+    agent.Stop();
+    const std::string log_path = home.Path() + "/agent.log";
+    {
+        ASSERT_TRUE(RegistryDatabase::UseFile(agent.ConfigDir() + "/registry.sqlite"));
+        RegistryKey settings(kAgentRegistryPath, true);
+        ASSERT_TRUE(settings.WriteString("LogToFile", log_path.c_str()));
+        RegistryDatabase::Close();
+    }
+    ASSERT_TRUE(agent.Start()) << agent.Stderr();
+    std::string text;
+    ASSERT_EQ(RunCommand("cat " + log_path, &text), 0);
+    // MM/DD/YY HH:MM:SS Info:Agent started, CR LF
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"(^\d\d/\d\d/\d\d \d\d:\d\d:\d\d Info:Agent started\r\n)")))
+        << text;
 }
 
 TEST_F(AgentStartupTest, ClientCommandExplainsWhenNoAgentRuns) {
