@@ -12,7 +12,7 @@ namespace kv {
 // Held by the one running agent of a user. An flock on <runtime>/kvsshaaMutex.lock: the
 // kernel drops it when the holder dies by any means, so a crash never leaves a stale lock.
 class InstanceLock {
-public:
+  public:
     InstanceLock() = default;
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
@@ -26,14 +26,14 @@ public:
     void Release();
     bool IsHeld() const { return m_fd >= 0; }
 
-private:
+  private:
     int m_fd = -1;
 };
 
 // An auto-reset event between processes of one user: a named POSIX semaphore whose value
 // is kept at 0 or 1. Set() by the agent; clients Open() it and Wait().
 class TriggerEvent {
-public:
+  public:
     ~TriggerEvent();
     TriggerEvent(const TriggerEvent&) = delete;
     TriggerEvent& operator=(const TriggerEvent&) = delete;
@@ -59,7 +59,7 @@ public:
     // The current count (0 or 1), for tests and diagnostics.
     int Value() const;
 
-private:
+  private:
     explicit TriggerEvent(sem_t* sem) : m_sem(sem) {}
     static std::unique_ptr<TriggerEvent> OpenWith(const std::string& name, int flags);
 

@@ -3,8 +3,9 @@
 // compare without regard to ASCII case; values are typed byte strings.
 //
 // Every call returns false on failure and records a code in LastError() (0 after a call that
-// succeeded); the codes are listed in registry_errors.h. Nothing here throws. Use from one
-// thread at a time per transaction; the connection itself is guarded by a mutex.
+// succeeded); the codes are listed in registry_errors.h. Nothing here throws. Calls are
+// serialised by a mutex, but an open transaction is process-wide (a write from any thread
+// joins it), so the agent keeps registry work on its one UI thread.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +19,7 @@
 
 namespace kv {
 
-constexpr const char* kAgentRegistryPath =
-    "Software\\Korvenix\\Korvenix SSH Authentication Agent";
+constexpr const char* kAgentRegistryPath = "Software\\Korvenix\\Korvenix SSH Authentication Agent";
 constexpr const char* kKeyPairsRegistryPath =
     "Software\\Korvenix\\Korvenix SSH Authentication Agent\\KeyPairs";
 
@@ -41,7 +41,7 @@ const RegistryValue* FindValue(const std::vector<RegistryValue>& values, std::st
 
 // One open key. Opening costs a query, never a new connection. Move-only; closes itself.
 class RegistryKey {
-public:
+  public:
     RegistryKey() = default;
     explicit RegistryKey(std::string_view path, bool create = true) { Open(path, create); }
     RegistryKey(RegistryKey&& other) noexcept;
@@ -91,7 +91,7 @@ public:
     // Creates the key (and its parents) if missing.
     static bool EnsureKey(std::string_view path);
 
-private:
+  private:
     bool Finish(std::uint32_t code);
     bool WriteValue(const char* name, std::uint32_t type, const void* data, std::uint32_t n);
     std::uint32_t ReadValue(const char* name, Bytes& data, std::uint32_t& type);
@@ -107,7 +107,7 @@ private:
 // whole: the outermost Commit() then rolls back and returns false. Destroying the outermost
 // without Commit() rolls back. Every write made outside a transaction is one of its own.
 class RegistryTransaction {
-public:
+  public:
     RegistryTransaction();
     ~RegistryTransaction();
     RegistryTransaction(const RegistryTransaction&) = delete;
@@ -122,8 +122,8 @@ public:
     bool IsActive() const;
     std::uint32_t LastError() const { return m_lastError; }
 
-private:
-    unsigned m_generation = 0;  // of the connection it belongs to; 0 once ended
+  private:
+    unsigned m_generation = 0;  // of the transaction it belongs to; 0 once ended
     bool m_outermost = false;
     std::uint32_t m_lastError = kRegOk;
 };

@@ -7,7 +7,7 @@
 namespace kv {
 
 class RegistryDatabase {
-public:
+  public:
     // Closes the current connection and uses `file` from now on (opened at once; false when
     // it cannot be). An empty path returns to the default, paths::RegistryFile().
     static bool UseFile(const std::string& file);
