@@ -1,0 +1,20 @@
+// The private-key operation request: find the key, unlock on demand, read its private half,
+// log, perform (asking the user first when configured), reply with one of four forms.
+#pragma once
+
+#include <string_view>
+
+namespace kv {
+
+class AgentBuffer;
+class CAgentApp;
+class KeyPair;
+
+bool HandlePrivateKeyOperation(CAgentApp& app, AgentBuffer& in, AgentBuffer& out);
+
+// The access check of a private-key operation: asks the user when "AskBeforeAgentOp" is on,
+// and logs a refusal. True to go ahead.
+bool ConfirmPrivateKeyOperation(CAgentApp& app, const KeyPair* key, std::string_view operation,
+                                std::string_view requester);
+
+}  // namespace kv

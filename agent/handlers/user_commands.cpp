@@ -1,0 +1,32 @@
+#include "agent/handlers/user_commands.h"
+
+#include "agent/handlers/format_text.h"
+#include "agent/handlers/unlock_on_demand.h"
+#include "app/agent_app.h"
+#include "app/prompt_runner.h"
+#include "keys/agent_lock.h"
+#include "res/string_ids.h"
+
+namespace kv {
+
+void UnlockCommand(CAgentApp& app) { UnlockOnDemand(app, FormatText(IDS_PROMPT_UNLOCK), false); }
+
+void ChangePassphraseCommand(CAgentApp& app) {
+    if (!UnlockOnDemand(app, FormatText(IDS_PROMPT_CHANGE_PASSPHRASE), false)) return;
+    app.RestartAutoLock();
+    const ChangePassphraseAnswer answer =
+        RunPrompt(app, [&app] { return app.Ui().AskChangePassphrase(); });
+    RunChangePassphraseCommand(app, answer);
+}
+
+void FirstUseUnlock(CAgentApp& app) {
+    if (app.Keys().IsFirstUse()) UnlockOnDemand(app, "-", false);
+}
+
+void StartupUnlock(CAgentApp& app) {
+    if (app.Settings().GetFlag(IDS_SETTING_UNLOCK_ON_STARTUP)) {
+        UnlockOnDemand(app, FormatText(IDS_PROMPT_STARTING), false);
+    }
+}
+
+}  // namespace kv

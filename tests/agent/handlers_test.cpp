@@ -1,0 +1,393 @@
+// The request handlers in this process: a real key store in a temporary registry, the real
+// module, and a user interface that answers from a script.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <cstdlib>
+
+#include "agent/handlers/request_handlers.h"
+#include "agent/message_codes.h"
+#include "agent/payloads.h"
+#include "agent/request_dispatcher.h"
+#include "app/agent_app.h"
+#include "cryptomodule/crypto_module.h"
+#include "cryptomodule/key_generation.h"
+#include "platform/registry/registry_database.h"
+#include "res/string_ids.h"
+#include "tests/support/openssl_check.h"
+#include "tests/support/scripted_user_interface.h"
+#include "tests/support/temp_dir.h"
+
+namespace kv {
+namespace {
+
+struct TestKey {
+    Bytes blob;
+    SecureBytes plain;
+};
+
+TestKey MakeKey(bool rsa) {
+    auto key = rsa ? GenerateRsaKey(1024) : GenerateDssKey(1024);
+    EXPECT_TRUE(key.ok());
+    TestKey made;
+    auto plain = key.value.ExportPlain();
+    auto pub = key.value.DerivePublic();
+    EXPECT_TRUE(plain.ok() && pub.ok());
+    auto blob = pub.value.Export();
+    EXPECT_TRUE(blob.ok());
+    made.blob = blob.value;
+    made.plain = plain.value;
+    return made;
+}
+
+class HandlersTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        const char* bin = std::getenv("KV_BIN_DIR");
+        ASSERT_NE(bin, nullptr) << "run through ctest, which sets KV_BIN_DIR";
+        ::setenv("KVSSHAA_MODULE_DIR", (std::string(bin) + "/crypto").c_str(), 1);
+        s_rsa = new TestKey(MakeKey(true));
+        s_dss = new TestKey(MakeKey(false));
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(RegistryDatabase::UseFile(home.Path() + "/registry.sqlite"));
+        app = std::make_unique<CAgentApp>(ui);
+        app->InitSettings();
+        app->Settings().SetFlag(IDS_SETTING_LOG_LIST, true);
+        RegisterRequestHandlers(*app, dispatcher);
+    }
+
+    void TearDown() override {
+        app.reset();
+        RegistryDatabase::Close();
+    }
+
+    std::optional<Envelope> Send(std::uint32_t code, std::span<const std::uint8_t> payload) {
+        Envelope request;
+        request.code = code;
+        request.flags = kEnvelopeHasWindow;
+        request.payload.assign(payload.begin(), payload.end());
+        return dispatcher.Process(request, true);
+    }
+
+    int Add(const TestKey& key, const std::string& text, std::vector<std::string> origins = {}) {
+        AgentKeyEntry entry;
+        entry.type = 1;
+        entry.blob = key.blob;
+        entry.comment = text;
+        entry.flags = 1;  // SSH1 allowed
+        auto reply = Send(AGENT_ADD_KEY, BuildAddRequest(7, origins, entry, key.plain));
+        if (!reply || reply->code != AGENT_ADD_KEY) return -100;
+        return ParseStatusReply(reply->payload)->status;
+    }
+
+    std::optional<PrivateKeyOpReply> Operation(const std::string& op, const Bytes& blob,
+                                               const Bytes& data,
+                                               std::vector<std::string> origins = {}) {
+        auto reply = Send(AGENT_PRIVATE_KEY_OP, BuildPrivateKeyOpRequest(9, origins, op, blob, data));
+        if (!reply || reply->code != AGENT_PRIVATE_KEY_OP_REPLY) return std::nullopt;
+        return ParsePrivateKeyOpReply(reply->payload);
+    }
+
+    std::vector<AgentKeyEntry> List() {
+        auto reply = Send(AGENT_LIST_KEYS, BuildListRequest(3, {}));
+        return ParseListReply(reply->payload)->keys;
+    }
+
+    int Delete(const Bytes& blob, const std::string& name) {
+        auto reply = Send(AGENT_DELETE_KEY, BuildDeleteRequest(4, {}, blob, name));
+        return ParseStatusReply(reply->payload)->status;
+    }
+
+    std::vector<std::string> Log() const {
+        std::vector<std::string> lines;
+        for (const LogEntry& e : app->Log().Entries()) lines.push_back(e.message);
+        return lines;
+    }
+
+    bool Logged(const std::string& text) const {
+        const auto lines = Log();
+        return std::find(lines.begin(), lines.end(), text) != lines.end();
+    }
+
+    // The agent passphrase "pw", chosen at the first add.
+    void StartWithKey(const TestKey& key, const std::string& text) {
+        ui.passphrases.push_back(ScriptedUserInterface::Typed("pw"));
+        ASSERT_EQ(Add(key, text), 0) << ::testing::PrintToString(Log());
+    }
+
+    void Relock() { app->Keys().Lock(); }
+
+    static TestKey* s_rsa;
+    static TestKey* s_dss;
+    TempDir home;
+    ScriptedUserInterface ui;
+    std::unique_ptr<CAgentApp> app;
+    RequestDispatcher dispatcher;
+};
+
+TestKey* HandlersTest::s_rsa = nullptr;
+TestKey* HandlersTest::s_dss = nullptr;
+
+TEST_F(HandlersTest, FirstAddChoosesThePassphraseAndSplitsNameFromComment) {
+    StartWithKey(*s_rsa, "work: laptop key");
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].rfind("new:Please choose a passphrase", 0), 0u);
+    EXPECT_FALSE(app->Keys().IsLocked());
+    ASSERT_EQ(app->Keys().Count(), 1u);
+    EXPECT_EQ(app->Keys().At(0).Name(), "work");
+    EXPECT_EQ(app->Keys().At(0).Comment(), "laptop key");
+    EXPECT_TRUE(Logged("Adding private keypair (work)"));
+
+    EXPECT_EQ(Add(*s_dss, "plain \"quoted\" comment\t"), 0);
+    EXPECT_EQ(app->Keys().At(1).Name(), "KeyFromAgent");
+    EXPECT_EQ(app->Keys().At(1).Comment(), "plain quoted comment");
+    EXPECT_EQ(ui.shown.size(), 1u);  // unlocked now: no second prompt
+}
+
+TEST_F(HandlersTest, AnEmptyCommentFieldNamesTheKeyFromAgent) {
+    StartWithKey(*s_rsa, "");
+    EXPECT_EQ(app->Keys().At(0).Name(), "KeyFromAgent");
+    EXPECT_EQ(app->Keys().At(0).Comment(), "");
+    const auto keys = List();
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].comment.value_or(""), "");  // listed as a comment field of length 0
+}
+
+TEST_F(HandlersTest, ListIsServedWhileLockedWithLifetimes) {
+    StartWithKey(*s_rsa, "a: b");
+    Relock();
+    const auto keys = List();
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].blob, s_rsa->blob);
+    EXPECT_EQ(keys[0].comment, "b");
+    EXPECT_EQ(keys[0].lifetime, -1);
+    EXPECT_EQ(keys[0].flags, 1);
+    EXPECT_EQ(Log().back(), " from : local client");
+
+    // A list request with one byte after the origin list is malformed.
+    Bytes list = BuildListRequest(3, {});
+    list.push_back(0);
+    EXPECT_EQ(Send(AGENT_LIST_KEYS, list)->code, AGENT_FAILURE);
+}
+
+TEST_F(HandlersTest, AddWhileLockedWithoutUnlockOnAccessIsRefusedWithoutAPrompt) {
+    StartWithKey(*s_rsa, "k");
+    Relock();
+    app->Settings().SetFlag(IDS_SETTING_UNLOCK_ON_ACCESS, false);
+    const std::size_t prompts = ui.shown.size();
+    EXPECT_EQ(Add(*s_dss, "other"), 1);
+    EXPECT_EQ(ui.shown.size(), prompts);
+    EXPECT_TRUE(Logged("Ignoring ADD command (agent is locked)"));
+    EXPECT_EQ(app->Keys().Count(), 1u);
+
+    app->Settings().SetFlag(IDS_SETTING_ALLOW_AGENT_ADD, false);
+    EXPECT_EQ(Add(*s_dss, "other", {"remote"}), 1);
+    const auto log = Log();
+    EXPECT_EQ(log[log.size() - 3], "Ignoring ADD command from an agent (configuration setting)");
+    EXPECT_EQ(log[log.size() - 2], " from : remote");
+}
+
+TEST_F(HandlersTest, DeleteIsRefusedByDefaultEvenWhenLockedAndWithoutAPrompt) {
+    StartWithKey(*s_rsa, "k");
+    Relock();
+    const std::size_t prompts = ui.shown.size();
+    auto reply = Send(AGENT_DELETE_KEY, BuildDeleteAllRequest(4, {}));
+    EXPECT_EQ(ParseStatusReply(reply->payload)->status, 1);
+    EXPECT_TRUE(Logged("Ignoring DELETE command from an agent (configuration setting)"));
+    EXPECT_EQ(ui.shown.size(), prompts);
+}
+
+TEST_F(HandlersTest, CancelledUnlockForDeleteLogsBothEntries) {
+    StartWithKey(*s_rsa, "k");
+    Relock();
+    app->Settings().SetFlag(IDS_SETTING_ALLOW_AGENT_REMOVE, true);
+    EXPECT_EQ(Delete(s_rsa->blob, "k"), 1);  // the script is empty: cancelled
+    EXPECT_EQ(ui.shown.back(), "unlock:Request to delete key \"k\"");
+    const auto log = Log();
+    EXPECT_EQ(log[log.size() - 3], "Unlock cancelled by user");
+    EXPECT_EQ(log[log.size() - 2], "Ignoring DELETE command (agent is locked)");
+    EXPECT_EQ(app->Keys().Count(), 1u);
+}
+
+TEST_F(HandlersTest, ThreeWrongPassphrasesGiveUp) {
+    StartWithKey(*s_rsa, "k");
+    Relock();
+    for (const char* wrong : {"a", "b", "c", "pw"}) ui.passphrases.push_back(ScriptedUserInterface::Typed(wrong));
+    const auto reply = Operation("sign", s_rsa->blob, {1, 2, 3});
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_FALSE(reply->status.has_value());  // the locked form: identifier only
+    int boxes = 0;
+    for (const auto& s : ui.shown) boxes += s == "box:Invalid passphrase";
+    EXPECT_EQ(boxes, 3);
+    EXPECT_TRUE(Logged("User could not enter correct passphrase to unlock Agent"));
+    EXPECT_TRUE(Logged("Ignoring private key operation (sign) - agent locked"));
+    EXPECT_TRUE(app->Keys().IsLocked());
+    EXPECT_EQ(ui.passphrases.size(), 1u);  // the right one was never asked for
+}
+
+TEST_F(HandlersTest, DeleteNeedsTheExactNameAndAllOnlyInItsExactSpelling) {
+    StartWithKey(*s_rsa, "Work: k");
+    app->Settings().SetFlag(IDS_SETTING_ALLOW_AGENT_REMOVE, true);
+    EXPECT_EQ(Delete(s_rsa->blob, "work"), 1);
+    auto log = Log();
+    EXPECT_EQ(log[log.size() - 3], "Deleting private keypair (work)");
+    EXPECT_EQ(log.back(), " Failed");
+    EXPECT_EQ(app->Keys().Count(), 1u);
+
+    // "*ALL*" is a public key blob, so it needs a name field.
+    const std::string upper = "*ALL*";
+    const Bytes all(upper.begin(), upper.end());
+    EXPECT_TRUE(BuildDeleteRequest(4, {}, all, std::nullopt).empty());
+    AgentBuffer no_name;
+    no_name.AppendIntField(4);
+    WriteOriginList({}, no_name);
+    no_name.AppendStringField(upper);
+    EXPECT_EQ(Send(AGENT_DELETE_KEY, no_name.Bytes())->code, AGENT_FAILURE);
+
+    EXPECT_EQ(Delete(s_rsa->blob, "Work"), 0);
+    EXPECT_EQ(app->Keys().Count(), 0u);
+}
+
+TEST_F(HandlersTest, UnknownKeyIsStatus4WithoutAPromptEvenWhenLocked) {
+    StartWithKey(*s_rsa, "k");
+    Relock();
+    const std::size_t prompts = ui.shown.size();
+    const auto reply = Operation("sign", s_dss->blob, {1});
+    ASSERT_TRUE(reply && reply->status);
+    EXPECT_EQ(*reply->status, 4);
+    EXPECT_EQ(ui.shown.size(), prompts);
+    EXPECT_TRUE(Logged("Cannot perform private key operation - key unknown"));
+}
+
+TEST_F(HandlersTest, OperationsGiveResultsThatThePublicKeyConfirms) {
+    StartWithKey(*s_rsa, "r: rsa");
+    ASSERT_EQ(Add(*s_dss, "d: dss"), 0);
+    const Bytes data = {'h', 'e', 'l', 'l', 'o'};
+
+    auto sig = Operation("hash-and-sign", s_rsa->blob, data);
+    ASSERT_TRUE(sig && sig->status == 0);
+    EXPECT_TRUE(test::VerifyRsa(s_rsa->blob, data, Bytes(sig->result->begin(), sig->result->end()), EVP_sha1()));
+
+    sig = Operation("hash-and-sign[md5]", s_rsa->blob, data);
+    ASSERT_TRUE(sig && sig->status == 0);
+    EXPECT_TRUE(test::VerifyRsa(s_rsa->blob, data, Bytes(sig->result->begin(), sig->result->end()), EVP_md5()));
+
+    // "sign" pads what it is given: here a DigestInfo and SHA-256 digest made by the caller.
+    const Bytes prefix = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                          0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+    Bytes info = prefix;
+    const Bytes digest = test::Digest(EVP_sha256(), data);
+    info.insert(info.end(), digest.begin(), digest.end());
+    sig = Operation("sign", s_rsa->blob, info);
+    ASSERT_TRUE(sig && sig->status == 0);
+    EXPECT_TRUE(test::VerifyRsa(s_rsa->blob, data, Bytes(sig->result->begin(), sig->result->end()), EVP_sha256()));
+
+    sig = Operation("sign[nist]", s_dss->blob, data);
+    ASSERT_TRUE(sig && sig->status == 0);
+    EXPECT_TRUE(test::VerifyDss(s_dss->blob, data, Bytes(sig->result->begin(), sig->result->end())));
+
+    const Bytes secret = {'s', 'e', 'c', 'r', 'e', 't'};
+    const auto plain = Operation("decrypt", s_rsa->blob, test::EncryptRsa(s_rsa->blob, secret));
+    ASSERT_TRUE(plain && plain->status == 0);
+    EXPECT_EQ(Bytes(plain->result->begin(), plain->result->end()), secret);
+}
+
+TEST_F(HandlersTest, Ssh1ResponseIsMd5OfTheChallengeAndSession) {
+    StartWithKey(*s_rsa, "r: rsa");
+    Bytes challenge(40);
+    for (std::size_t i = 0; i < challenge.size(); ++i) challenge[i] = std::uint8_t(i * 7 + 1);
+    Bytes session(16, 0xA5);
+    Bytes data = session;
+    const Bytes encrypted = test::EncryptRsa(s_rsa->blob, challenge);
+    data.insert(data.end(), encrypted.begin(), encrypted.end());
+    const auto reply = Operation("ssh1-challenge-response", s_rsa->blob, data);
+    ASSERT_TRUE(reply && reply->status == 0);
+    Bytes expected_input(48);  // only the first 32 bytes of the challenge, then the session
+    std::copy(challenge.begin(), challenge.begin() + 32, expected_input.begin());
+    std::copy(session.begin(), session.end(), expected_input.begin() + 32);
+    EXPECT_EQ(Bytes(reply->result->begin(), reply->result->end()), test::Digest(EVP_md5(), expected_input));
+
+    app->Settings().SetFlag(IDS_SETTING_ALLOW_SSH1_ACCESS, false);
+    EXPECT_EQ(Operation("ssh1-challenge-response", s_rsa->blob, data)->status, 3);
+    const auto log = Log();
+    EXPECT_EQ(log[log.size() - 2], " ignoring SSH1 authentication attempt (configuration setting)");
+    EXPECT_EQ(log.back(), " Failed");
+}
+
+TEST_F(HandlersTest, DeniedConfirmationLogsInOrderAndAnswersStatus3) {
+    StartWithKey(*s_rsa, "r: rsa");
+    app->Settings().SetFlag(IDS_SETTING_ASK_BEFORE_AGENT_OP, true);
+    ui.confirmations.push_back(false);
+    const auto reply = Operation("sign", s_rsa->blob, {1, 2}, {"host-a", "host-b"});
+    ASSERT_TRUE(reply && reply->status);
+    EXPECT_EQ(*reply->status, 3);
+    EXPECT_EQ(ui.shown.back(), "confirm:sign:r:host-b");  // the requester is the last origin
+    const auto log = Log();
+    const std::vector<std::string> tail(log.end() - 6, log.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{
+                        "Private key operation (sign) with public key (r)", " from : host-b",
+                        " from : host-a", " from : local client",
+                        " private key operation denied by user.", " Failed"}));
+
+    ui.confirmations.push_back(true);
+    EXPECT_EQ(Operation("sign", s_rsa->blob, {1, 2})->status, 0);
+}
+
+TEST_F(HandlersTest, MalformedRequestsGetTheErrorReply) {
+    StartWithKey(*s_rsa, "k");
+    EXPECT_EQ(Send(AGENT_PRIVATE_KEY_OP, BuildListRequest(1, {}))->code, AGENT_FAILURE);
+    AgentBuffer empty_data;
+    empty_data.AppendIntField(1);
+    WriteOriginList({}, empty_data);
+    empty_data.AppendStringField(std::string_view("sign"));
+    empty_data.AppendStringField(s_rsa->blob);
+    empty_data.AppendStringField(nullptr, 0);  // data of length 0
+    EXPECT_EQ(Send(AGENT_PRIVATE_KEY_OP, empty_data.Bytes())->code, AGENT_FAILURE);
+    EXPECT_EQ(Send(AGENT_ADD_KEY, BuildListRequest(1, {}))->code, AGENT_FAILURE);
+    // Option texts are parsed without reading past them; bad ones fail the operation.
+    for (const char* op : {"sign[", "sign[pkcs1", "signature", "hash-and-sign[md5,sha1]", "x"}) {
+        const auto reply = Operation(op, s_rsa->blob, {1});
+        ASSERT_TRUE(reply.has_value()) << op;
+        EXPECT_EQ(reply->status, std::string_view(op).rfind("sign[", 0) == 0 ? 0 : 3) << op;
+    }
+    ASSERT_EQ(Add(*s_dss, "d: dss"), 0);
+    EXPECT_EQ(Operation("sign[pkcs1]", s_dss->blob, {1})->status, 3);
+    EXPECT_EQ(Operation("decrypt", s_dss->blob, {1})->status, 3);
+    EXPECT_EQ(Operation(std::string(10000, 's'), s_rsa->blob, {1})->status, 3);
+}
+
+TEST_F(HandlersTest, AddsThatCannotBeStoredAreRefused) {
+    StartWithKey(*s_rsa, "k");
+    // The private half of another key.
+    AgentKeyEntry entry;
+    entry.type = 1;
+    entry.blob = s_dss->blob;
+    entry.comment = "mismatch";
+    auto reply = Send(AGENT_ADD_KEY, BuildAddRequest(1, {}, entry, s_rsa->plain));
+    EXPECT_EQ(ParseStatusReply(reply->payload)->status, 1);
+    auto log = Log();
+    EXPECT_EQ(log[log.size() - 2], " Private key is invalid or does not match the public key.");
+    EXPECT_EQ(log.back(), " Failed");
+    // Not a private key at all.
+    const Bytes garbage = {1, 2, 3};
+    reply = Send(AGENT_ADD_KEY, BuildAddRequest(1, {}, entry, garbage));
+    EXPECT_EQ(ParseStatusReply(reply->payload)->status, 1);
+    EXPECT_EQ(Log().back(), " error decoding private key");
+    EXPECT_EQ(app->Keys().Count(), 1u);
+}
+
+TEST_F(HandlersTest, ARequestDuringAnOpenUnlockPromptFailsItsUnlockAtOnce) {
+    StartWithKey(*s_rsa, "k");
+    Relock();
+    app->SetUnlockInProgress(true);
+    const auto reply = Operation("sign", s_rsa->blob, {1});
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_FALSE(reply->status.has_value());
+    EXPECT_EQ(List().size(), 1u);  // lists are still answered
+    app->SetUnlockInProgress(false);
+}
+
+}  // namespace
+}  // namespace kv
