@@ -1,12 +1,39 @@
 #include "client/key_input.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <string_view>
+
+#include "cryptomodule/private_key.h"
+#include "keys/key_file_io.h"
+#include "keys/ssh2_key_file.h"
 
 namespace kv {
+
+namespace {
+
+// An armored file is read as one or not at all: a damaged one must not go out as raw bytes.
+bool LooksArmored(std::span<const std::uint8_t> bytes) {
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return text.find("---- BEGIN SSH2 ") != std::string_view::npos;
+}
+
+std::string ModuleError(int code) {
+    switch (code) {
+        case KVCLM_E_BAD_PASSPHRASE:
+            return "wrong passphrase";
+        case KVCLM_E_NOT_READY:
+            return "the cryptographic module is not available";
+        default:
+            return "not a private key the module can open (error " + std::to_string(code) + ")";
+    }
+}
+
+}  // namespace
 
 std::optional<Bytes> ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -51,11 +78,56 @@ std::optional<Bytes> DecodeBase64Text(const std::string& text) {
 std::optional<Bytes> ReadPublicKeyBlob(const std::string& path) {
     auto bytes = ReadFileBytes(path);
     if (!bytes) return std::nullopt;
+    if (LooksArmored(*bytes)) {
+        auto contents = ReadPublicKeyFileContents(path);
+        if (!contents) return std::nullopt;
+        return std::move(contents->blob);
+    }
     const std::string text(bytes->begin(), bytes->end());
     std::istringstream fields(text);
     std::string type, body;
     if (text.rfind("ssh-", 0) == 0 && (fields >> type >> body)) return DecodeBase64Text(body);
     return bytes;
+}
+
+std::optional<SecureBytes> ReadPassphraseFile(const std::string& path) {
+    auto bytes = ReadKeyFileBytes(path);
+    if (!bytes) return std::nullopt;
+    const auto lf = std::find(bytes->begin(), bytes->end(), '\n');
+    bytes->erase(lf, bytes->end());
+    if (!bytes->empty() && bytes->back() == '\r') bytes->pop_back();
+    return bytes;
+}
+
+std::optional<SecureBytes> ReadPrivateKeyForAdd(const std::string& path,
+                                                const std::optional<SecureBytes>& passphrase,
+                                                std::string& error) {
+    auto blob = ReadKeyFileBytes(path);
+    if (!blob) {
+        error = "cannot read private key file " + path;
+        return std::nullopt;
+    }
+    if (LooksArmored(*blob)) {
+        auto contents = ReadPrivateKeyFileContents(path);
+        if (!contents) {
+            error = "not a valid SSH2 private key file: " + path;
+            return std::nullopt;
+        }
+        blob = std::move(contents->blob);
+    }
+    if (!passphrase) {
+        // Anything else goes out as read, for the agent to judge.
+        if (PrivateKey::Import(*blob).code != KVCLM_E_NEED_PASSPHRASE) return blob;
+        error = "private key file " + path + " is protected: give --passphrase-file";
+        return std::nullopt;
+    }
+    const auto key = PrivateKey::Import(*blob, *passphrase);
+    auto plain = key.ok() ? key.value.ExportPlain() : ModuleResult<SecureBytes>{key.code, {}};
+    if (!plain.ok()) {
+        error = "cannot open private key file " + path + ": " + ModuleError(plain.code);
+        return std::nullopt;
+    }
+    return std::move(plain.value);
 }
 
 std::optional<Bytes> DecodeHex(const std::string& hex) {

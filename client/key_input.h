@@ -1,4 +1,4 @@
-// Reading what the client sends: public key blobs from files, data from files or hex.
+// Reading what the client sends: key blobs from key files, data from files or hex.
 #pragma once
 
 #include <optional>
@@ -9,8 +9,17 @@
 namespace kv {
 
 std::optional<Bytes> ReadFileBytes(const std::string& path);
-// A public key file: the one-line "type base64 [comment]" form, or the raw blob.
+// A public key file: an SSH2 public key file (RFC 4716), the one-line "type base64 [comment]"
+// form, or the raw blob.
 std::optional<Bytes> ReadPublicKeyBlob(const std::string& path);
+// The first line of a passphrase file, without its line end.
+std::optional<SecureBytes> ReadPassphraseFile(const std::string& path);
+// The private key of an add request, which carries it unprotected: an SSH2 private key file or
+// a raw container. With a passphrase it is opened and exported plain; without one it is taken
+// as read unless it needs a passphrase. On failure `error` says why.
+std::optional<SecureBytes> ReadPrivateKeyForAdd(const std::string& path,
+                                                const std::optional<SecureBytes>& passphrase,
+                                                std::string& error);
 std::optional<Bytes> DecodeHex(const std::string& hex);
 std::string EncodeHex(const std::uint8_t* data, std::size_t n);
 std::optional<Bytes> DecodeBase64Text(const std::string& text);

@@ -17,6 +17,8 @@ const char kUsage[] =
     "commands:\n"
     "  list                                  list the agent's keys\n"
     "  add PUBFILE PRVFILE [--name N] [--comment C] [--lifetime SECONDS] [--ssh1 0|1]\n"
+    "      [--passphrase-file F]             SSH2 key files (or raw blobs); a protected\n"
+    "                                        private key is opened with the first line of F\n"
     "  delete PUBFILE NAME | delete --all    delete one key (blob and exact name), or all\n"
     "  op OPERATION PUBFILE (--data-file F | --data-hex HEX)\n"
     "                                        a private-key operation (sign, hash-and-sign,\n"
@@ -36,7 +38,7 @@ struct Args {
     kv::ClientOptions options;
     bool json = false;
     std::vector<std::string> positional;
-    std::string name, comment, data_file, data_hex;
+    std::string name, comment, data_file, data_hex, passphrase_file;
     int lifetime = -1, ssh1 = 1, wait_ms = -1;
     unsigned flags = kv::kEnvelopeHasWindow;
     bool flags_given = false, all = false;
@@ -62,6 +64,7 @@ bool ParseArgs(int argc, char** argv, Args& a) {
         else if (arg == "--ssh1") a.ssh1 = std::atoi(v);
         else if (arg == "--data-file") a.data_file = v;
         else if (arg == "--data-hex") a.data_hex = v;
+        else if (arg == "--passphrase-file") a.passphrase_file = v;
         else if (arg == "--flags") a.flags = static_cast<unsigned>(std::strtoul(v, nullptr, 0)), a.flags_given = true;
         else return false;
     }
@@ -78,8 +81,14 @@ int RunAdd(kv::AgentClient& client, Args& a, kv::Output& out) {
     if (a.positional.size() != 3) return Fail("add needs PUBFILE and PRVFILE");
     auto blob = kv::ReadPublicKeyBlob(a.positional[1]);
     if (!blob) return Fail("cannot read public key file " + a.positional[1]);
-    auto prv = kv::ReadFileBytes(a.positional[2]);
-    if (!prv) return Fail("cannot read private key file " + a.positional[2]);
+    std::optional<kv::SecureBytes> passphrase;
+    if (!a.passphrase_file.empty()) {
+        passphrase = kv::ReadPassphraseFile(a.passphrase_file);
+        if (!passphrase) return Fail("cannot read passphrase file " + a.passphrase_file);
+    }
+    std::string error;
+    const auto prv = kv::ReadPrivateKeyForAdd(a.positional[2], passphrase, error);
+    if (!prv) return Fail(error);
     kv::AgentKeyEntry entry;
     entry.type = 1;
     entry.blob = std::move(*blob);
@@ -87,7 +96,6 @@ int RunAdd(kv::AgentClient& client, Args& a, kv::Output& out) {
     entry.lifetime = a.lifetime;
     entry.flags = a.ssh1;
     const auto reply = client.Add(entry, *prv);
-    kv::SecureWipe(prv->data(), prv->size());
     return out.Status("add", reply, client.Error());
 }
 

@@ -1,0 +1,109 @@
+#include "keys/key_file_io.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+
+namespace kv {
+
+namespace {
+
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int Get() const { return m_fd; }
+    // Closes now and reports whether the close worked (it may report a failed write).
+    bool Close() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
+
+  private:
+    int m_fd;
+};
+
+// Reads to the end; more than maxSize bytes fails, even when the file grew after fstat.
+bool ReadAll(int fd, std::size_t expected, std::size_t maxSize, SecureBytes& data) {
+    data.resize(std::min(expected, maxSize) + 1);
+    std::size_t total = 0;
+    for (;;) {
+        if (total == data.size()) {
+            if (data.size() > maxSize) return false;
+            data.resize(std::min(data.size() * 2, maxSize + 1));
+        }
+        const ssize_t n = ::read(fd, data.data() + total, data.size() - total);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        total += static_cast<std::size_t>(n);
+    }
+    data.resize(total);
+    return true;
+}
+
+bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes = bytes.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// A new file beside `path` that nobody else can have opened.
+int CreateSibling(const std::string& path, mode_t mode, std::string& sibling) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".tmp-%08x", static_cast<unsigned>(random()));
+        sibling = path + suffix;
+        const int fd =
+            ::open(sibling.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::optional<SecureBytes> ReadKeyFileBytes(const std::string& path, std::size_t maxSize) {
+    // Non-blocking, so that a named pipe given as a key file cannot hang the caller.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.Get() < 0) return std::nullopt;
+    struct stat info {};
+    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0)
+        return std::nullopt;
+    if (static_cast<std::uint64_t>(info.st_size) > maxSize) return std::nullopt;
+    SecureBytes data;
+    if (!ReadAll(fd.Get(), static_cast<std::size_t>(info.st_size), maxSize, data))
+        return std::nullopt;
+    return data;
+}
+
+bool ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
+                         mode_t mode) {
+    if (path.empty()) return false;
+    std::string sibling;
+    FileDescriptor fd(CreateSibling(path, mode, sibling));
+    if (fd.Get() < 0) return false;
+    bool ok = WriteAll(fd.Get(), bytes) && ::fsync(fd.Get()) == 0;
+    ok = fd.Close() && ok;
+    ok = ok && ::rename(sibling.c_str(), path.c_str()) == 0;
+    if (!ok) ::unlink(sibling.c_str());
+    return ok;
+}
+
+}  // namespace kv

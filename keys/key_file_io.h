@@ -1,0 +1,30 @@
+// Reading and writing whole key files: bounded reads, and writes that never leave a half
+// written or truncated file behind.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "platform/secure_memory.h"
+
+namespace kv {
+
+// Key files are a few kilobytes; anything larger is not one.
+inline constexpr std::size_t kMaxKeyFileSize = std::size_t{1} << 20;
+
+// The whole content of a regular file of at most `maxSize` bytes. Empty for a file that cannot
+// be opened or read, that is not a regular file (a directory, a pipe), or that is larger.
+std::optional<SecureBytes> ReadKeyFileBytes(const std::string& path,
+                                            std::size_t maxSize = kMaxKeyFileSize);
+
+// Makes `path` hold exactly `bytes`: they go to a new file beside it, which then replaces it.
+// On failure the old file, if any, is unchanged and nothing else is left behind. `mode` is
+// given to the new file (the umask applies), e.g. 0600 for private key files.
+bool ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes, mode_t mode);
+
+}  // namespace kv

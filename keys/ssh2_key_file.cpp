@@ -1,0 +1,86 @@
+#include "keys/ssh2_key_file.h"
+
+#include <string_view>
+
+#include "cryptomodule/base64.h"
+#include "keys/key_file_io.h"
+#include "keys/key_text.h"
+#include "keys/ssh2_key_text.h"
+
+namespace kv {
+
+namespace {
+
+// Public key files are for sharing (the umask decides); private ones are the owner's alone.
+constexpr mode_t kPublicFileMode = 0666;
+constexpr mode_t kPrivateFileMode = 0600;
+
+std::string_view AsText(std::span<const std::uint8_t> bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+std::optional<Ssh2FileText> ReadFileText(const std::string& path, bool privateKey) {
+    const std::optional<SecureBytes> bytes = ReadKeyFileBytes(path);
+    if (!bytes) return std::nullopt;
+    return ParseSsh2File(AsText(*bytes), privateKey);
+}
+
+}  // namespace
+
+bool WritePublicKeyFile(const KeyPair& pair, const std::string& path) {
+    // A file without a body could never be read back.
+    if (pair.Blob().empty()) return false;
+    const ModuleResult<std::string> base64 = Base64::Encode(pair.Blob(), kBase64LineWidth);
+    if (!base64.ok() || base64.value.empty()) return false;
+    const SecureBytes text =
+        ComposeSsh2File(Ssh2FileKind::Public, Sanitize(pair.Comment()), base64.value);
+    return ReplaceFileContents(path, text, kPublicFileMode);
+}
+
+bool WritePrivateKeyFile(const PrivateKeyBlob& blob, const std::string& path,
+                         Passphrase storePassphrase, Passphrase filePassphrase) {
+    const ModuleResult<PrivateKey> key = blob.Open(storePassphrase);
+    if (!key.ok()) return false;
+    const std::optional<SecureBytes> container = ProtectPrivateKey(key.value, filePassphrase);
+    if (!container || container->empty()) return false;
+    const ModuleResult<SecureBytes> base64 = Base64::EncodeSecret(*container, kBase64LineWidth);
+    if (!base64.ok() || base64.value.empty()) return false;
+    const Ssh2FileKind kind =
+        filePassphrase.empty() ? Ssh2FileKind::PrivatePlain : Ssh2FileKind::PrivateEncrypted;
+    const SecureBytes text = ComposeSsh2File(kind, Sanitize(blob.Comment()), AsText(base64.value));
+    return ReplaceFileContents(path, text, kPrivateFileMode);
+}
+
+std::optional<PublicKeyFileContents> ReadPublicKeyFileContents(const std::string& path) {
+    std::optional<Ssh2FileText> text = ReadFileText(path, false);
+    if (!text) return std::nullopt;
+    ModuleResult<Bytes> blob = Base64::Decode(AsText(text->base64));
+    if (!blob.ok() || blob.value.empty()) return std::nullopt;
+    return PublicKeyFileContents{std::move(blob.value), std::move(text->comment)};
+}
+
+std::optional<PrivateKeyFileContents> ReadPrivateKeyFileContents(const std::string& path) {
+    std::optional<Ssh2FileText> text = ReadFileText(path, true);
+    if (!text) return std::nullopt;
+    ModuleResult<SecureBytes> blob = Base64::DecodeSecret(AsText(text->base64));
+    if (!blob.ok() || blob.value.empty()) return std::nullopt;
+    return PrivateKeyFileContents{std::move(blob.value), std::move(text->comment)};
+}
+
+bool ReadPublicKeyFile(KeyPair& pair) {
+    const std::optional<PublicKeyFileContents> contents = ReadPublicKeyFileContents(pair.Path());
+    if (!contents) return false;
+    pair.SetBlob(contents->blob);
+    pair.SetComment(contents->comment);
+    return true;
+}
+
+bool ReadPrivateKeyFile(PrivateKeyBlob& blob) {
+    const std::optional<PrivateKeyFileContents> contents = ReadPrivateKeyFileContents(blob.File());
+    if (!contents) return false;
+    blob.SetBlob(contents->blob);
+    blob.SetComment(contents->comment);
+    return true;
+}
+
+}  // namespace kv

@@ -1,0 +1,153 @@
+// Key files written and read back through the module: exact bytes, round trips of both kinds,
+// the file passphrase, and files that must be refused.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+
+#include "keys/ssh2_key_file.h"
+#include "tests/client/keyfile_test_support.h"
+#include "tests/support/temp_dir.h"
+
+namespace kv {
+namespace {
+
+using test::AsBytes;
+
+class KeyFileRoundTrip : public ::testing::Test {
+  protected:
+    void SetUp() override { test::UseBuiltModule(); }
+    std::string File(const char* name) const { return m_dir.Path() + "/" + name; }
+
+    // A stored private key: the container under the store passphrase.
+    PrivateKeyBlob Stored(const PrivateKey& key, std::string_view comment) {
+        PrivateKeyBlob blob;
+        auto sealed = ProtectPrivateKey(key, AsBytes(kStore));
+        EXPECT_TRUE(sealed);
+        if (sealed) blob.SetBlob(*sealed);
+        blob.SetComment(comment);
+        return blob;
+    }
+
+    static constexpr std::string_view kStore = "store pass";
+    TempDir m_dir;
+};
+
+Bytes Counting(std::size_t n) {
+    Bytes bytes(n);
+    for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(i);
+    return bytes;
+}
+
+TEST_F(KeyFileRoundTrip, PublicFileIsWrittenByteForByte) {
+    KeyPair pair;
+    pair.SetBlob(Counting(45));
+    pair.SetComment("work key");
+    ASSERT_TRUE(WritePublicKeyFile(pair, File("a.pub")));
+    EXPECT_EQ(test::ReadText(File("a.pub")),
+              "---- BEGIN SSH2 PUBLIC KEY ----\nComment: \"work key\"\n"
+              "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKiss\n"
+              "---- END SSH2 PUBLIC KEY ----\n");
+    pair.SetBlob(Counting(46));
+    pair.SetComment("");
+    ASSERT_TRUE(WritePublicKeyFile(pair, File("b.pub")));
+    EXPECT_EQ(test::ReadText(File("b.pub")),
+              "---- BEGIN SSH2 PUBLIC KEY ----\n"
+              "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKiss\nLQ==\n"
+              "---- END SSH2 PUBLIC KEY ----\n");
+    // Without a blob there is nothing a reader could take back.
+    EXPECT_FALSE(WritePublicKeyFile(KeyPair(), File("c.pub")));
+}
+
+TEST_F(KeyFileRoundTrip, PublicFileReadsBackBlobAndComment) {
+    for (const int type : {KVCLM_KEY_RSA, KVCLM_KEY_DSS}) {
+        KeyPair pair;
+        pair.SetBlob(test::PublicBlobOf(test::SharedKey(type, 1024)));
+        pair.SetComment("héllo \"there\"");
+        ASSERT_TRUE(WritePublicKeyFile(pair, File("id.PUB")));
+        KeyPair read = KeyPair::ForPublicKeyFile(File("id.PUB"));
+        ASSERT_TRUE(ReadPublicKeyFile(read));
+        EXPECT_EQ(read.Blob(), pair.Blob());
+        EXPECT_EQ(read.Comment(), "héllo there");
+        EXPECT_EQ(read.Name(), "id");
+    }
+}
+
+TEST_F(KeyFileRoundTrip, PlainPrivateFileReadsBackAndOpensWithoutPassphrase) {
+    const PrivateKey& key = test::SharedKey(KVCLM_KEY_DSS, 1024);
+    const PrivateKeyBlob stored = Stored(key, "build key");
+    ASSERT_TRUE(WritePrivateKeyFile(stored, File("id"), AsBytes(kStore), {}));
+    const std::string text = test::ReadText(File("id"));
+    EXPECT_TRUE(text.starts_with("---- BEGIN SSH2 PRIVATE KEY ----\nComment: \"build key\"\n"));
+    EXPECT_TRUE(text.ends_with("\n---- END SSH2 PRIVATE KEY ----\n"));
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    struct stat info {};
+    ASSERT_EQ(::stat(File("id").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 077, 0u) << "a private key file must be the owner's alone";
+
+    PrivateKeyBlob read = PrivateKeyBlob::ForFile(File("id"));
+    ASSERT_TRUE(ReadPrivateKeyFile(read));
+    EXPECT_EQ(read.Comment(), "build key");
+    EXPECT_EQ(read.Blob(), test::PlainContainerOf(key));
+    KeyPair pair;
+    pair.SetBlob(test::PublicBlobOf(key));
+    EXPECT_TRUE(read.Matches(pair, {}));
+}
+
+TEST_F(KeyFileRoundTrip, ProtectedPrivateFileOpensOnlyWithItsPassphrase) {
+    const PrivateKey& key = test::SharedKey(KVCLM_KEY_RSA, 1024);
+    const PrivateKeyBlob stored = Stored(key, "");
+    ASSERT_TRUE(WritePrivateKeyFile(stored, File("id"), AsBytes(kStore), AsBytes("file pass")));
+    const std::string text = test::ReadText(File("id"));
+    EXPECT_TRUE(text.starts_with("---- BEGIN SSH2 ENCRYPTED PRIVATE KEY ----\n"));
+    EXPECT_TRUE(text.ends_with("\n---- END SSH2 ENCRYPTED PRIVATE KEY ----\n"));
+    EXPECT_EQ(text.find("Comment:"), std::string::npos);
+
+    PrivateKeyBlob read = PrivateKeyBlob::ForFile(File("id"));
+    ASSERT_TRUE(ReadPrivateKeyFile(read));
+    EXPECT_TRUE(read.OpensWithPassphrase(AsBytes("file pass")));
+    EXPECT_FALSE(read.OpensWithPassphrase(AsBytes("store pass")));
+    EXPECT_FALSE(read.OpensWithPassphrase({}));
+    KeyPair pair;
+    pair.SetBlob(test::PublicBlobOf(key));
+    EXPECT_TRUE(read.Matches(pair, AsBytes("file pass")));
+}
+
+TEST_F(KeyFileRoundTrip, WrongStorePassphraseWritesNothing) {
+    const PrivateKeyBlob stored = Stored(test::SharedKey(KVCLM_KEY_RSA, 1024), "c");
+    test::WriteText(File("id"), "previous");
+    EXPECT_FALSE(WritePrivateKeyFile(stored, File("id"), AsBytes("wrong"), {}));
+    EXPECT_FALSE(WritePrivateKeyFile(stored, File("new"), {}, {}));
+    EXPECT_EQ(test::ReadText(File("id")), "previous");
+    EXPECT_FALSE(std::filesystem::exists(File("new")));
+}
+
+TEST_F(KeyFileRoundTrip, FailedReadsLeaveTheRecordsUnchanged) {
+    const std::string begin = "---- BEGIN SSH2 PUBLIC KEY ----\nComment: \"c\"\n";
+    const std::string end = "\n---- END SSH2 PUBLIC KEY ----\n";
+    const std::pair<const char*, std::string> files[] = {
+        {"empty", ""},
+        {"one-line", "---- BEGIN SSH2 PUBLIC KEY ----"},
+        {"not-base64", begin + "QU*D" + end},
+        {"bad-padding", begin + "QUJ=RA==" + end},
+        {"huge", begin + std::string(10 << 20, 'A') + end},
+    };
+    for (const auto& [name, text] : files) test::WriteText(File(name), text);
+    for (const auto& [name, text] : files) {
+        KeyPair pair = KeyPair::ForPublicKeyFile(File(name));
+        pair.SetComment("kept");
+        EXPECT_FALSE(ReadPublicKeyFile(pair)) << name;
+        EXPECT_EQ(pair.Comment(), "kept");
+        EXPECT_TRUE(pair.Blob().empty());
+    }
+    KeyPair directory = KeyPair::ForPublicKeyFile(m_dir.Path());
+    EXPECT_FALSE(ReadPublicKeyFile(directory));
+    PrivateKeyBlob blob = PrivateKeyBlob::ForFile(File("not-base64"));
+    blob.SetBlob(AsBytes("kept"));
+    EXPECT_FALSE(ReadPrivateKeyFile(blob));
+    EXPECT_EQ(blob.Blob().size(), 4u);
+}
+
+}  // namespace
+}  // namespace kv
