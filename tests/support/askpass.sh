@@ -1,30 +1,34 @@
 #!/usr/bin/env bash
-# A scripted askpass program for tests. It answers from the queue file named by
-# KV_ASKPASS_QUEUE, one line per prompt, and appends every prompt it was shown, followed by
-# a line "--", to KV_ASKPASS_LOG.
-#   any text     printed as the answer (a passphrase), exit 0
-#   yes / no     for confirm prompts (SSH_ASKPASS_PROMPT=confirm): exit 0 / exit 1
-#   !cancel      exit 1, as a closed dialog
-#   !hold        wait until the file "$KV_ASKPASS_QUEUE.release" exists, then take the
-#                next line as the answer
-# An empty queue cancels.
+# A scripted askpass program for tests. Answers come from the file named by KV_ASKPASS_QUEUE,
+# one per line, first line first, each used once:
+#   any text   a passphrase prompt prints it and succeeds
+#   !cancel    the prompt is cancelled (exit 1)
+#   yes / no   a confirm prompt (SSH_ASKPASS_PROMPT=confirm) allows or denies
+#   !hold      wait until the file "$KV_ASKPASS_QUEUE.release" exists, then take the next line
+# An empty or missing queue cancels. Every prompt shown is appended to the file named by
+# KV_ASKPASS_LOG (confirm prompts prefixed "confirm: ").
 set -u
-queue=${KV_ASKPASS_QUEUE:?}
-log=${KV_ASKPASS_LOG:-/dev/null}
-printf '%s\n--\n' "$1" >> "$log"
+prompt=${1-}
+if [ -n "${KV_ASKPASS_LOG:-}" ]; then
+    if [ "${SSH_ASKPASS_PROMPT:-}" = confirm ]; then
+        printf 'confirm: %s\n' "$prompt" >>"$KV_ASKPASS_LOG"
+    else
+        printf '%s\n' "$prompt" >>"$KV_ASKPASS_LOG"
+    fi
+fi
+queue=${KV_ASKPASS_QUEUE:-}
 
 next_answer() {
+    [ -n "$queue" ] || { printf '!cancel'; return; }
     exec 9>"$queue.lock"
     flock 9
-    local line
-    line=$(head -n 1 "$queue" 2>/dev/null) || line=""
     if [ -s "$queue" ]; then
-        tail -n +2 "$queue" > "$queue.rest" && mv "$queue.rest" "$queue"
+        head -n 1 "$queue"
+        tail -n +2 "$queue" >"$queue.rest" && mv "$queue.rest" "$queue"
     else
-        line="!cancel"
+        printf '!cancel'
     fi
     flock -u 9
-    printf '%s' "$line"
 }
 
 answer=$(next_answer)
@@ -32,11 +36,9 @@ if [ "$answer" = "!hold" ]; then
     while [ ! -e "$queue.release" ]; do sleep 0.05; done
     answer=$(next_answer)
 fi
-case "$answer" in
-    "!cancel") exit 1 ;;
-esac
-if [ "${SSH_ASKPASS_PROMPT:-}" = "confirm" ]; then
-    [ "$answer" = "yes" ] && exit 0
+[ "$answer" = "!cancel" ] && exit 1
+if [ "${SSH_ASKPASS_PROMPT:-}" = confirm ]; then
+    [ "$answer" = yes ] && exit 0
     exit 1
 fi
 printf '%s\n' "$answer"
