@@ -31,8 +31,8 @@ std::uint64_t TextLength(std::uint32_t dataLength, int lineWidth) {
 }
 
 void EncodeQuad(const std::uint8_t* in, std::size_t n, char* out) {
-    const std::uint32_t v = (std::uint32_t{in[0]} << 16) |
-                            (n > 1 ? std::uint32_t{in[1]} << 8 : 0) | (n > 2 ? in[2] : 0);
+    const std::uint32_t v = (std::uint32_t{in[0]} << 16) | (n > 1 ? std::uint32_t{in[1]} << 8 : 0) |
+                            (n > 2 ? in[2] : 0);
     out[0] = kAlphabet[(v >> 18) & 63];
     out[1] = kAlphabet[(v >> 12) & 63];
     out[2] = n > 1 ? kAlphabet[(v >> 6) & 63] : '=';

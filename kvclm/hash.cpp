@@ -6,11 +6,16 @@ namespace kvclm {
 
 const EVP_MD* DigestFor(int algorithm) {
     switch (algorithm) {
-        case KVCLM_HASH_SHA1: return EVP_sha1();
-        case KVCLM_HASH_MD5: return EVP_md5();
-        case KVCLM_HASH_SHA256: return EVP_sha256();
-        case KVCLM_HASH_SHA512: return EVP_sha512();
-        default: return nullptr;
+        case KVCLM_HASH_SHA1:
+            return EVP_sha1();
+        case KVCLM_HASH_MD5:
+            return EVP_md5();
+        case KVCLM_HASH_SHA256:
+            return EVP_sha256();
+        case KVCLM_HASH_SHA512:
+            return EVP_sha512();
+        default:
+            return nullptr;
     }
 }
 
@@ -45,8 +50,7 @@ extern "C" int kvclm_HashOfBuffer(int algorithm, const unsigned char* data, uint
         const int rc = CheckHashAlgorithm(algorithm);
         if (rc != KVCLM_OK) return rc;
         unsigned n = 0;
-        return Digest(DigestFor(algorithm), data, dataLength, out, &n) ? KVCLM_OK
-                                                                        : KVCLM_E_CRYPTO;
+        return Digest(DigestFor(algorithm), data, dataLength, out, &n) ? KVCLM_OK : KVCLM_E_CRYPTO;
     });
 }
 

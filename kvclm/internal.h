@@ -5,8 +5,6 @@
 #ifndef KVCLM_BUILDING
 #define KVCLM_BUILDING 1
 #endif
-#include "kvclm/kvclm.h"
-
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -16,6 +14,8 @@
 #include <memory>
 #include <new>
 #include <vector>
+
+#include "kvclm/kvclm.h"
 
 namespace kvclm {
 

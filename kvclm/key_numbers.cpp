@@ -81,7 +81,6 @@ int CheckDsaPublic(const DsaNumbers& k) {
     if (BN_cmp(y, BN_value_one()) <= 0 || BN_cmp(y, pm1.get()) >= 0) return KVCLM_E_BAD_KEY;
     if (!BN_mod_exp(t.get(), g, q, p, ctx.get()) || !BN_is_one(t.get())) return KVCLM_E_BAD_KEY;
     if (!BN_mod_exp(t.get(), y, q, p, ctx.get()) || !BN_is_one(t.get())) return KVCLM_E_BAD_KEY;
-    if (BN_check_prime(q, ctx.get(), nullptr) != 1) return KVCLM_E_BAD_KEY;
     return KVCLM_OK;
 }
 
@@ -127,8 +126,8 @@ int BuildDsaPrivate(const DsaNumbers& k, PkeyPtr* out) {
     if (!BN_mod_exp(y.get(), k.g.get(), k.x.get(), k.p.get(), ctx.get())) return KVCLM_E_CRYPTO;
     if (BN_cmp(y.get(), k.y.get()) != 0) return KVCLM_E_BAD_KEY;
     const std::pair<const char*, const BIGNUM*> items[] = {
-        {OSSL_PKEY_PARAM_FFC_P, k.p.get()},      {OSSL_PKEY_PARAM_FFC_Q, k.q.get()},
-        {OSSL_PKEY_PARAM_FFC_G, k.g.get()},      {OSSL_PKEY_PARAM_PUB_KEY, k.y.get()},
+        {OSSL_PKEY_PARAM_FFC_P, k.p.get()},    {OSSL_PKEY_PARAM_FFC_Q, k.q.get()},
+        {OSSL_PKEY_PARAM_FFC_G, k.g.get()},    {OSSL_PKEY_PARAM_PUB_KEY, k.y.get()},
         {OSSL_PKEY_PARAM_PRIV_KEY, k.x.get()},
     };
     return FromData("DSA", items, std::size(items), EVP_PKEY_KEYPAIR, out);
@@ -147,8 +146,10 @@ int GetRsaNumbers(const EVP_PKEY* key, RsaNumbers* out, bool withPrivate) {
 }
 
 int GetDsaNumbers(const EVP_PKEY* key, DsaNumbers* out, bool withPrivate) {
-    if (!GetBn(key, OSSL_PKEY_PARAM_FFC_P, &out->p) || !GetBn(key, OSSL_PKEY_PARAM_FFC_Q, &out->q) ||
-        !GetBn(key, OSSL_PKEY_PARAM_FFC_G, &out->g) || !GetBn(key, OSSL_PKEY_PARAM_PUB_KEY, &out->y))
+    if (!GetBn(key, OSSL_PKEY_PARAM_FFC_P, &out->p) ||
+        !GetBn(key, OSSL_PKEY_PARAM_FFC_Q, &out->q) ||
+        !GetBn(key, OSSL_PKEY_PARAM_FFC_G, &out->g) ||
+        !GetBn(key, OSSL_PKEY_PARAM_PUB_KEY, &out->y))
         return KVCLM_E_BAD_KEY;
     if (withPrivate && !GetBn(key, OSSL_PKEY_PARAM_PRIV_KEY, &out->x)) return KVCLM_E_BAD_KEY;
     return KVCLM_OK;

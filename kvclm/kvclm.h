@@ -35,22 +35,22 @@ extern "C" {
 
 /* ---- Result codes ---------------------------------------------------------------------- */
 #define KVCLM_OK 0
-#define KVCLM_E_SHORT_BUFFER 1070     /* output buffer null or short; size stored */
-#define KVCLM_E_BAD_PARAM 1101        /* null pointer, unknown mode/kind, reserved not 0 */
-#define KVCLM_E_BAD_RECORD 1102       /* record size or magic word mismatch */
-#define KVCLM_E_BAD_FORMAT 1103       /* malformed blob, container or Base64 text */
-#define KVCLM_E_UNSUPPORTED 1104      /* unknown key type, cipher, algorithm or key size */
-#define KVCLM_E_BAD_PASSPHRASE 1105   /* wrong passphrase or damaged protected container */
-#define KVCLM_E_NEED_PASSPHRASE 1106  /* protected container imported without passphrase */
-#define KVCLM_E_BAD_KEY 1107          /* key numbers inconsistent (n != p*q, g^x != y, ...) */
-#define KVCLM_E_WRONG_KEY_TYPE 1108   /* operation not possible with this key type */
-#define KVCLM_E_FIPS_REFUSED 1109     /* refused in FIPS-restricted mode */
-#define KVCLM_E_CANCELLED 1110        /* key generation abandoned by the progress callback */
-#define KVCLM_E_NOT_READY 1111        /* self-tests failed or module unloading */
+#define KVCLM_E_SHORT_BUFFER 1070    /* output buffer null or short; size stored */
+#define KVCLM_E_BAD_PARAM 1101       /* null pointer, unknown mode/kind, reserved not 0 */
+#define KVCLM_E_BAD_RECORD 1102      /* record size or magic word mismatch */
+#define KVCLM_E_BAD_FORMAT 1103      /* malformed blob, container or Base64 text */
+#define KVCLM_E_UNSUPPORTED 1104     /* unknown key type, cipher, algorithm or key size */
+#define KVCLM_E_BAD_PASSPHRASE 1105  /* wrong passphrase or damaged protected container */
+#define KVCLM_E_NEED_PASSPHRASE 1106 /* protected container imported without passphrase */
+#define KVCLM_E_BAD_KEY 1107         /* key numbers inconsistent (n != p*q, g^x != y, ...) */
+#define KVCLM_E_WRONG_KEY_TYPE 1108  /* operation not possible with this key type */
+#define KVCLM_E_FIPS_REFUSED 1109    /* refused in FIPS-restricted mode */
+#define KVCLM_E_CANCELLED 1110       /* key generation abandoned by the progress callback */
+#define KVCLM_E_NOT_READY 1111       /* self-tests failed or module unloading */
 #define KVCLM_E_NO_MEMORY 1112
-#define KVCLM_E_CRYPTO 1113           /* OpenSSL failed unexpectedly */
-#define KVCLM_E_DECRYPT 1114          /* RSA ciphertext invalid (padding, size) */
-#define KVCLM_E_DATA_SIZE 1115        /* input too long for the key / operation */
+#define KVCLM_E_CRYPTO 1113    /* OpenSSL failed unexpectedly */
+#define KVCLM_E_DECRYPT 1114   /* RSA ciphertext invalid (padding, size) */
+#define KVCLM_E_DATA_SIZE 1115 /* input too long for the key / operation */
 
 /* ---- Constants --------------------------------------------------------------------------- */
 #define KVCLM_KEY_DSS 0 /* KeyInfo.type, kvclm_PrivateKeyGenerate algorithm; name "DSA" */
@@ -86,8 +86,8 @@ extern "C" {
 #define KVCLM_PASSPHRASE_NONE 0 /* passphrase kind: no passphrase */
 #define KVCLM_PASSPHRASE_TEXT 1 /* passphrase kind: bytes as typed, no terminator */
 
-#define KVCLM_SIGN_DSS 1      /* SHA-1, then DSA; out: r || s, 20 bytes each */
-#define KVCLM_SIGN_RSA_PKCS1 2 /* PKCS#1 v1.5 type 1, see RsaSignParams; out: modulus size */
+#define KVCLM_SIGN_DSS 1          /* SHA-1, then DSA; out: r || s, 20 bytes each */
+#define KVCLM_SIGN_RSA_PKCS1 2    /* PKCS#1 v1.5 type 1, see RsaSignParams; out: modulus size */
 #define KVCLM_DECRYPT_RSA_PKCS1 2 /* PKCS#1 v1.5 type 2 */
 #define KVCLM_DSS_SIGNATURE_SIZE 40
 
@@ -104,11 +104,11 @@ extern "C" {
 #define KVCLM_KEYINFO_SIZE 40u
 #define KVCLM_KEYINFO_MAGIC 0x38CC9E0Fu
 typedef struct KeyInfo {
-    uint32_t size;       /* in: KVCLM_KEYINFO_SIZE */
-    uint32_t magic;      /* in: KVCLM_KEYINFO_MAGIC */
-    uint32_t type;       /* out: KVCLM_KEY_DSS or KVCLM_KEY_RSA */
-    char algorithm[16];  /* out: "DSA" or "RSA", NUL-padded */
-    uint32_t bits;       /* out: modulus (RSA) or prime p (DSA) length in bits */
+    uint32_t size;        /* in: KVCLM_KEYINFO_SIZE */
+    uint32_t magic;       /* in: KVCLM_KEYINFO_MAGIC */
+    uint32_t type;        /* out: KVCLM_KEY_DSS or KVCLM_KEY_RSA */
+    char algorithm[16];   /* out: "DSA" or "RSA", NUL-padded */
+    uint32_t bits;        /* out: modulus (RSA) or prime p (DSA) length in bits */
     uint32_t reserved[2]; /* out: 0 */
 } KeyInfo;
 
@@ -144,7 +144,7 @@ typedef struct ExportParams {
     uint32_t passphraseLength;
     uint32_t passphraseKind; /* KVCLM_PASSPHRASE_TEXT */
     uint32_t reserved4;      /* 0 */
-    uint32_t iterations;     /* PBKDF2 iterations, e.g. 10000; raised to the floor above */
+    uint32_t iterations;     /* PBKDF2 rounds, e.g. 10000; raised to the floor; <= 10^7 */
     uint32_t reserved6;      /* 0 */
     uint32_t reserved7;      /* 0 */
     uint32_t reserved8;      /* 4; ignored */
@@ -168,9 +168,9 @@ typedef struct RsaGenParams {
 #define KVCLM_DSS_GEN_PARAMS_SIZE 64u
 #define KVCLM_DSS_GEN_PARAMS_MAGIC 0x44535347u /* set by kvclm_DSSKeyStructInit */
 typedef struct DssGenParams {
-    uint32_t size;         /* KVCLM_DSS_GEN_PARAMS_SIZE */
-    uint32_t magic;        /* set by Init */
-    uint32_t reserved2;    /* 48 by convention; ignored */
+    uint32_t size;      /* KVCLM_DSS_GEN_PARAMS_SIZE */
+    uint32_t magic;     /* set by Init */
+    uint32_t reserved2; /* 48 by convention; ignored */
     uint32_t reserved3;
     uint32_t reserved4;
     uint32_t primeBits;    /* word 5: 768, 1024, 2048 or 3072; Init sets 2048 */
@@ -272,10 +272,9 @@ KVCLM_API int kvclm_DSSKeyStructZeroize(int kind, DssGenParams* params, int rese
 KVCLM_API int kvclm_PublicKeyImport(KVCLM_PUBLIC_KEY* pub, const unsigned char* blob,
                                     uint32_t blobLength, int format, int reserved);
 /* format KVCLM_FORMAT_SSH_PUBLIC, flags 0. */
-KVCLM_API int kvclm_PublicKeyExport(KVCLM_PUBLIC_KEY pub, int format, int flags,
-                                    unsigned char* out, uint32_t* outLength, int reserved);
-KVCLM_API int kvclm_PublicKeyGetData(KVCLM_PUBLIC_KEY pub, int level, KeyInfo* info,
-                                     int reserved);
+KVCLM_API int kvclm_PublicKeyExport(KVCLM_PUBLIC_KEY pub, int format, int flags, unsigned char* out,
+                                    uint32_t* outLength, int reserved);
+KVCLM_API int kvclm_PublicKeyGetData(KVCLM_PUBLIC_KEY pub, int level, KeyInfo* info, int reserved);
 KVCLM_API int kvclm_PublicKeyFree(KVCLM_PUBLIC_KEY pub, int reserved);
 
 /* ---- Hashes ------------------------------------------------------------------------------ */

@@ -44,7 +44,7 @@ bool Reader::Mpint(BnPtr* value) {
     std::size_t n = 0;
     if (!probe.String(&p, &n)) return false;
     if (n > kMaxNumberBits / 8 + 1) return false;
-    if (n > 0 && (p[0] & 0x80)) return false;                      // negative
+    if (n > 0 && (p[0] & 0x80)) return false;                            // negative
     if (n > 0 && p[0] == 0 && (n == 1 || !(p[1] & 0x80))) return false;  // not minimal
     BnPtr bn(BN_bin2bn(p, static_cast<int>(n), nullptr));
     if (!bn) throw std::bad_alloc();

@@ -2,11 +2,11 @@
 // big-endian integers, length-prefixed strings, SSH-2 mpints and bit-count-prefixed numbers.
 #pragma once
 
-#include "kvclm/internal.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+
+#include "kvclm/internal.h"
 
 namespace kvclm {
 
@@ -15,7 +15,7 @@ constexpr std::size_t kMaxNumberBits = 16384;
 
 // Every read checks against what remains and leaves the position unchanged on failure.
 class Reader {
-public:
+  public:
     Reader(const std::uint8_t* data, std::size_t length) : m_data(data), m_left(length) {}
 
     [[nodiscard]] bool U32(std::uint32_t* value);
@@ -30,14 +30,14 @@ public:
     std::size_t Remaining() const { return m_left; }
     const std::uint8_t* Position() const { return m_data; }
 
-private:
+  private:
     const std::uint8_t* m_data;
     std::size_t m_left;
 };
 
 template <class Buffer>
 class Writer {
-public:
+  public:
     explicit Writer(Buffer* out) : m_out(out) {}
 
     void U32(std::uint32_t v) {
@@ -68,7 +68,7 @@ public:
         AppendMagnitude(v, static_cast<std::size_t>(BN_num_bytes(v)));
     }
 
-private:
+  private:
     void AppendMagnitude(const BIGNUM* v, std::size_t bytes) {
         const std::size_t at = m_out->size();
         m_out->resize(at + bytes);

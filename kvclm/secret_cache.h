@@ -1,0 +1,29 @@
+// What the module remembers between imports so that opening a protected key does not pay the
+// passphrase derivation every time: derived keys, and keys already opened. Entries are found
+// by an identifier made from salt, iteration count and passphrase with a per-process secret,
+// so neither the passphrase nor a plain hash of it is kept. Everything is wiped by Forget.
+#pragma once
+
+#include <array>
+
+#include "kvclm/internal.h"
+
+namespace kvclm {
+
+using KdfId = std::array<std::uint8_t, 32>;
+using BlobDigest = std::array<std::uint8_t, 32>;
+
+KdfId MakeKdfId(std::uint32_t iterations, const std::uint8_t* salt, std::size_t saltLength,
+                const std::uint8_t* pass, std::size_t passLength);
+BlobDigest DigestOfBlob(const std::uint8_t* blob, std::size_t n);
+
+bool LookupDerivedKey(const KdfId& id, SecureBytes* key);
+void RememberDerivedKey(const KdfId& id, const SecureBytes& key);
+
+// A new reference to the opened key, or null.
+PkeyPtr LookupOpenedKey(const BlobDigest& blob, const KdfId& id);
+void RememberOpenedKey(const BlobDigest& blob, const KdfId& id, EVP_PKEY* key);
+
+void ForgetSecrets() noexcept;
+
+}  // namespace kvclm
