@@ -7,9 +7,9 @@
 
 namespace kv {
 
-void InstallAgentServices(CAgentApp& /*app*/, RequestDispatcher& /*dispatcher*/,
-                          CMainFrame& /*frame*/) {
-    // The key requests, the lock commands and the periodic check arrive with the key store.
+void InstallAgentServices(CAgentApp& app, RequestDispatcher& /*dispatcher*/, CMainFrame& frame) {
+    // The timer already reaches the expiry sweep and the auto-lock through CAgentApp.
+    frame.SetCommand(ID_LOCK, [&app] { app.LockCommand(); });
 }
 
 std::string AgentSocketDescription() { return paths::AgentSocketPath(); }

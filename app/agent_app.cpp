@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "agent/message_codes.h"
+#include "cryptomodule/crypto_module.h"
+#include "keys/agent_lock.h"
 #include "platform/client_connection.h"
 #include "platform/named_objects.h"
 #include "platform/paths.h"
@@ -14,7 +16,13 @@
 
 namespace kv {
 
-CAgentApp::CAgentApp(UserInterface& ui) : m_ui(ui), m_log(m_settings) {
+CAgentApp::CAgentApp(UserInterface& ui, std::unique_ptr<Clock> clock)
+    : m_ui(ui),
+      m_clock(clock ? std::move(clock) : std::make_unique<SystemClock>()),
+      m_keys(m_log, *m_clock),
+      m_log(m_settings) {
+    // Defined now, so that nothing can read a setting before start-up loads them.
+    m_settings.DefineDefaults();
     m_log.SetRefreshWindow([this] {
         if (m_ui.WindowIsOpen()) m_ui.RefreshWindow();
     });
@@ -42,6 +50,8 @@ bool CAgentApp::InitInstance(const MainFrameFactory& make_main_frame) {
     m_unlock_in_progress = false;
     m_log.ResetFlags();
     InitSettings();
+    // Logged only now: the log filters by the settings just loaded.
+    if (!m_module_error.empty()) m_log.AddLogEntry(LogError, m_module_error);
     m_trigger = TriggerEvent::Create();
     m_ui.ShowSplash();
 
@@ -63,8 +73,10 @@ bool CAgentApp::HandOverToRunningAgent() {
     return connection.Send(show);
 }
 
+// Asking for the mode loads the module; the loader says once why it could not.
 void CAgentApp::PrepareCryptoModule() {
-    // The module is loaded by its first call; the lock code makes that call when it exists.
+    Module().Mode();
+    m_module_error = Module().LoadError();
 }
 
 void CAgentApp::ExitInstance() {
@@ -83,13 +95,19 @@ void CAgentApp::InitSettings() {
 }
 
 void CAgentApp::ApplySettings() {
+    const bool fips = m_settings.GetFlag(IDS_SETTING_FIPS_MODE);
+    Module().SetMode(fips ? KVCLM_MODE_FIPS : KVCLM_MODE_NORMAL);
     m_log.SetFileLogging(!m_settings.GetText(IDS_SETTING_LOG_TO_FILE).empty());
     if (m_ui.WindowIsOpen()) m_ui.RefreshWindow();
     RestartAutoLock();
 }
 
-void CAgentApp::RestartAutoLock() {
-    if (m_restart_auto_lock) m_restart_auto_lock();
+void CAgentApp::RestartAutoLock() { RestartAutoLockDeadline(*this); }
+
+void CAgentApp::LockCommand() { RunLockCommand(*this); }
+
+bool CAgentApp::ChangePassphraseCommand(const ChangePassphraseAnswer& answer) {
+    return RunChangePassphraseCommand(*this, answer);
 }
 
 int CAgentApp::MessageBox(unsigned string_id, std::uint32_t style) {
@@ -139,9 +157,6 @@ void CAgentApp::OpenConfigurationWindow() {
     RestartAutoLock();
 }
 
-void CAgentApp::OnTimerTick() {
-    if (m_prompt_depth > 0) return;
-    if (m_periodic) m_periodic();
-}
+void CAgentApp::OnTimerTick() { RunAutoLockTick(*this); }
 
 }  // namespace kv

@@ -11,6 +11,8 @@
 #include "app/event_log.h"
 #include "app/settings_table.h"
 #include "app/user_interface.h"
+#include "keys/file_time.h"
+#include "keys/key_store.h"
 
 namespace kv {
 
@@ -19,7 +21,7 @@ class TriggerEvent;
 
 // The hidden main frame: the socket endpoint, the one-second timer and command routing.
 class MainFrameInterface {
-public:
+  public:
     virtual ~MainFrameInterface() = default;
     // Starts serving. False when the endpoint cannot be created.
     virtual bool Create() = 0;
@@ -28,12 +30,13 @@ public:
 };
 
 class CAgentApp {
-public:
+  public:
     using MainFrameFactory = std::function<std::unique_ptr<MainFrameInterface>(CAgentApp&)>;
     static constexpr int kMaxOpenPrompts = 10;
     static constexpr std::uint64_t kNoDeadline = ~std::uint64_t{0};
 
-    explicit CAgentApp(UserInterface& ui);
+    // Loads the key store (locked) before anything else. `clock` replaces the system clock.
+    explicit CAgentApp(UserInterface& ui, std::unique_ptr<Clock> clock = nullptr);
     ~CAgentApp();
     CAgentApp(const CAgentApp&) = delete;
     CAgentApp& operator=(const CAgentApp&) = delete;
@@ -58,11 +61,19 @@ public:
     void InitSettings();
     void ApplySettings();
 
-    // The one-second housekeeping tick; `periodic` is what the lock code adds to it.
+    // The one-second timer: expiry sweep and auto-lock (keys/agent_lock.h).
     void OnTimerTick();
-    void SetPeriodicCheck(std::function<void()> periodic) { m_periodic = std::move(periodic); }
-    void SetRestartAutoLock(std::function<void()> restart) { m_restart_auto_lock = std::move(restart); }
+    // After user activity (never after a client request): the auto-lock deadline from now.
     void RestartAutoLock();
+    // The Lock command, as the tray menu and the auto-lock run it.
+    void LockCommand();
+    // The change passphrase command once unlock on demand and its prompt have run.
+    bool ChangePassphraseCommand(const ChangePassphraseAnswer& answer);
+
+    KeyStore& Keys() { return m_keys; }
+    const Clock& TimeSource() const { return *m_clock; }
+    // Why the cryptographic module is unusable; empty when it loaded.
+    const std::string& ModuleError() const { return m_module_error; }
 
     SettingsTable& Settings() { return m_settings; }
     EventLog& Log() { return m_log; }
@@ -77,11 +88,13 @@ public:
     // Path of the help page for a context id, beside the executable.
     static std::string HelpPagePath(unsigned context_id);
 
-private:
+  private:
     bool HandOverToRunningAgent();
     void PrepareCryptoModule();
 
     UserInterface& m_ui;
+    std::unique_ptr<Clock> m_clock;
+    KeyStore m_keys;  // before the log it refers to, as the store is constructed first
     std::unique_ptr<MainFrameInterface> m_main_frame;
     std::unique_ptr<TriggerEvent> m_trigger;
     SettingsTable m_settings;
@@ -90,8 +103,7 @@ private:
     bool m_unlock_in_progress = false;
     std::unique_ptr<InstanceLock> m_instance_lock;
     int m_prompt_depth = 0;
-    std::function<void()> m_periodic;
-    std::function<void()> m_restart_auto_lock;
+    std::string m_module_error;
 };
 
 }  // namespace kv

@@ -1,0 +1,45 @@
+// A blocking OpenSSH agent protocol client on a Unix socket, for the load client.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kvbench {
+
+using Bytes = std::vector<uint8_t>;
+
+void PutU32(Bytes& out, uint32_t v);
+void PutString(Bytes& out, const Bytes& s);
+void PutString(Bytes& out, const std::string& s);
+
+// Bounded reads over a reply; every read checks what remains.
+class Reader {
+  public:
+    explicit Reader(const Bytes& data) : m_data(data) {}
+    bool U8(uint8_t& v);
+    bool U32(uint32_t& v);
+    bool String(Bytes& v);
+
+  private:
+    const Bytes& m_data;
+    std::size_t m_pos = 0;
+};
+
+class AgentSocket {
+  public:
+    explicit AgentSocket(const std::string& path);
+    ~AgentSocket();
+    AgentSocket(const AgentSocket&) = delete;
+    AgentSocket& operator=(const AgentSocket&) = delete;
+
+    bool Ok() const { return m_fd >= 0; }
+    // Sends one message and waits for its reply; nullopt when the connection fails.
+    std::optional<Bytes> Call(const Bytes& message);
+
+  private:
+    int m_fd = -1;
+};
+
+}  // namespace kvbench

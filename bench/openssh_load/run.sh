@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Runs the OpenSSH load client against kvsshaa and against Debian's ssh-agent holding the
+# same keys (RSA-2048 and DSA-1024 made by ssh-keygen, then 1,000 keys for the list case),
+# in one run, and prints both with the ratios.
+#
+#   bench/openssh_load/run.sh [BUILD_DIR] [REQUESTS]      (defaults: build, 1000)
+#
+# KVSSHAA_BIN overrides the agent binary (default BUILD_DIR/bin/kvsshaa).
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${1:-$repo/build}" && pwd)
+requests=${2:-1000}
+agent_bin=${KVSSHAA_BIN:-$build/bin/kvsshaa}
+load=$build/bench/openssh_load
+[ -x "$load" ] || { echo "run.sh: build the openssh_load target first" >&2; exit 2; }
+[ -x "$agent_bin" ] || { echo "run.sh: no agent at $agent_bin" >&2; exit 2; }
+
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+wait_for_socket() {
+    for _ in $(seq 200); do [ -S "$1" ] && return 0; sleep 0.05; done
+    echo "run.sh: no socket at $1" >&2
+    exit 1
+}
+
+ssh-keygen -q -t rsa -b 2048 -N '' -C 'bench rsa' -f "$tmp/rsa"
+ssh-keygen -q -t dsa -b 1024 -N '' -C 'bench dsa' -f "$tmp/dsa"
+
+ssh_agent_sock=$tmp/ssh-agent.sock
+ssh-agent -D -a "$ssh_agent_sock" >/dev/null 2>&1 &
+pids+=($!)
+
+# kvsshaa offscreen in folders of its own; "pw" is chosen at the first-use prompt.
+home=$tmp/home
+mkdir -p "$home"
+printf 'pw\npw\n' >"$tmp/queue"
+env -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_CONFIG_HOME="$home/config" \
+    XDG_RUNTIME_DIR="$home/run" XDG_DATA_HOME="$home/data" QT_QPA_PLATFORM=offscreen \
+    SSH_ASKPASS="$repo/tests/support/askpass.sh" SSH_ASKPASS_REQUIRE=force \
+    KV_ASKPASS_QUEUE="$tmp/queue" "$agent_bin" 2>"$tmp/kvsshaa.stderr" &
+pids+=($!)
+kvsshaa_sock=$home/run/kvsshaa/ssh
+
+wait_for_socket "$ssh_agent_sock"
+wait_for_socket "$kvsshaa_sock"
+for _ in $(seq 200); do grep -q 'kvsshaa: unlocked' "$tmp/kvsshaa.stderr" && break; sleep 0.05; done
+
+for sock in "$ssh_agent_sock" "$kvsshaa_sock"; do
+    SSH_AUTH_SOCK=$sock ssh-add -q "$tmp/rsa" "$tmp/dsa" </dev/null
+done
+
+header() {
+    printf '%-10s %-14s %5s %8s %10s %10s %10s %6s %6s\n' agent case conns requests 'req/s' \
+        'p50 us' 'p99 us' failed badsig
+}
+
+header
+"$load" --socket "$ssh_agent_sock" --label ssh-agent --requests "$requests" | tee "$tmp/ssh-agent.out"
+"$load" --socket "$kvsshaa_sock" --label kvsshaa --requests "$requests" | tee "$tmp/kvsshaa.out"
+
+# The list case with 1,000 keys: the same 998 more keys go into both agents.
+"$load" --populate 998 --socket "$ssh_agent_sock" --socket "$kvsshaa_sock"
+"$load" --socket "$ssh_agent_sock" --label ssh-agent --requests "$requests" --list-only |
+    tee -a "$tmp/ssh-agent.out"
+"$load" --socket "$kvsshaa_sock" --label kvsshaa --requests "$requests" --list-only |
+    tee -a "$tmp/kvsshaa.out"
+
+echo
+echo "kvsshaa against ssh-agent (throughput ratio: higher is better; p99 ratio: lower is better)"
+printf '%-14s %5s %12s %10s\n' case conns 'req/s ratio' 'p99 ratio'
+awk 'NR == FNR { rps[$2 " " $3] = $5; p99[$2 " " $3] = $7; next }
+     ($2 " " $3) in rps { printf "%-14s %5s %12.2f %10.2f\n", $2, $3, $5 / rps[$2 " " $3], $7 / p99[$2 " " $3] }' \
+    "$tmp/ssh-agent.out" "$tmp/kvsshaa.out"

@@ -1,0 +1,39 @@
+// OpenSSL checks of the signatures an agent returns, and DSA keys made in bulk for the list
+// benchmark. A bench tool: product code never links OpenSSL outside kvclm/.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "agent_socket.h"
+
+struct evp_pkey_st;  // OpenSSL's EVP_PKEY
+
+namespace kvbench {
+
+class KeyVerifier {
+  public:
+    // From an SSH public key blob ("ssh-rsa" or "ssh-dss"); Valid() is false otherwise.
+    explicit KeyVerifier(const Bytes& blob);
+    ~KeyVerifier();
+    KeyVerifier(const KeyVerifier&) = delete;
+    KeyVerifier& operator=(const KeyVerifier&) = delete;
+
+    bool Valid() const { return m_key != nullptr; }
+    const std::string& Type() const { return m_type; }
+    // True when `signature_blob` (string algorithm, string signature) is a good signature of
+    // `data` with the algorithm that `flags` ask for.
+    bool Verify(const Bytes& data, const Bytes& signature_blob, uint32_t flags) const;
+
+  private:
+    std::string m_type;
+    ::evp_pkey_st* m_key = nullptr;
+};
+
+// `count` ADD_IDENTITY messages of DSA-1024 keys sharing one set of parameters (quick to
+// make), with comments "bulk <n>".
+std::vector<Bytes> MakeDsaIdentities(int count);
+
+}  // namespace kvbench

@@ -1,0 +1,35 @@
+// The lock as the user sees it: the application's side of locking, the auto-lock deadline
+// with its one-second check, and the change of passphrase once the user has answered.
+// CAgentApp runs these; they reach the key store, the log and the tray through it.
+#pragma once
+
+#include <cstdint>
+
+#include "keys/file_time.h"
+
+namespace kv {
+
+class CAgentApp;
+struct ChangePassphraseAnswer;
+
+// The Lock command (tray, configuration window, auto-lock): the store locks, the deadline
+// goes, the trigger event is set, an open window refreshes, "Locked" is logged and the tray
+// shows the locked icon.
+void RunLockCommand(CAgentApp& app);
+
+// The deadline `minutes` after `now`; negative minutes give one already passed.
+FileTime AutoLockDeadlineFrom(FileTime now, std::int32_t minutes);
+
+// After user activity: a new deadline from now, or none while locked or with auto-lock off.
+void RestartAutoLockDeadline(CAgentApp& app);
+
+// The one-second tick: nothing while a prompt is open; else the expiry sweep, then the lock
+// when the deadline has passed.
+void RunAutoLockTick(CAgentApp& app);
+
+// The change passphrase command after unlock on demand and its prompt: changes the
+// passphrase, tells the user how it went, refreshes the window and restarts the deadline.
+// A cancelled answer changes nothing. True when the passphrase was changed.
+bool RunChangePassphraseCommand(CAgentApp& app, const ChangePassphraseAnswer& answer);
+
+}  // namespace kv

@@ -1,0 +1,99 @@
+#include "keys/key_pair.h"
+
+#include <limits>
+
+#include "keys/key_text.h"
+
+namespace kv {
+
+KeyPair KeyPair::ForPublicKeyFile(std::string_view path) {
+    KeyPair key;
+    key.m_name = Sanitize(KeyBaseName(path));
+    key.m_path = std::string(path);
+    return key;
+}
+
+void KeyPair::SetFileName(std::string_view text) {
+    m_name = Sanitize(text);
+    m_path = std::string(text);
+}
+
+void KeyPair::SetComment(std::string_view text) { m_comment = Sanitize(text); }
+
+void KeyPair::SetLifetime(std::int32_t seconds, FileTime now) {
+    m_expiry = seconds == -1 ? kFileTimeNever : AddSeconds(now, seconds);
+}
+
+bool KeyPair::IsExpired(FileTime now) const {
+    return m_expiry != kFileTimeNever && now >= m_expiry;
+}
+
+std::int32_t KeyPair::SecondsLeft(FileTime now) const {
+    if (m_expiry == kFileTimeNever || now >= m_expiry) return 0;
+    const FileTime seconds = (m_expiry - now) / kFileTimeUnitsPerSecond;
+    if (seconds > static_cast<FileTime>(std::numeric_limits<std::int32_t>::max())) return -1;
+    return static_cast<std::int32_t>(seconds);
+}
+
+void KeyPair::CopyFrom(const KeyPair& other) {
+    if (this == &other) return;
+    m_blob = other.m_blob;
+    m_comment = other.m_comment;
+    m_compat = other.m_compat;
+    m_expiry = other.m_expiry;
+    m_number = other.m_number;
+    m_name = Sanitize(other.m_name);
+    m_path.clear();
+}
+
+AgentKeyEntry KeyPair::ToAgentKeyEntry(FileTime now) const {
+    AgentKeyEntry entry;
+    entry.type = kKeyEntryType;
+    if (m_expiry == kFileTimeNever) {
+        entry.lifetime = -1;
+    } else if (now >= m_expiry) {
+        // Not yet swept (the sweep waits while a prompt is open). A negative count would
+        // reach -1, which clients read as "never expires".
+        entry.lifetime = 0;
+    } else {
+        const FileTime seconds = (m_expiry - now) / kFileTimeUnitsPerSecond;
+        constexpr auto kMax = static_cast<FileTime>(std::numeric_limits<std::int32_t>::max());
+        entry.lifetime = static_cast<std::int32_t>(seconds > kMax ? kMax : seconds);
+    }
+    entry.flags = static_cast<std::int32_t>(m_compat);
+    entry.comment = m_comment;
+    entry.blob = m_blob;
+    return entry;
+}
+
+bool KeyPair::FromAgentKeyEntry(const AgentKeyEntry& entry, FileTime now) {
+    if (entry.type != kKeyEntryType) return false;
+    const std::string_view text = entry.comment ? std::string_view(*entry.comment) : "";
+    const std::size_t colon = text.find(": ");
+    if (colon != std::string_view::npos) {
+        SetFileName(text.substr(0, colon));
+        SetComment(text.substr(colon + 2));
+    } else {
+        SetComment(text);
+        SetFileName(kNameOfKeyFromAgent);
+    }
+    SetBlob(entry.blob);
+    SetLifetime(entry.lifetime, now);
+    m_compat = static_cast<std::uint32_t>(entry.flags);
+    return true;
+}
+
+bool KeyPair::SetBlobFromPublicKey(const PublicKey& key) {
+    ModuleResult<Bytes> exported = key.Export();
+    if (!exported.ok()) return false;
+    m_blob = std::move(exported.value);
+    return true;
+}
+
+ModuleResult<PublicKey> KeyPair::ToPublicKey() const { return PublicKey::Import(m_blob); }
+
+bool KeyPair::IsSameKey(const KeyPair& other) const {
+    return m_blob == other.m_blob && m_comment == other.m_comment && m_name == other.m_name;
+}
+
+}  // namespace kv

@@ -1,0 +1,209 @@
+#include "keys/key_store.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "app/event_log.h"
+#include "keys/key_registry_layout.h"
+#include "keys/key_text.h"
+#include "platform/registry/registry.h"
+#include "res/string_ids.h"
+
+namespace kv {
+
+namespace {
+
+std::string_view BlobBytes(std::span<const std::uint8_t> blob) {
+    return {reinterpret_cast<const char*>(blob.data()), blob.size()};
+}
+
+}  // namespace
+
+KeyStore::KeyStore(EventLog& log, const Clock& clock) : m_log(log), m_clock(clock) {
+    ReadPassphraseHash();
+    Load();
+}
+
+void KeyStore::Append(std::unique_ptr<KeyPair> key) {
+    const KeyPair* raw = key.get();
+    m_keys.push_back(std::move(key));
+    auto found = m_by_blob.find(BlobBytes(raw->Blob()));
+    if (found == m_by_blob.end()) {
+        m_by_blob.emplace(std::string(BlobBytes(raw->Blob())), std::vector<const KeyPair*>{raw});
+    } else {
+        found->second.push_back(raw);
+    }
+}
+
+KeyPair* KeyStore::FindByNumber(std::int32_t number) {
+    for (const auto& key : m_keys) {
+        if (key->Number() == number) return key.get();
+    }
+    return nullptr;
+}
+
+const KeyPair* KeyStore::FindByNumber(std::int32_t number) const {
+    return const_cast<KeyStore*>(this)->FindByNumber(number);
+}
+
+const KeyPair* KeyStore::FindByBlob(std::span<const std::uint8_t> blob) const {
+    const auto found = m_by_blob.find(BlobBytes(blob));
+    return found == m_by_blob.end() ? nullptr : found->second.front();
+}
+
+std::int32_t KeyStore::FindSameKey(const KeyPair& key) const {
+    for (const auto& stored : m_keys) {
+        if (stored->IsSameKey(key)) return stored->Number();
+    }
+    return KeyPair::kNotStored;
+}
+
+bool KeyStore::NameInUse(std::string_view name) const {
+    return std::any_of(m_keys.begin(), m_keys.end(), [name](const auto& key) {
+        return NamesEqualIgnoringCase(key->Name(), name);
+    });
+}
+
+// One past the highest number in use, in the list or in the registry: a subkey that was not
+// loaded (loading stopped before it, or its deletion failed) must not be overwritten.
+std::optional<std::int32_t> KeyStore::NextKeyNumber() const {
+    std::int32_t highest = 0;
+    for (const auto& key : m_keys) highest = std::max(highest, key->Number());
+    RegistryKey parent;
+    if (parent.Open(kKeyPairsRegistryPath, false)) {
+        for (const std::string& name : parent.SubkeyNames()) {
+            // A number too large for 31 bits can never be formatted into a new name.
+            const std::optional<std::int32_t> number = KeyNumberFromSubkeyName(name);
+            if (number) highest = std::max(highest, *number);
+        }
+        if (parent.LastError() != kRegOk) return std::nullopt;
+    }
+    if (highest == std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+    return highest + 1;
+}
+
+bool KeyStore::WritePrivateValue(std::int32_t number, const SecureBytes& blob) const {
+    RegistryKey subkey;
+    return blob.size() <= kMaxPrvSize && subkey.Open(KeySubkeyPath(number), true) &&
+           subkey.WriteBinary(kPrvValue, blob.data(), static_cast<std::uint32_t>(blob.size()));
+}
+
+std::int32_t KeyStore::Add(const PrivateKeyBlob& blob, KeyPair& key) {
+    if (!blob.Matches(key, HeldPassphrase())) {
+        m_log.LogMessage(nullptr, LogContinuation, IDS_KEY_MISMATCH);
+        return KeyPair::kNotStored;
+    }
+    if (const std::int32_t same = FindSameKey(key); same != KeyPair::kNotStored) {
+        return WritePrivateValue(same, blob.Blob()) ? same : KeyPair::kNotStored;
+    }
+    const std::optional<std::int32_t> number = NextKeyNumber();
+    if (!number) return KeyPair::kNotStored;
+    auto stored = std::make_unique<KeyPair>();
+    stored->CopyFrom(key);
+    stored->SetNumber(*number);
+    {
+        // The whole subkey or nothing: a listed key always has its private half.
+        RegistryTransaction transaction;
+        RegistryKey subkey;
+        const bool written = blob.Blob().size() <= kMaxPrvSize &&
+                             subkey.Open(KeySubkeyPath(*number), true) &&
+                             WritePublicValues(subkey, *stored) &&
+                             subkey.WriteBinary(kPrvValue, blob.Blob().data(),
+                                                static_cast<std::uint32_t>(blob.Blob().size()));
+        if (!written || !transaction.Commit()) return KeyPair::kNotStored;
+    }
+    key.SetNumber(*number);
+    Append(std::move(stored));
+    return *number;
+}
+
+bool KeyStore::Update(const KeyPair& key) {
+    if (key.Number() < 0) return false;
+    RegistryTransaction transaction;
+    RegistryKey subkey;
+    return subkey.Open(KeySubkeyPath(key.Number()), true) && WritePublicValues(subkey, key) &&
+           transaction.Commit();
+}
+
+std::uint32_t KeyStore::ReadPrivateValue(std::int32_t number, SecureBytes& out) const {
+    RegistryKey subkey;
+    if (!subkey.Open(KeySubkeyPath(number), false)) return subkey.LastError();
+    out.assign(kMaxPrvSize, 0);
+    std::uint32_t size = kMaxPrvSize;
+    if (!subkey.ReadRaw(kPrvValue, out.data(), &size)) {
+        out.clear();
+        return subkey.LastError();
+    }
+    out.resize(size);
+    return kRegOk;
+}
+
+std::optional<PrivateKeyBlob> KeyStore::ReadPrivateKey(std::int32_t number) const {
+    const KeyPair* owner = FindByNumber(number);
+    if (owner == nullptr) return std::nullopt;
+    SecureBytes value;
+    if (ReadPrivateValue(number, value) != kRegOk) return std::nullopt;
+    PrivateKeyBlob blob(owner);
+    blob.SetBlob(value);
+    return blob;
+}
+
+bool KeyStore::DeleteAt(std::size_t index) {
+    const std::int32_t number = m_keys[index]->Number();
+    const auto found = m_by_blob.find(BlobBytes(m_keys[index]->Blob()));
+    if (found != m_by_blob.end()) {
+        std::erase(found->second, m_keys[index].get());
+        if (found->second.empty()) m_by_blob.erase(found);
+    }
+    m_keys.erase(m_keys.begin() + static_cast<std::ptrdiff_t>(index));
+    RegistryKey parent;
+    return parent.Open(kKeyPairsRegistryPath, false) &&
+           parent.DeleteSubkey(KeySubkeyName(number).c_str());
+}
+
+bool KeyStore::Delete(std::int32_t number) {
+    for (std::size_t i = 0; i < m_keys.size(); ++i) {
+        if (m_keys[i]->Number() == number) return DeleteAt(i);
+    }
+    return false;
+}
+
+bool KeyStore::DeleteAll() {
+    RegistryKey parent;
+    if (!parent.Open(kKeyPairsRegistryPath, false)) {
+        if (parent.LastError() != kRegNotFound) return false;
+        m_keys.clear();  // nothing stored, so nothing can have been loaded
+        m_by_blob.clear();
+        return true;
+    }
+    {
+        RegistryTransaction transaction;
+        const std::vector<std::string> names = parent.SubkeyNames();
+        if (parent.LastError() != kRegOk) return false;
+        for (const std::string& name : names) {
+            if (!parent.DeleteSubkey(name.c_str())) return false;
+        }
+        if (!transaction.Commit()) return false;
+    }
+    m_keys.clear();
+    m_by_blob.clear();
+    return true;
+}
+
+int KeyStore::ExpirySweep() {
+    const FileTime now = m_clock.Now();
+    int deleted = 0;
+    for (;;) {
+        const auto expired = std::find_if(m_keys.begin(), m_keys.end(),
+                                          [now](const auto& key) { return key->IsExpired(now); });
+        if (expired == m_keys.end()) return deleted;
+        const std::string comment = (*expired)->Comment();
+        // The key leaves the list even when its subkey cannot be deleted: it must not be
+        // used any more, and the next start sweeps it again.
+        DeleteAt(static_cast<std::size_t>(expired - m_keys.begin()));
+        m_log.LogMessage(nullptr, LogDelete, IDS_KEY_EXPIRED, comment.c_str());
+        ++deleted;
+    }
+}
+
+}  // namespace kv

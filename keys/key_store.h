@@ -1,0 +1,129 @@
+// Every key pair the agent holds: an ordered list in memory (load order, then additions)
+// backed by one registry subkey per key under "KeyPairs". Public halves are loaded at
+// construction; a protected private half is read from the registry only when needed.
+//
+// The same object holds the agent's lock: whether it is locked, the stored hash of the
+// agent passphrase ("PassphraseHash") and, while unlocked, the passphrase itself.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "keys/file_time.h"
+#include "keys/key_pair.h"
+#include "keys/private_key_blob.h"
+#include "platform/secure_memory.h"
+
+namespace kv {
+
+class EventLog;
+
+class KeyStore {
+  public:
+    // Reads "PassphraseHash", then loads the stored keys. Starts locked. `log` is used only
+    // by later calls, so it may be constructed after the store.
+    KeyStore(EventLog& log, const Clock& clock);
+    KeyStore(const KeyStore&) = delete;
+    KeyStore& operator=(const KeyStore&) = delete;
+
+    // ---- The key list ----
+    std::size_t Count() const { return m_keys.size(); }
+    // The key at `index` in list order (0 <= index < Count()).
+    const KeyPair& At(std::size_t index) const { return *m_keys[index]; }
+
+    // For edits followed by Update. The blob of a stored key must not change.
+    KeyPair* FindByNumber(std::int32_t number);
+    const KeyPair* FindByNumber(std::int32_t number) const;
+    // The first key in list order with exactly these blob bytes.
+    const KeyPair* FindByBlob(std::span<const std::uint8_t> blob) const;
+    // The number of the first stored key with the same blob, comment and name, or -1.
+    std::int32_t FindSameKey(const KeyPair& key) const;
+    // True when a stored key has this name, letter case ignored.
+    bool NameInUse(std::string_view name) const;
+
+    // Stores `key` with its private half, which must match it under the agent passphrase.
+    // A key stored already (same blob, comment and name) only gets `blob` as its new private
+    // half. Returns the key's number, or -1 when nothing was stored; on success `key`
+    // carries the number. Either every value of a new key is written or none.
+    std::int32_t Add(const PrivateKeyBlob& blob, KeyPair& key);
+    // Rewrites the public values of the key's subkey (created when missing), all or none.
+    bool Update(const KeyPair& key);
+    // The stored private half of key `number`, owned by that key; nothing when the key or
+    // its "Prv" value cannot be found or read.
+    std::optional<PrivateKeyBlob> ReadPrivateKey(std::int32_t number) const;
+    // Removes the key from the list, then its subkey from the registry. False when there is
+    // no such key or the subkey could not be deleted (it then comes back at the next start).
+    bool Delete(std::int32_t number);
+    // Deletes every subkey in one transaction; the list is emptied only when that succeeds.
+    bool DeleteAll();
+    // Deletes every expired key, logging each; returns how many went.
+    int ExpirySweep();
+
+    // ---- The lock ----
+    bool IsLocked() const { return m_locked; }
+    // The agent passphrase while unlocked; empty while locked. The view ends with the next
+    // Unlock, Lock or ChangePassphrase: take it again after anything that may run a prompt.
+    Passphrase HeldPassphrase() const;
+    bool HasPassphraseHash() const { return m_hash_present; }
+    // No passphrase chosen yet and no key stored: the next Unlock sets the passphrase.
+    bool IsFirstUse() const { return !m_hash_present && m_keys.empty(); }
+
+    // Unlocks when `passphrase` is the agent passphrase (or, in the first-use state, makes
+    // it the agent passphrase). An empty passphrase never unlocks.
+    bool Unlock(Passphrase passphrase);
+    // Drops the passphrase and makes the module forget what it derived from it.
+    void Lock();
+    // Re-protects every stored private key and the hash with `new_passphrase`, all in one
+    // registry transaction: on any failure nothing changes and the old passphrase stays.
+    bool ChangePassphrase(Passphrase old_passphrase, Passphrase new_passphrase);
+
+    const Clock& TimeSource() const { return m_clock; }
+
+  private:
+    using Digest = std::array<std::uint8_t, 20>;
+    struct BlobHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view bytes) const {
+            return std::hash<std::string_view>{}(bytes);
+        }
+    };
+    struct ReprotectedKey {
+        std::int32_t number;
+        SecureBytes blob;
+    };
+
+    void ReadPassphraseHash();
+    void Load();
+    void Append(std::unique_ptr<KeyPair> key);
+    bool DeleteAt(std::size_t index);
+    std::optional<std::int32_t> NextKeyNumber() const;
+    bool WritePrivateValue(std::int32_t number, const SecureBytes& blob) const;
+    std::uint32_t ReadPrivateValue(std::int32_t number, SecureBytes& out) const;
+    bool VerifiesAgainstStoredKeys(Passphrase passphrase) const;
+    bool FinishUnlock(bool log_failure);
+    std::optional<std::vector<ReprotectedKey>> ReprotectAll(Passphrase old_passphrase,
+                                                            Passphrase new_passphrase) const;
+    bool StoreReprotected(const std::vector<ReprotectedKey>& keys, const Digest& hash) const;
+
+    EventLog& m_log;
+    const Clock& m_clock;
+    std::vector<std::unique_ptr<KeyPair>> m_keys;
+    // Blob bytes to the keys holding them, in list order: finds stay quick for large stores.
+    std::unordered_map<std::string, std::vector<const KeyPair*>, BlobHash, std::equal_to<>>
+        m_by_blob;
+
+    bool m_locked = true;
+    bool m_hash_present = false;
+    Digest m_hash{};
+    std::optional<SecureBytes> m_passphrase;
+};
+
+}  // namespace kv

@@ -1,0 +1,55 @@
+// Loading the stored keys at start-up, with one registry query for all of them.
+#include <unordered_map>
+#include <unordered_set>
+
+#include "keys/key_registry_layout.h"
+#include "keys/key_store.h"
+#include "platform/registry/registry.h"
+
+namespace kv {
+
+namespace {
+
+std::string FoldAscii(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return folded;
+}
+
+}  // namespace
+
+// Subkeys are taken in the registry's enumeration order. Each is read through the name its
+// number formats to, so "Key007" reads "Key7". The first key without a usable "Pub" ends
+// loading; the keys after it stay in the registry for a later start.
+void KeyStore::Load() {
+    RegistryKey parent;
+    if (!parent.Open(kKeyPairsRegistryPath, false)) return;
+    std::vector<RegistrySubkeyValues> subkeys;
+    const std::vector<std::string> wanted = {kPubValue, kCommentValue, kCompatValue, kExpiryValue,
+                                             kFilenameValue};
+    if (!parent.ReadSubkeyValues(subkeys, wanted)) return;
+
+    std::unordered_map<std::string, const RegistrySubkeyValues*> by_name;
+    for (const RegistrySubkeyValues& subkey : subkeys)
+        by_name.emplace(FoldAscii(subkey.name), &subkey);
+
+    std::unordered_set<std::int32_t> loaded;
+    for (const RegistrySubkeyValues& subkey : subkeys) {
+        const std::optional<std::int32_t> number = KeyNumberFromSubkeyName(subkey.name);
+        if (!number) return;
+        // A second name for a number already loaded ("Key007" beside "Key7") would list the
+        // same subkey twice.
+        if (loaded.contains(*number)) continue;
+        const auto found = by_name.find(FoldAscii(KeySubkeyName(*number)));
+        if (found == by_name.end()) return;
+        auto key = std::make_unique<KeyPair>();
+        key->SetNumber(*number);
+        if (!ReadPublicValues(found->second->values, *key)) return;
+        loaded.insert(*number);
+        Append(std::move(key));
+    }
+}
+
+}  // namespace kv

@@ -1,0 +1,177 @@
+// The agent lock: the passphrase hash in the registry, unlocking, locking and changing the
+// passphrase of every stored key.
+#include "app/event_log.h"
+#include "cryptomodule/hash.h"
+#include "keys/key_registry_layout.h"
+#include "keys/key_store.h"
+#include "platform/registry/registry.h"
+#include "res/string_ids.h"
+
+namespace kv {
+
+namespace {
+
+// SHA-1 of the passphrase bytes, as "PassphraseHash" holds it.
+std::optional<std::array<std::uint8_t, 20>> HashOfPassphrase(Passphrase passphrase) {
+    const ModuleResult<Bytes> hash = Hash::OfBuffer(KVCLM_HASH_SHA1, passphrase);
+    std::array<std::uint8_t, 20> digest{};
+    if (!hash.ok() || hash.value.size() != digest.size()) return std::nullopt;
+    std::copy(hash.value.begin(), hash.value.end(), digest.begin());
+    return digest;
+}
+
+bool WriteHash(RegistryKey& settings, const std::array<std::uint8_t, 20>& hash) {
+    return settings.Open(kAgentRegistryPath, true) &&
+           settings.WriteBinary(kPassphraseHashValue, hash.data(),
+                                static_cast<std::uint32_t>(hash.size()));
+}
+
+}  // namespace
+
+// Only a value of exactly 20 bytes counts; anything else means "no passphrase chosen".
+void KeyStore::ReadPassphraseHash() {
+    m_hash_present = false;
+    RegistryKey settings;
+    if (!settings.Open(kAgentRegistryPath, false)) return;
+    Digest buffer{};
+    std::uint32_t size = buffer.size();
+    if (settings.ReadRaw(kPassphraseHashValue, buffer.data(), &size) && size == buffer.size()) {
+        m_hash = buffer;
+        m_hash_present = true;
+    }
+}
+
+Passphrase KeyStore::HeldPassphrase() const {
+    if (!m_passphrase) return {};
+    return *m_passphrase;
+}
+
+// The passphrase must open the first stored key whose private half can be read at all.
+// Keys without a readable, well-formed "Prv" are skipped: they cannot be opened by any
+// passphrase, and one of them first in the list would otherwise lock the user out for good.
+bool KeyStore::VerifiesAgainstStoredKeys(Passphrase passphrase) const {
+    for (const auto& key : m_keys) {
+        SecureBytes value;
+        if (ReadPrivateValue(key->Number(), value) != kRegOk) continue;
+        const ModuleResult<PrivateKey> opened = PrivateKey::Import(value, passphrase);
+        if (opened.ok()) return true;
+        if (opened.code != KVCLM_E_BAD_FORMAT) return false;
+    }
+    return true;
+}
+
+bool KeyStore::FinishUnlock(bool log_failure) {
+    m_passphrase.reset();
+    if (log_failure) m_log.LogMessage(nullptr, LogError, IDS_CANNOT_UNLOCK);
+    return false;
+}
+
+bool KeyStore::Unlock(Passphrase passphrase) {
+    m_locked = true;
+    m_passphrase.reset();
+    // An empty agent passphrase would store every key unprotected.
+    if (passphrase.empty()) return false;
+    m_passphrase.emplace(passphrase.begin(), passphrase.end());
+    if (!VerifiesAgainstStoredKeys(passphrase)) return FinishUnlock(false);
+    const auto hash = HashOfPassphrase(passphrase);
+    if (!hash) {
+        m_log.LogMessage(nullptr, LogError, IDS_HASH_ERROR);
+        return FinishUnlock(true);
+    }
+    if (m_hash_present) {
+        if (!ConstantTimeEqual(hash->data(), m_hash.data(), m_hash.size())) {
+            return FinishUnlock(false);
+        }
+    } else {
+        RegistryKey settings;
+        if (!WriteHash(settings, *hash)) return FinishUnlock(true);
+        m_hash = *hash;
+        m_hash_present = true;
+    }
+    m_locked = false;
+    m_log.LogMessage(nullptr, LogUnlock, IDS_UNLOCKED_SUCCESSFULLY);
+    return true;
+}
+
+void KeyStore::Lock() {
+    m_locked = true;
+    m_passphrase.reset();
+    Module().ForgetSecrets();
+}
+
+// Every key's new container, or nothing when one cannot be made. A key without any "Prv" has
+// nothing to re-protect; any other failure stops the change, since going on would leave that
+// key under a passphrase the agent no longer knows.
+std::optional<std::vector<KeyStore::ReprotectedKey>> KeyStore::ReprotectAll(
+    Passphrase old_passphrase, Passphrase new_passphrase) const {
+    std::vector<ReprotectedKey> done;
+    for (const auto& key : m_keys) {
+        SecureBytes value;
+        const std::uint32_t read = ReadPrivateValue(key->Number(), value);
+        if (read != kRegOk) {
+            m_log.LogMessage(nullptr, LogError, IDS_CHANGE_READ_KEY_FAILED, key->Name().c_str());
+            if (read == kRegNotFound) continue;
+            return std::nullopt;
+        }
+        PrivateKeyBlob blob(key.get());
+        blob.SetBlob(value);
+        if (!blob.Reprotect(old_passphrase, new_passphrase)) {
+            m_log.LogMessage(nullptr, LogError, IDS_CHANGE_KEY_PASSPHRASE_FAILED,
+                             key->Name().c_str());
+            return std::nullopt;
+        }
+        done.push_back({key->Number(), blob.Blob()});
+    }
+    return done;
+}
+
+// Every "Prv" and the hash land together or not at all.
+bool KeyStore::StoreReprotected(const std::vector<ReprotectedKey>& keys, const Digest& hash) const {
+    RegistryTransaction transaction;
+    for (const ReprotectedKey& key : keys) {
+        if (!WritePrivateValue(key.number, key.blob)) {
+            const KeyPair* pair = FindByNumber(key.number);
+            m_log.LogMessage(nullptr, LogError, IDS_CHANGE_WRITE_KEY_FAILED,
+                             pair != nullptr ? pair->Name().c_str() : "");
+            return false;
+        }
+    }
+    RegistryKey settings;
+    if (!WriteHash(settings, hash) || !transaction.Commit()) {
+        m_log.LogMessage(nullptr, LogError, IDS_STORE_PASSPHRASE_FAILED);
+        return false;
+    }
+    return true;
+}
+
+bool KeyStore::ChangePassphrase(Passphrase old_passphrase, Passphrase new_passphrase) {
+    if (m_locked) {
+        m_log.LogMessage(nullptr, LogError, IDS_OPERATION_IMPOSSIBLE_LOCKED);
+        return false;
+    }
+    if (!m_hash_present) {
+        m_log.LogMessage(nullptr, LogError, IDS_HASH_ERROR);
+        return false;
+    }
+    if (new_passphrase.empty()) return false;  // would leave every key unprotected
+    const auto old_hash = HashOfPassphrase(old_passphrase);
+    const auto new_hash = HashOfPassphrase(new_passphrase);
+    if (!old_hash || !new_hash) {
+        m_log.LogMessage(nullptr, LogError, IDS_HASH_ERROR);
+        return false;
+    }
+    if (!ConstantTimeEqual(old_hash->data(), m_hash.data(), m_hash.size())) {
+        m_log.LogMessage(nullptr, LogError, IDS_OLD_PASSPHRASE_MISMATCH);
+        return false;
+    }
+    const auto reprotected = ReprotectAll(old_passphrase, new_passphrase);
+    if (!reprotected || !StoreReprotected(*reprotected, *new_hash)) return false;
+    m_hash = *new_hash;
+    m_passphrase.emplace(new_passphrase.begin(), new_passphrase.end());
+    // What the module derived from the old passphrase is of no use any more.
+    Module().ForgetSecrets();
+    m_log.LogMessage(nullptr, LogInfo, IDS_PASSPHRASE_CHANGED);
+    return true;
+}
+
+}  // namespace kv

@@ -1,0 +1,22 @@
+// Text rules for key names and comments: what may be stored, how a name is taken from a
+// file path, and how names compare when the user chooses one.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+// A copy without control bytes (below 0x20), double quotes and backslashes. Bytes 0x80 and
+// above stay: names and comments may be UTF-8.
+std::string Sanitize(std::string_view text);
+
+// The text after the last slash or backslash, with a trailing ".pub" (any letter case) cut
+// when something is left before it.
+std::string KeyBaseName(std::string_view path);
+
+// Equal when they differ only in letter case. UTF-8 letters fold too; bytes that are not
+// valid UTF-8 must match exactly.
+bool NamesEqualIgnoringCase(std::string_view a, std::string_view b);
+
+}  // namespace kv

@@ -1,0 +1,41 @@
+// Performs one private-key operation for a client: opens the stored container with the agent
+// passphrase, checks the operation name, its options and the SSH1 rules, asks the access
+// policy, then lets the module sign, decrypt or answer the SSH1 challenge.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string_view>
+
+#include "keys/private_key_blob.h"
+#include "platform/secure_memory.h"
+
+namespace kv {
+
+class EventLog;
+class KeyPair;
+class SettingsTable;
+
+// Decides whether `requester` may run `operation` with `key` (absent when the container has
+// no owner). The caller's policy: it may ask the user and log a refusal.
+using AccessCheck =
+    std::function<bool(const KeyPair* key, std::string_view operation, std::string_view requester)>;
+
+struct OperationContext {
+    const SettingsTable& settings;  // AllowSSH1Access, FipsMode
+    EventLog& log;
+    AccessCheck access;  // empty: every operation is allowed
+};
+
+struct OperationResult {
+    bool ok = false;
+    SecureBytes output;  // empty unless ok
+};
+
+// `passphrase` is the agent passphrase, empty when the agent holds none.
+OperationResult Perform(const PrivateKeyBlob& blob, std::string_view operation,
+                        std::string_view requester, Passphrase passphrase,
+                        std::span<const std::uint8_t> data, const OperationContext& context);
+
+}  // namespace kv

@@ -1,0 +1,216 @@
+// The lock as the application runs it: the Lock command, the auto-lock deadline and its
+// one-second tick (with the expiry sweep), and the change passphrase command.
+#include "keys/agent_lock.h"
+
+#include <gtest/gtest.h>
+
+#include "app/agent_app.h"
+#include "keys/private_key_operation.h"
+#include "res/string_ids.h"
+#include "tests/keys/key_test_support.h"
+
+namespace kv {
+namespace {
+
+using test::AsBytes;
+using test::TestKey;
+
+constexpr std::string_view kPass = "agent pass";
+
+class RecordingUserInterface : public UserInterface {
+  public:
+    PassphraseAnswer AskNewPassphrase(const std::string&, bool, const std::string&) override {
+        return {};
+    }
+    PassphraseAnswer AskUnlock(const std::string&) override { return {}; }
+    ChangePassphraseAnswer AskChangePassphrase() override { return {}; }
+    PassphraseAnswer AskKeyPassphrase(const std::string&, const std::string&) override {
+        return {};
+    }
+    bool ConfirmOperation(const ConfirmOperationRequest&) override { return false; }
+    int MessageBox(const std::string& text, const std::string&, std::uint32_t style) override {
+        boxes.push_back(text + "|" + std::to_string(style));
+        return IDOK;
+    }
+    void RefreshWindow() override { ++refreshes; }
+    bool WindowIsOpen() const override { return window_open; }
+    void OpenConfigurationWindow() override {}
+    void BringToFront() override {}
+    void ShowTrayLocked(bool locked) override { tray_locked = locked; }
+    void ShowSplash() override {}
+    bool OpenHelpPage(const std::string&) override { return false; }
+
+    std::vector<std::string> boxes;
+    int refreshes = 0;
+    bool window_open = true;
+    bool tray_locked = false;
+};
+
+class AgentLockTest : public test::KeyTest {
+  protected:
+    AgentLockTest() {
+        auto owned = std::make_unique<FakeClock>(kUnixEpochAsFileTime +
+                                                 1'700'000'000ull * kFileTimeUnitsPerSecond);
+        clock = owned.get();
+        app = std::make_unique<CAgentApp>(ui, std::move(owned));
+        app->Settings().SetFlag(IDS_SETTING_AUTO_LOCK_CHECK, true);
+        app->Settings().SetNumber(IDS_SETTING_AUTO_LOCK_MINUTES, 5);
+    }
+
+    // Unlocked as unlock on demand leaves it: store unlocked, deadline started.
+    void UnlockNow() {
+        ASSERT_TRUE(app->Keys().Unlock(AsBytes(kPass)));
+        ui.tray_locked = false;
+        app->RestartAutoLock();
+    }
+    int CountLogged(std::string_view text) const {
+        int n = 0;
+        for (const LogEntry& e : app->Log().Entries()) n += e.message == text;
+        return n;
+    }
+    void TickAfterSeconds(std::int64_t seconds) {
+        clock->AdvanceSeconds(seconds);
+        app->OnTimerTick();
+    }
+
+    RecordingUserInterface ui;
+    FakeClock* clock = nullptr;
+    std::unique_ptr<CAgentApp> app;
+};
+
+TEST_F(AgentLockTest, TheDeadlineLocksOnlyOnceItHasPassed) {
+    app->RestartAutoLock();  // the app starts locked: no deadline
+    EXPECT_EQ(app->AutoLockDeadline(), CAgentApp::kNoDeadline);
+    UnlockNow();
+    EXPECT_EQ(app->AutoLockDeadline(), AutoLockDeadlineFrom(clock->Now(), 5));
+    TickAfterSeconds(5 * 60);  // at the deadline, not later
+    EXPECT_FALSE(app->Keys().IsLocked());
+    TickAfterSeconds(1);
+    EXPECT_TRUE(app->Keys().IsLocked());
+    EXPECT_TRUE(ui.tray_locked);
+    EXPECT_EQ(app->AutoLockDeadline(), CAgentApp::kNoDeadline);
+    EXPECT_EQ(CountLogged("Agent locked after 5 minutes of inactivity"), 1);
+    EXPECT_EQ(CountLogged("Locked"), 1);
+}
+
+TEST_F(AgentLockTest, ZeroMinutesLocksAtTheNextTick) {
+    app->Settings().SetNumber(IDS_SETTING_AUTO_LOCK_MINUTES, 0);
+    UnlockNow();
+    TickAfterSeconds(1);
+    EXPECT_TRUE(app->Keys().IsLocked());
+    EXPECT_EQ(CountLogged("Agent locked after 0 minutes of inactivity"), 1);
+}
+
+TEST_F(AgentLockTest, NegativeMinutesLockAtOnceAndAutoLockOffSetsNoDeadline) {
+    app->Settings().SetNumber(IDS_SETTING_AUTO_LOCK_MINUTES, std::numeric_limits<int>::min());
+    UnlockNow();
+    EXPECT_NE(app->AutoLockDeadline(), CAgentApp::kNoDeadline);
+    TickAfterSeconds(1);
+    EXPECT_TRUE(app->Keys().IsLocked());
+
+    app->Settings().SetFlag(IDS_SETTING_AUTO_LOCK_CHECK, false);
+    UnlockNow();
+    EXPECT_EQ(app->AutoLockDeadline(), CAgentApp::kNoDeadline);
+    TickAfterSeconds(24 * 3600);
+    EXPECT_FALSE(app->Keys().IsLocked());
+}
+
+TEST_F(AgentLockTest, ALockByCommandCancelsTheOldDeadline) {
+    UnlockNow();
+    TickAfterSeconds(10);
+    app->LockCommand();
+    EXPECT_TRUE(app->Keys().IsLocked());
+    EXPECT_TRUE(ui.tray_locked);
+    EXPECT_TRUE(app->Keys().HeldPassphrase().empty());
+    EXPECT_GT(ui.refreshes, 0);
+    TickAfterSeconds(10 * 60);
+    EXPECT_EQ(CountLogged("Locked"), 1);
+    EXPECT_EQ(CountLogged("Agent locked after 5 minutes of inactivity"), 0);
+}
+
+TEST_F(AgentLockTest, UserActivityMovesTheDeadlineButClientWorkDoesNot) {
+    UnlockNow();
+    KeyPair pair = test::PairFor(TestKey::Rsa1024, "k");
+    ASSERT_EQ(app->Keys().Add(test::BlobFor(TestKey::Rsa1024, kPass), pair), 1);
+    TickAfterSeconds(4 * 60);
+    app->RestartAutoLock();  // e.g. the configuration window opened
+    TickAfterSeconds(4 * 60);
+    EXPECT_FALSE(app->Keys().IsLocked());
+
+    // Signing every minute, as clients do, keeps nothing open.
+    const OperationContext context{app->Settings(), app->Log(), {}};
+    for (int minute = 0; minute < 2; ++minute) {
+        const auto blob = app->Keys().ReadPrivateKey(1);
+        ASSERT_TRUE(blob);
+        EXPECT_TRUE(Perform(*blob, "hash-and-sign", "r", app->Keys().HeldPassphrase(), AsBytes("m"),
+                            context)
+                        .ok);
+        TickAfterSeconds(60);
+    }
+    EXPECT_TRUE(app->Keys().IsLocked());
+}
+
+TEST_F(AgentLockTest, NothingHappensWhileAPromptIsOpen) {
+    UnlockNow();
+    KeyPair pair = test::PairFor(TestKey::Rsa1024, "k", "short-lived");
+    pair.SetLifetime(30, clock->Now());
+    ASSERT_EQ(app->Keys().Add(test::BlobFor(TestKey::Rsa1024, kPass), pair), 1);
+    ASSERT_TRUE(app->PushPrompt());
+    TickAfterSeconds(10 * 60);
+    EXPECT_FALSE(app->Keys().IsLocked());
+    EXPECT_EQ(app->Keys().Count(), 1u);
+    app->PopPrompt();
+    const int refreshes = ui.refreshes;
+    app->OnTimerTick();
+    EXPECT_EQ(app->Keys().Count(), 0u);  // swept first...
+    EXPECT_GT(ui.refreshes, refreshes);
+    EXPECT_EQ(CountLogged("Key \"short-lived\" expired and was deleted"), 1);
+    EXPECT_TRUE(app->Keys().IsLocked());  // ...then locked
+}
+
+TEST_F(AgentLockTest, ClosingASheetPastTheDeadlineRestartsIt) {
+    UnlockNow();
+    ASSERT_TRUE(app->PushPrompt());
+    TickAfterSeconds(6 * 60);
+    app->PopPrompt();
+    app->RestartAutoLock();
+    TickAfterSeconds(1);
+    EXPECT_FALSE(app->Keys().IsLocked());
+}
+
+TEST_F(AgentLockTest, ChangePassphraseCommandReportsBothOutcomes) {
+    UnlockNow();
+    ChangePassphraseAnswer answer;
+    answer.cancelled = true;
+    EXPECT_FALSE(app->ChangePassphraseCommand(answer));
+    EXPECT_TRUE(ui.boxes.empty());
+
+    answer.cancelled = false;
+    answer.old_passphrase = ToSecureBytes("wrong");
+    answer.new_passphrase = ToSecureBytes("new");
+    EXPECT_FALSE(app->ChangePassphraseCommand(answer));
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0], "Passphrase change failed.|" + std::to_string(MB_OK | MB_ICONSTOP));
+
+    TickAfterSeconds(4 * 60);
+    answer.old_passphrase = ToSecureBytes(std::string(kPass));
+    EXPECT_TRUE(app->ChangePassphraseCommand(answer));
+    EXPECT_EQ(ui.boxes.back(),
+              "Passphrase successfully changed.|" + std::to_string(MB_OK | MB_ICONINFORMATION));
+    EXPECT_EQ(app->AutoLockDeadline(), AutoLockDeadlineFrom(clock->Now(), 5));
+    app->LockCommand();
+    EXPECT_TRUE(app->Keys().Unlock(AsBytes("new")));
+}
+
+TEST_F(AgentLockTest, AppliedSettingsSetTheModuleMode) {
+    app->Settings().SetFlag(IDS_SETTING_FIPS_MODE, true);
+    app->ApplySettings();
+    EXPECT_EQ(Module().Mode(), KVCLM_MODE_FIPS);
+    app->Settings().SetFlag(IDS_SETTING_FIPS_MODE, false);
+    app->ApplySettings();
+    EXPECT_EQ(Module().Mode(), KVCLM_MODE_NORMAL);
+    EXPECT_TRUE(app->ModuleError().empty());
+}
+
+}  // namespace
+}  // namespace kv

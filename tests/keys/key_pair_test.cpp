@@ -1,0 +1,171 @@
+// The key pair record: names and comments, lifetimes, and the wire entry conversions.
+#include "keys/key_pair.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "keys/key_text.h"
+#include "tests/keys/key_test_support.h"
+
+namespace kv {
+namespace {
+
+constexpr FileTime kNow = kUnixEpochAsFileTime + 1'700'000'000ull * kFileTimeUnitsPerSecond;
+
+AgentKeyEntry Entry(std::optional<std::string> comment, std::int32_t lifetime = -1) {
+    AgentKeyEntry entry;
+    entry.type = kKeyEntryType;
+    entry.lifetime = lifetime;
+    entry.flags = 0;
+    entry.comment = std::move(comment);
+    entry.blob = {1, 2, 3};
+    return entry;
+}
+
+TEST(KeyTextTest, SanitizeDropsControlsQuotesAndBackslashesButKeepsHighBytes) {
+    EXPECT_EQ(Sanitize("my \"work\" key"), "my work key");
+    EXPECT_EQ(Sanitize("a\tb\nc\rd"), "abcd");
+    EXPECT_EQ(Sanitize("C:\\keys"), "C:keys");
+    EXPECT_EQ(Sanitize(std::string("x\0y", 3)), "xy");
+    EXPECT_EQ(Sanitize("caf\xC3\xA9 \x7F"), "caf\xC3\xA9 \x7F");
+}
+
+TEST(KeyTextTest, BaseNameCutsPathAndPubSuffixInAnyCase) {
+    EXPECT_EQ(KeyBaseName("C:\\keys\\id_dsa.PUB"), "id_dsa");
+    EXPECT_EQ(KeyBaseName("dir/x.pub"), "x");
+    EXPECT_EQ(KeyBaseName("a\\b/c.Pub"), "c");
+    EXPECT_EQ(KeyBaseName("a/b\\c"), "c");
+    EXPECT_EQ(KeyBaseName(".pub"), ".pub");
+    EXPECT_EQ(KeyBaseName("dir/.pub"), ".pub");
+    EXPECT_EQ(KeyBaseName("dir/"), "");
+    EXPECT_EQ(KeyBaseName("key.pubx"), "key.pubx");
+}
+
+TEST(KeyTextTest, NamesCompareIgnoringCaseOfAsciiAndUtf8Letters) {
+    EXPECT_TRUE(NamesEqualIgnoringCase("Work Key", "wORK kEY"));
+    EXPECT_TRUE(NamesEqualIgnoringCase("\xC3\x89t\xC3\xA9", "\xC3\xA9T\xC3\x89"));  // Été
+    EXPECT_FALSE(NamesEqualIgnoringCase("key", "key2"));
+    EXPECT_FALSE(NamesEqualIgnoringCase("", "a"));
+    EXPECT_TRUE(NamesEqualIgnoringCase("", ""));
+    // Broken UTF-8 compares byte for byte and never reads past the end.
+    EXPECT_TRUE(NamesEqualIgnoringCase("a\xC3", "A\xC3"));
+    EXPECT_FALSE(NamesEqualIgnoringCase("a\xC3", "a\xC4"));
+}
+
+TEST(KeyPairTest, AddTextSplitsNameFromCommentAtTheFirstColonBlank) {
+    KeyPair key;
+    ASSERT_TRUE(key.FromAgentKeyEntry(Entry("work: laptop key"), kNow));
+    EXPECT_EQ(key.Name(), "work");
+    EXPECT_EQ(key.Path(), "work");
+    EXPECT_EQ(key.Comment(), "laptop key");
+
+    ASSERT_TRUE(key.FromAgentKeyEntry(Entry("a: b: c"), kNow));
+    EXPECT_EQ(key.Name(), "a");
+    EXPECT_EQ(key.Comment(), "b: c");
+
+    ASSERT_TRUE(key.FromAgentKeyEntry(Entry("laptop key"), kNow));
+    EXPECT_EQ(key.Name(), kNameOfKeyFromAgent);
+    EXPECT_EQ(key.Comment(), "laptop key");
+
+    ASSERT_TRUE(key.FromAgentKeyEntry(Entry("a:b"), kNow));  // no blank: all comment
+    EXPECT_EQ(key.Name(), kNameOfKeyFromAgent);
+    EXPECT_EQ(key.Comment(), "a:b");
+
+    ASSERT_TRUE(key.FromAgentKeyEntry(Entry(std::nullopt), kNow));
+    EXPECT_EQ(key.Name(), kNameOfKeyFromAgent);
+    EXPECT_EQ(key.Comment(), "");
+    EXPECT_EQ(key.Compat(), 0u);
+    EXPECT_EQ(key.Blob(), (Bytes{1, 2, 3}));
+}
+
+TEST(KeyPairTest, AddTextIsSanitizedButThePathKeepsTheRawName) {
+    KeyPair key;
+    ASSERT_TRUE(key.FromAgentKeyEntry(Entry("\"C:\\x\": say \"hi\"\tthere"), kNow));
+    EXPECT_EQ(key.Name(), "C:x");
+    EXPECT_EQ(key.Path(), "\"C:\\x\"");
+    EXPECT_EQ(key.Comment(), "say hithere");
+}
+
+TEST(KeyPairTest, EntryOfAnotherTypeLeavesThePairUntouched) {
+    KeyPair key;
+    key.SetComment("kept");
+    AgentKeyEntry entry = Entry("x: y", 10);
+    entry.type = 2;
+    EXPECT_FALSE(key.FromAgentKeyEntry(entry, kNow));
+    EXPECT_EQ(key.Comment(), "kept");
+    EXPECT_TRUE(key.Blob().empty());
+    EXPECT_EQ(key.Expiry(), kFileTimeNever);
+}
+
+TEST(KeyPairTest, LifetimesAtTheEdges) {
+    KeyPair key;
+    key.SetLifetime(-1, kNow);
+    EXPECT_EQ(key.Expiry(), kFileTimeNever);
+    EXPECT_FALSE(key.IsExpired(kNow));
+    EXPECT_EQ(key.ToAgentKeyEntry(kNow).lifetime, -1);
+    EXPECT_EQ(key.SecondsLeft(kNow), 0);
+
+    key.SetLifetime(0, kNow);  // expired at the next check
+    EXPECT_TRUE(key.IsExpired(kNow));
+    EXPECT_EQ(key.SecondsLeft(kNow), 0);
+
+    key.SetLifetime(3600, kNow);
+    EXPECT_FALSE(key.IsExpired(kNow + 3599 * kFileTimeUnitsPerSecond));
+    EXPECT_TRUE(key.IsExpired(kNow + 3600 * kFileTimeUnitsPerSecond));
+    EXPECT_EQ(key.ToAgentKeyEntry(kNow + 10 * kFileTimeUnitsPerSecond).lifetime, 3590);
+    EXPECT_EQ(key.ToAgentKeyEntry(kNow + 10 * kFileTimeUnitsPerSecond + 1).lifetime, 3589);
+
+    const auto max = std::numeric_limits<std::int32_t>::max();
+    key.SetLifetime(max, kNow);
+    EXPECT_EQ(key.SecondsLeft(kNow), max);
+    EXPECT_EQ(key.ToAgentKeyEntry(kNow).lifetime, max);
+
+    key.SetLifetime(std::numeric_limits<std::int32_t>::min(), kNow);  // long past, no wrap
+    EXPECT_TRUE(key.IsExpired(kNow));
+}
+
+TEST(KeyPairTest, ExpiryValuesFromStorageAtTheEdges) {
+    KeyPair key;
+    key.SetExpiry(0);
+    EXPECT_TRUE(key.IsExpired(kNow));
+    // Not swept yet (a prompt is open): listed as expiring now, never as -1 ("never").
+    key.SetExpiry(kNow - kFileTimeUnitsPerSecond / 2);
+    EXPECT_EQ(key.ToAgentKeyEntry(kNow).lifetime, 0);
+    key.SetExpiry(kNow - 3 * kFileTimeUnitsPerSecond);
+    EXPECT_EQ(key.ToAgentKeyEntry(kNow).lifetime, 0);
+    // Further away than 32 bits of seconds.
+    key.SetExpiry(kFileTimeNever - 1);
+    EXPECT_EQ(key.SecondsLeft(kNow), -1);
+    EXPECT_EQ(key.ToAgentKeyEntry(kNow).lifetime, std::numeric_limits<std::int32_t>::max());
+    EXPECT_FALSE(key.IsExpired(kNow));
+}
+
+TEST(KeyPairTest, CopySanitizesTheNameAndDropsThePath) {
+    KeyPair from = KeyPair::ForPublicKeyFile("C:\\keys\\\"my\".pub");
+    EXPECT_EQ(from.Name(), "my");
+    from.SetFileName("dir\\name");
+    from.SetNumber(7);
+    KeyPair to;
+    to.CopyFrom(from);
+    EXPECT_EQ(to.Name(), "dirname");
+    EXPECT_EQ(to.Path(), "");
+    EXPECT_EQ(to.Number(), 7);
+    EXPECT_TRUE(to.IsSameKey(from));
+}
+
+TEST(KeyPairTest, BlobFromAPublicKeyHandleRoundTripsOrStaysUnchanged) {
+    const Bytes& blob = test::Generated(test::TestKey::Rsa1024).public_blob;
+    KeyPair key;
+    key.SetBlob(blob);
+    ModuleResult<PublicKey> pub = key.ToPublicKey();
+    ASSERT_TRUE(pub.ok());
+    KeyPair copy;
+    ASSERT_TRUE(copy.SetBlobFromPublicKey(pub.value));
+    EXPECT_EQ(copy.Blob(), blob);
+    EXPECT_FALSE(copy.SetBlobFromPublicKey(PublicKey{}));
+    EXPECT_EQ(copy.Blob(), blob);
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,224 @@
+// The agent lock inside the key store: unlocking against "PassphraseHash" and the first
+// key, locking, and a passphrase change that either happens whole or not at all.
+#include <gtest/gtest.h>
+
+#include "keys/key_registry_layout.h"
+#include "keys/key_store.h"
+#include "keys/private_key_operation.h"
+#include "tests/keys/key_test_support.h"
+
+namespace kv {
+namespace {
+
+using test::AsBytes;
+using test::TestKey;
+
+constexpr std::string_view kOld = "old passphrase";
+constexpr std::string_view kNew = "new passphrase";
+
+class KeyStoreLockTest : public test::KeyTest {
+  protected:
+    std::unique_ptr<KeyStore> Open() { return std::make_unique<KeyStore>(m_log, clock); }
+
+    static Bytes StoredHash() {
+        RegistryKey settings;
+        if (!settings.Open(kAgentRegistryPath, false)) return {};
+        Bytes hash(64);
+        std::uint32_t size = static_cast<std::uint32_t>(hash.size());
+        if (!settings.ReadRaw(kPassphraseHashValue, hash.data(), &size)) return {};
+        hash.resize(size);
+        return hash;
+    }
+    static void WriteHash(std::span<const std::uint8_t> hash) {
+        RegistryKey settings(kAgentRegistryPath);
+        ASSERT_TRUE(settings.WriteBinary(kPassphraseHashValue, hash.data(),
+                                         static_cast<std::uint32_t>(hash.size())));
+    }
+
+    // Three keys stored under kOld, the agent unlocked with it.
+    std::unique_ptr<KeyStore> StoreWithThreeKeys() {
+        auto store = Open();
+        EXPECT_TRUE(store->Unlock(AsBytes(kOld)));
+        const TestKey keys[] = {TestKey::Rsa1024, TestKey::Dsa1024, TestKey::Rsa2048};
+        const char* names[] = {"rsa", "dsa", "big"};
+        for (int i = 0; i < 3; ++i) {
+            KeyPair pair = test::PairFor(keys[i], names[i]);
+            EXPECT_EQ(store->Add(test::BlobFor(keys[i], kOld), pair), i + 1);
+        }
+        return store;
+    }
+
+    // True when every stored key opens with `passphrase` (and none with the other one).
+    bool AllKeysUnder(const KeyStore& store, std::string_view passphrase) {
+        for (std::size_t i = 0; i < store.Count(); ++i) {
+            const auto blob = store.ReadPrivateKey(store.At(i).Number());
+            if (!blob || !blob->OpensWithPassphrase(AsBytes(passphrase))) return false;
+        }
+        return true;
+    }
+
+    FakeClock clock;
+};
+
+TEST_F(KeyStoreLockTest, FirstUseTakesAnyPassphraseAndStoresItsSha1) {
+    auto store = Open();
+    EXPECT_TRUE(store->IsLocked());
+    EXPECT_TRUE(store->IsFirstUse());
+    EXPECT_FALSE(store->Unlock({}));  // never an empty agent passphrase
+    EXPECT_TRUE(store->IsFirstUse());
+    ASSERT_TRUE(store->Unlock(AsBytes(kOld)));
+    EXPECT_FALSE(store->IsLocked());
+    EXPECT_FALSE(store->IsFirstUse());
+    EXPECT_EQ(StoredHash(), test::Digest("SHA1", AsBytes(kOld)));
+    EXPECT_EQ(Bytes(store->HeldPassphrase().begin(), store->HeldPassphrase().end()),
+              Bytes(kOld.begin(), kOld.end()));
+    EXPECT_EQ(Logged(), std::vector<std::string>{"Unlock:Unlocked successfully"});
+
+    store->Lock();
+    EXPECT_TRUE(store->IsLocked());
+    EXPECT_TRUE(store->HeldPassphrase().empty());
+    EXPECT_FALSE(store->Unlock(AsBytes(kNew)));  // wrong: not logged
+    EXPECT_TRUE(store->HeldPassphrase().empty());
+    EXPECT_EQ(Logged().size(), 1u);
+    EXPECT_TRUE(Open()->Unlock(AsBytes(kOld)));
+}
+
+TEST_F(KeyStoreLockTest, AHashThatCannotBeStoredKeepsTheFirstUseState) {
+    auto store = Open();
+    registry_testing::FailWritesAfter(0);
+    EXPECT_FALSE(store->Unlock(AsBytes(kOld)));
+    EXPECT_TRUE(store->IsLocked());
+    EXPECT_TRUE(store->IsFirstUse());
+    EXPECT_TRUE(store->HeldPassphrase().empty());
+    EXPECT_EQ(Logged(), std::vector<std::string>{"ERROR:Cannot unlock"});
+}
+
+TEST_F(KeyStoreLockTest, WithKeysThePassphraseMustOpenTheFirstKeyAndMatchTheHash) {
+    StoreWithThreeKeys();
+    auto store = Open();
+    EXPECT_FALSE(store->IsFirstUse());
+    EXPECT_FALSE(store->Unlock(AsBytes(kNew)));
+    EXPECT_TRUE(store->Unlock(AsBytes(kOld)));
+
+    // A hash of another passphrase refuses even the one that opens the keys.
+    WriteHash(test::Digest("SHA1", AsBytes(kNew)));
+    EXPECT_FALSE(Open()->Unlock(AsBytes(kOld)));
+    EXPECT_FALSE(Open()->Unlock(AsBytes(kNew)));
+}
+
+TEST_F(KeyStoreLockTest, ASixteenByteHashCountsAsNoneAndIsReplacedOnUnlock) {
+    StoreWithThreeKeys();
+    WriteHash(Bytes(16, 0xAB));
+    auto store = Open();
+    EXPECT_FALSE(store->HasPassphraseHash());
+    EXPECT_FALSE(store->IsFirstUse());           // keys are stored
+    EXPECT_FALSE(store->Unlock(AsBytes(kNew)));  // does not open the first key
+    EXPECT_EQ(StoredHash().size(), 16u);
+    ASSERT_TRUE(store->Unlock(AsBytes(kOld)));
+    EXPECT_EQ(StoredHash(), test::Digest("SHA1", AsBytes(kOld)));
+    WriteHash(Bytes(21, 0xAB));
+    EXPECT_FALSE(Open()->HasPassphraseHash());
+}
+
+TEST_F(KeyStoreLockTest, AFirstKeyWithoutAUsablePrivateHalfDoesNotLockTheUserOut) {
+    StoreWithThreeKeys();
+    RegistryKey first(KeySubkeyPath(1));
+    ASSERT_TRUE(first.DeleteValue(kPrvValue));
+    auto store = Open();
+    EXPECT_FALSE(store->Unlock(AsBytes(kNew)));  // the second key decides
+    EXPECT_TRUE(store->Unlock(AsBytes(kOld)));
+
+    WriteValue("Key1", kPrvValue, AsBytes("not a container"));
+    EXPECT_TRUE(Open()->Unlock(AsBytes(kOld)));
+    EXPECT_FALSE(Open()->Unlock(AsBytes(kNew)));
+}
+
+TEST_F(KeyStoreLockTest, ChangeRefusesWhileLockedOrWithTheWrongOldPassphrase) {
+    auto store = StoreWithThreeKeys();
+    EXPECT_FALSE(store->ChangePassphrase(AsBytes("wrong"), AsBytes(kNew)));
+    EXPECT_TRUE(LoggedText("Cannot change passphrase : old passphrase does not match"));
+    EXPECT_FALSE(store->ChangePassphrase(AsBytes(kOld), {}));
+    store->Lock();
+    EXPECT_FALSE(store->ChangePassphrase(AsBytes(kOld), AsBytes(kNew)));
+    EXPECT_TRUE(LoggedText("Operation impossible; agent locked"));
+    EXPECT_TRUE(AllKeysUnder(*store, kOld));
+    EXPECT_EQ(StoredHash(), test::Digest("SHA1", AsBytes(kOld)));
+}
+
+TEST_F(KeyStoreLockTest, ASuccessfulChangeMovesEveryKeyAndTheHash) {
+    auto store = StoreWithThreeKeys();
+    ASSERT_TRUE(store->ChangePassphrase(AsBytes(kOld), AsBytes(kNew)));
+    EXPECT_TRUE(AllKeysUnder(*store, kNew));
+    EXPECT_FALSE(AllKeysUnder(*store, kOld));
+    EXPECT_EQ(StoredHash(), test::Digest("SHA1", AsBytes(kNew)));
+    EXPECT_TRUE(LoggedText("Passphrase successfully changed."));
+
+    // Signing works at once with the held (new) passphrase, and new keys get it too.
+    const auto blob = store->ReadPrivateKey(3);
+    ASSERT_TRUE(blob);
+    const OperationContext context{m_settings, m_log, {}};
+    EXPECT_TRUE(
+        Perform(*blob, "hash-and-sign", "r", store->HeldPassphrase(), AsBytes("m"), context).ok);
+    PrivateKeyBlob added = test::BlobFor(TestKey::Rsa1024, "");
+    ASSERT_TRUE(added.Reprotect({}, store->HeldPassphrase()));
+    KeyPair pair = test::PairFor(TestKey::Rsa1024, "fourth");
+    EXPECT_EQ(store->Add(added, pair), 4);
+    EXPECT_TRUE(AllKeysUnder(*store, kNew));
+
+    store->Lock();
+    EXPECT_FALSE(store->Unlock(AsBytes(kOld)));
+    EXPECT_TRUE(store->Unlock(AsBytes(kNew)));
+}
+
+TEST_F(KeyStoreLockTest, ARegistryFailureAnywhereInTheChangeKeepsTheOldPassphrase) {
+    auto store = StoreWithThreeKeys();
+    // Three "Prv" values, then the hash: fail each write in turn, then the commit.
+    for (int allowed = 0; allowed <= 4; ++allowed) {
+        registry_testing::Reset();
+        if (allowed == 4) {
+            registry_testing::FailCommit(true);
+        } else {
+            registry_testing::FailWritesAfter(allowed);
+        }
+        EXPECT_FALSE(store->ChangePassphrase(AsBytes(kOld), AsBytes(kNew))) << allowed;
+        registry_testing::Reset();
+        EXPECT_TRUE(AllKeysUnder(*store, kOld)) << allowed;
+        EXPECT_EQ(StoredHash(), test::Digest("SHA1", AsBytes(kOld))) << allowed;
+        EXPECT_EQ(Bytes(store->HeldPassphrase().begin(), store->HeldPassphrase().end()),
+                  Bytes(kOld.begin(), kOld.end()));
+    }
+    EXPECT_TRUE(LoggedText("Cannot write private key (rsa) during passphrase change"));
+    EXPECT_TRUE(LoggedText("Cannot write private key (big) during passphrase change"));
+    EXPECT_TRUE(LoggedText("Cannot store new passphrase"));
+    store->Lock();
+    EXPECT_TRUE(Open()->Unlock(AsBytes(kOld)));
+}
+
+TEST_F(KeyStoreLockTest, AKeyThatCannotBeReprotectedStopsTheChangeAndIsNamed) {
+    auto store = StoreWithThreeKeys();
+    WriteValue("Key2", kPrvValue, AsBytes("garbage"));
+    EXPECT_FALSE(store->ChangePassphrase(AsBytes(kOld), AsBytes(kNew)));
+    EXPECT_TRUE(LoggedText("Cannot change passphrase for private key (dsa)"));
+    EXPECT_TRUE(store->ReadPrivateKey(1)->OpensWithPassphrase(AsBytes(kOld)));
+    EXPECT_EQ(StoredHash(), test::Digest("SHA1", AsBytes(kOld)));
+
+    WriteValue("Key2", kPrvValue, Bytes(kMaxPrvSize + 1, 1));  // too long to read
+    EXPECT_FALSE(store->ChangePassphrase(AsBytes(kOld), AsBytes(kNew)));
+    EXPECT_TRUE(LoggedText("Cannot read private key (dsa) during passphrase change"));
+    EXPECT_TRUE(store->ReadPrivateKey(3)->OpensWithPassphrase(AsBytes(kOld)));
+}
+
+TEST_F(KeyStoreLockTest, AKeyWithoutAnyPrivateHalfIsSkippedByTheChange) {
+    auto store = StoreWithThreeKeys();
+    RegistryKey second(KeySubkeyPath(2));
+    ASSERT_TRUE(second.DeleteValue(kPrvValue));
+    ASSERT_TRUE(store->ChangePassphrase(AsBytes(kOld), AsBytes(kNew)));
+    EXPECT_TRUE(LoggedText("Cannot read private key (dsa) during passphrase change"));
+    EXPECT_TRUE(store->ReadPrivateKey(1)->OpensWithPassphrase(AsBytes(kNew)));
+    EXPECT_TRUE(store->ReadPrivateKey(3)->OpensWithPassphrase(AsBytes(kNew)));
+    store->Lock();
+    EXPECT_TRUE(store->Unlock(AsBytes(kNew)));
+}
+
+}  // namespace
+}  // namespace kv
