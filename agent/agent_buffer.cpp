@@ -40,6 +40,10 @@ SecureBytes AgentBuffer::Release() {
 
 bool AgentBuffer::Fits(int64_t extra) const { return extra <= kMaxLength - Length(); }
 
+void AgentBuffer::Reserve(int64_t extra) {
+    if (extra > 0 && Fits(extra)) m_data.reserve(m_data.size() + static_cast<std::size_t>(extra));
+}
+
 int32_t AgentBuffer::AppendBytes(const void* p, int32_t n) {
     if (n <= 0 || p == nullptr || !Fits(n)) return Length();
     const auto* bytes = static_cast<const uint8_t*>(p);

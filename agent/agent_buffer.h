@@ -35,6 +35,8 @@ class AgentBuffer {
 
     // n <= 0 (or no pointer): nothing. A buffer never grows past INT32_MAX bytes; an append
     // that would is dropped whole. Returns the new length.
+    // Makes room for `extra` more bytes at once, so a long reply grows without copies.
+    void Reserve(int64_t extra);
     int32_t AppendBytes(const void* p, int32_t n);
     void AppendIntField(int32_t value);
     // A negative n or a null pointer writes a string field of length 0.

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "agent/agent_services.h"
+#include "agent/handlers/user_commands.h"
 #include "agent/main_frame.h"
 #include "agent/request_dispatcher.h"
 #include "app/agent_app.h"
@@ -95,6 +96,7 @@ int main(int argc, char** argv) {
         return made;
     });
     if (!started) return 0;
+    kv::StartupUnlock(app);
     std::fprintf(stderr, "kvsshaa: serving on %s\n", kv::AgentSocketDescription().c_str());
     const int status = QApplication::exec();
     app.ExitInstance();

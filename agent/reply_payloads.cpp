@@ -32,6 +32,13 @@ bool WriteListReplyBody(std::span<const AgentKeyEntry> keys, AgentBuffer& out) {
         !HasValidTypes(keys)) {
         return false;
     }
+    // Three integer fields and two string headers per entry, then the strings themselves.
+    int64_t size = 24;
+    for (const AgentKeyEntry& key : keys) {
+        size += 52 + static_cast<int64_t>(key.blob.size()) +
+                static_cast<int64_t>(key.comment ? key.comment->size() : 0);
+    }
+    out.Reserve(size);
     WriteListReplyHeader(static_cast<int32_t>(keys.size()), out);
     for (const AgentKeyEntry& key : keys) (void)WriteKeyEntry(key, out);
     return true;

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "keys/key_registry_layout.h"
 #include "keys/key_text.h"
 
 namespace kv {
@@ -13,12 +14,16 @@ KeyPair KeyPair::ForPublicKeyFile(std::string_view path) {
     return key;
 }
 
+// Names and comments are kept no longer than the registry gives back at the next start, so
+// a key never comes back different from what was listed.
 void KeyPair::SetFileName(std::string_view text) {
-    m_name = Sanitize(text);
+    m_name = CutToBytes(Sanitize(text), kMaxTextSize - 1);
     m_path = std::string(text);
 }
 
-void KeyPair::SetComment(std::string_view text) { m_comment = Sanitize(text); }
+void KeyPair::SetComment(std::string_view text) {
+    m_comment = CutToBytes(Sanitize(text), kMaxTextSize - 1);
+}
 
 void KeyPair::SetLifetime(std::int32_t seconds, FileTime now) {
     m_expiry = seconds == -1 ? kFileTimeNever : AddSeconds(now, seconds);

@@ -58,6 +58,14 @@ char32_t FoldCodePoint(char32_t cp) {
 
 }  // namespace
 
+std::string CutToBytes(std::string text, std::size_t max_bytes) {
+    if (text.size() <= max_bytes) return text;
+    std::size_t end = max_bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    text.resize(end);
+    return text;
+}
+
 std::string Sanitize(std::string_view text) {
     std::string clean;
     clean.reserve(text.size());

@@ -11,6 +11,9 @@ namespace kv {
 // above stay: names and comments may be UTF-8.
 std::string Sanitize(std::string_view text);
 
+// At most `max_bytes` bytes of `text`, cut before a UTF-8 sequence rather than inside it.
+std::string CutToBytes(std::string text, std::size_t max_bytes);
+
 // The text after the last slash or backslash, with a trailing ".pub" (any letter case) cut
 // when something is left before it.
 std::string KeyBaseName(std::string_view path);

@@ -87,6 +87,20 @@ TEST(KeyPairTest, AddTextIsSanitizedButThePathKeepsTheRawName) {
     EXPECT_EQ(key.Comment(), "say hithere");
 }
 
+// The registry gives back at most 1023 bytes of a name or comment; a longer one would list
+// differently after the next start.
+TEST(KeyPairTest, NamesAndCommentsStopWhereStorageWouldCutThem) {
+    KeyPair pair;
+    std::string long_text;
+    for (int i = 0; i < 600; ++i) long_text += "\xC3\xA9";  // "é", two bytes each
+    pair.SetComment(long_text);
+    pair.SetFileName("x" + long_text);
+    EXPECT_EQ(pair.Comment().size(), 1022u);  // 511 whole characters, none split
+    EXPECT_EQ(pair.Name().size(), 1023u);     // "x" and 511 characters
+    EXPECT_EQ(pair.Comment(), long_text.substr(0, 1022));
+    EXPECT_EQ(pair.Path(), "x" + long_text);  // the raw text is not stored
+}
+
 TEST(KeyPairTest, EntryOfAnotherTypeLeavesThePairUntouched) {
     KeyPair key;
     key.SetComment("kept");

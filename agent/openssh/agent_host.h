@@ -1,0 +1,61 @@
+// What the OpenSSH front end needs from the rest of the agent beyond the native requests:
+// the few things the native protocol cannot express. The application implements it over the
+// key store, the lock commands and the event log; tests implement it with fakes.
+//
+// Everything is called on the user-interface thread, from inside a request; none of these
+// may run an event loop (no prompts).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/secure_memory.h"
+
+namespace kv {
+
+struct StoredKeyName {
+    Bytes public_blob;
+    std::string name;
+};
+
+enum class UnlockOutcome {
+    kUnlocked,         // the passphrase was the agent's; the agent is now unlocked
+    kWrongPassphrase,  // checked and wrong: counts towards the delay
+    kRefused,          // not checked: the agent is not locked, or has no passphrase yet
+};
+
+class OpenSshAgentHost {
+  public:
+    virtual ~OpenSshAgentHost() = default;
+
+    // The stored keys in key store order: public key blob and name. The list is asked once
+    // per request that needs it, so it must not cost more than reading the store in memory.
+    virtual std::vector<StoredKeyName> StoredKeyNames() = 0;
+
+    // Marks every stored key with this public key blob "confirm before use": from now on
+    // each private-key operation with it asks the user, as AskBeforeAgentOp does for all
+    // keys, and the mark is kept with the key so that it survives a restart. Called right
+    // after a successful native add, with no event processed in between. False when no key
+    // has the blob or the mark could not be written; the mark must then still hold for the
+    // life of the process.
+    virtual bool RequireConfirmation(std::span<const uint8_t> public_blob) = 0;
+
+    // The Lock command, as the tray runs it. False when the agent could not be locked.
+    virtual bool Lock() = 0;
+
+    // Tries the agent passphrase as the unlock prompt would, without any prompt or message
+    // box: on success the agent is unlocked as after the prompt (tray, auto-lock, log). A
+    // locked agent in the first-use state must answer kRefused: a passphrase from a client
+    // never becomes the agent passphrase.
+    virtual UnlockOutcome Unlock(const SecureBytes& passphrase) = 0;
+
+    // One event-log entry for a request this front end refuses by itself: `request` names
+    // the OpenSSH request ("ADD_IDENTITY"), `reason` says why, `origin` who asked.
+    virtual void LogRefusal(std::string_view request, std::string_view reason,
+                            const std::string& origin) = 0;
+};
+
+}  // namespace kv

@@ -1,0 +1,55 @@
+// The OpenSSH agent socket (<runtime>/ssh, for SSH_AUTH_SOCK). Peers of another user are
+// closed at accept. Each connection's messages are handled one at a time, in order, each
+// deferred to the event loop like the native requests, so a request that opens a prompt
+// lets other connections be served inside the prompt's loop while its own connection's
+// next request waits for its reply. An oversized message closes that connection only.
+#pragma once
+
+#include <QLocalServer>
+#include <QObject>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "agent/openssh/agent_host.h"
+#include "agent/openssh/translator.h"
+#include "agent/request_dispatcher.h"
+
+class QLocalSocket;
+
+namespace kv {
+
+class SshAgentEndpoint : public QObject {
+    Q_OBJECT
+  public:
+    // `dispatcher` and `host` must outlive the endpoint.
+    SshAgentEndpoint(const RequestDispatcher& dispatcher, OpenSshAgentHost& host,
+                     QObject* parent = nullptr);
+    SshAgentEndpoint(const RequestDispatcher& dispatcher, OpenSshAgentHost& host,
+                     OpenSshTranslator::Options options, QObject* parent = nullptr);
+    ~SshAgentEndpoint() override;
+
+    // Serves on `path`, replacing a socket file left there (the caller holds the instance
+    // lock), with mode 0600. False, with ErrorString(), when it cannot listen.
+    bool Listen(const std::string& path);
+    // Stops serving, drops every connection and removes the socket file.
+    void Close();
+    std::string ErrorString() const;
+
+  private:
+    struct Connection;
+    using ConnectionPtr = std::shared_ptr<Connection>;
+
+    void OnNewConnection();
+    void Accept(QLocalSocket* socket);
+    void ReadMessages(const ConnectionPtr& connection);
+    void ScheduleNext(const ConnectionPtr& connection);
+    void ProcessNext(const ConnectionPtr& connection);
+
+    OpenSshTranslator m_translator;
+    QLocalServer m_server;
+    std::string m_path;
+    std::map<QLocalSocket*, ConnectionPtr> m_connections;
+};
+
+}  // namespace kv

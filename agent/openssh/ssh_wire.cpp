@@ -1,0 +1,76 @@
+#include "agent/openssh/ssh_wire.h"
+
+#include <algorithm>
+
+namespace kv {
+
+std::span<const uint8_t> SshReader::Take(std::size_t n) {
+    if (m_failed || n > Remaining()) {
+        m_failed = true;
+        return {};
+    }
+    const auto bytes = m_data.subspan(m_pos, n);
+    m_pos += n;
+    return bytes;
+}
+
+uint8_t SshReader::Byte() {
+    const auto bytes = Take(1);
+    return bytes.empty() ? 0 : bytes[0];
+}
+
+uint32_t SshReader::Uint32() {
+    const auto b = Take(4);
+    if (b.empty()) return 0;
+    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | uint32_t{b[3]};
+}
+
+std::span<const uint8_t> SshReader::String() {
+    const std::size_t start = m_pos;
+    const uint32_t n = Uint32();
+    if (!m_failed && n > Remaining()) {
+        m_pos = start;  // a failed read leaves the position at the field
+        m_failed = true;
+    }
+    return Take(n);
+}
+
+std::string SshReader::Text() {
+    const auto bytes = String();
+    const auto end = std::find(bytes.begin(), bytes.end(), uint8_t{0});
+    return std::string(bytes.begin(), end);
+}
+
+void SshWriter::Uint32(uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) m_out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+void SshWriter::String(std::span<const uint8_t> bytes) {
+    Uint32(static_cast<uint32_t>(bytes.size()));
+    Raw(bytes);
+}
+
+void SshWriter::String(std::string_view text) { String(AsBytes(text)); }
+
+void SshWriter::Mpint(std::span<const uint8_t> magnitude) {
+    const auto value = StripLeadingZeros(magnitude);
+    const bool pad = !value.empty() && (value[0] & 0x80) != 0;
+    Uint32(static_cast<uint32_t>(value.size() + (pad ? 1 : 0)));
+    if (pad) Byte(0);
+    Raw(value);
+}
+
+std::span<const uint8_t> StripLeadingZeros(std::span<const uint8_t> magnitude) {
+    std::size_t skip = 0;
+    while (skip < magnitude.size() && magnitude[skip] == 0) ++skip;
+    return magnitude.subspan(skip);
+}
+
+std::string PrintableText(std::span<const uint8_t> text, std::size_t max) {
+    std::string out;
+    for (uint8_t c : text.first(std::min(text.size(), max)))
+        out.push_back(c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '?');
+    return out;
+}
+
+}  // namespace kv

@@ -1,0 +1,162 @@
+#include "agent/openssh/translator.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "agent/openssh/key_blobs.h"
+#include "agent/openssh/messages.h"
+
+namespace kv {
+
+namespace {
+
+using namespace openssh;
+
+SecureBytes OneByte(uint8_t type) { return SecureBytes{type}; }
+
+std::string BlobKey(std::span<const uint8_t> blob) { return std::string(blob.begin(), blob.end()); }
+
+// Clients of older agents still send these SSH1 requests out of habit (ssh-add -D does);
+// they fail without an entry in the log.
+bool IsLegacySsh1Request(uint8_t type) {
+    return type == 1 || type == 3 || type == 7 || type == 8 || type == 9 || type == 24;
+}
+
+}  // namespace
+
+SecureBytes FailureReply() { return OneByte(kFailure); }
+SecureBytes SuccessReply() { return OneByte(kSuccess); }
+
+OpenSshTranslator::OpenSshTranslator(const RequestDispatcher& dispatcher, OpenSshAgentHost& host,
+                                     Options options)
+    : m_native(dispatcher),
+      m_host(host),
+      m_digest(std::move(options.digest)),
+      m_throttle(std::move(options.clock)) {}
+
+SecureBytes OpenSshTranslator::Handle(std::span<const uint8_t> message,
+                                      const std::string& origin) {
+    Request request{SshReader(message), origin};
+    const uint8_t type = request.in.Byte();
+    if (!request.in.Ok()) return FailureReply();
+    switch (type) {
+        case kRequestIdentities:
+            return ListIdentities(request);
+        case kSignRequest:
+            return Sign(request);
+        case kAddIdentity:
+        case kAddIdConstrained:
+            return AddIdentity(request);
+        case kRemoveIdentity:
+            return RemoveIdentity(request);
+        case kRemoveAllIdentities:
+            return RemoveAllIdentities(request);
+        case kLock:
+            return Lock(request);
+        case kUnlock:
+            return Unlock(request);
+        case kExtension:
+            return Extension(request);
+        default:
+            return Unknown(type, request);
+    }
+}
+
+SecureBytes OpenSshTranslator::Refuse(std::string_view what, std::string_view reason,
+                                      const Request& request) {
+    m_host.LogRefusal(what, reason, request.origin);
+    return FailureReply();
+}
+
+SecureBytes OpenSshTranslator::ListIdentities(Request& request) {
+    const auto list = m_native.List(request.origin);
+    if (!list) return FailureReply();
+    // Names by blob, the first stored key winning as it does for every lookup by blob.
+    std::unordered_map<std::string, std::string> names;
+    for (auto& stored : m_host.StoredKeyNames())
+        names.try_emplace(BlobKey(stored.public_blob), std::move(stored.name));
+
+    SshWriter keys;
+    uint32_t count = 0;
+    for (const auto& key : list->keys) {
+        if (KeyTypeOfBlob(key.blob) == SshKeyType::kUnsupported) continue;
+        const auto name = names.find(BlobKey(key.blob));
+        std::string comment = name != names.end() ? name->second : std::string();
+        const std::string own = key.comment.value_or("");
+        if (!own.empty()) comment = comment.empty() ? own : comment + ": " + own;
+        keys.String(key.blob);
+        keys.String(comment);
+        ++count;
+    }
+    SshWriter out;
+    out.Byte(kIdentitiesAnswer);
+    out.Uint32(count);
+    out.Raw(keys.Data());
+    return out.Release();
+}
+
+SecureBytes OpenSshTranslator::Sign(Request& request) {
+    const auto blob = request.in.String();
+    const auto data = request.in.String();
+    const uint32_t flags = request.in.Uint32();
+    if (!request.in.Ok()) return Refuse("SIGN_REQUEST", "malformed request", request);
+    const SshKeyType type = KeyTypeOfBlob(blob);
+    if (type == SshKeyType::kUnsupported)
+        return Refuse("SIGN_REQUEST", "key type is not supported", request);
+    const auto plan = PlanSignature(type, data, flags, m_digest);
+    if (!plan) return Refuse("SIGN_REQUEST", "nothing to sign, or the digest failed", request);
+
+    // Unknown key, locked agent, declined prompt, failed operation: the native handler has
+    // logged it, and the client only learns that it failed.
+    const auto reply = m_native.PrivateKeyOp(request.origin, plan->operation, blob, plan->data);
+    if (!reply || reply->status != kStatusDone || !reply->result) return FailureReply();
+    const auto signature = SignatureBlob(*plan, *reply->result);
+    if (!signature) return Refuse("SIGN_REQUEST", "the module gave a malformed signature", request);
+    SshWriter out;
+    out.Byte(kSignResponse);
+    out.String(*signature);
+    return out.Release();
+}
+
+SecureBytes OpenSshTranslator::RemoveIdentity(Request& request) {
+    const auto blob = request.in.String();
+    if (!request.in.Ok()) return Refuse("REMOVE_IDENTITY", "malformed request", request);
+    // The native delete names the key; the first stored key with this blob gives the name.
+    const auto stored = m_host.StoredKeyNames();
+    const auto key = std::ranges::find_if(
+        stored, [&](const StoredKeyName& k) { return std::ranges::equal(k.public_blob, blob); });
+    if (key == stored.end() || key->name.empty())
+        return Refuse("REMOVE_IDENTITY", "no stored key has this public key", request);
+    const auto status = m_native.Delete(request.origin, blob, key->name);
+    return status == kStatusDone ? SuccessReply() : FailureReply();
+}
+
+SecureBytes OpenSshTranslator::RemoveAllIdentities(Request& request) {
+    const auto status = m_native.DeleteAll(request.origin);
+    return status == kStatusDone ? SuccessReply() : FailureReply();
+}
+
+SecureBytes OpenSshTranslator::Extension(Request& request) {
+    const auto raw = request.in.String();
+    if (!request.in.Ok()) return Refuse("EXTENSION", "malformed request", request);
+    const std::string name(raw.begin(), raw.end());
+    if (name == "query") {
+        SshWriter out;
+        out.Byte(kExtensionResponse);
+        out.String(name);
+        out.String(name);  // the supported extensions: only this one
+        return out.Release();
+    }
+    // ssh sends this at every connection and carries on without it; logging it would
+    // flood the log.
+    if (name == "session-bind@openssh.com") return FailureReply();
+    return Refuse("EXTENSION", "extension " + PrintableText(raw) + " is not supported", request);
+}
+
+SecureBytes OpenSshTranslator::Unknown(uint8_t type, Request& request) {
+    if (IsLegacySsh1Request(type)) return FailureReply();
+    return Refuse("request", "message type " + std::to_string(type) + " is not supported",
+                  request);
+}
+
+}  // namespace kv

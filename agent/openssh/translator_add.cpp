@@ -1,0 +1,77 @@
+// ADD_IDENTITY and ADD_ID_CONSTRAINED: the key becomes the module's plain container and goes
+// through the native add handler; the constraints are applied around it.
+#include <algorithm>
+#include <limits>
+
+#include "agent/openssh/added_key.h"
+#include "agent/openssh/messages.h"
+#include "agent/openssh/translator.h"
+
+namespace kv {
+
+namespace {
+
+using namespace openssh;
+
+// The name the native add gives a key that comes without one. Always sending it in front
+// keeps a client's comment whole even when it holds ": " itself.
+constexpr std::string_view kAddedKeyName = "KeyFromAgent";
+
+struct Constraints {
+    int32_t lifetime = -1;  // seconds; -1 for none
+    bool confirm = false;
+};
+
+// Reads the constraints after the comment. On failure `refusal` says why.
+bool ReadConstraints(SshReader& in, Constraints& out, std::string& refusal) {
+    bool has_lifetime = false;
+    while (in.Ok() && !in.AtEnd()) {
+        const uint8_t kind = in.Byte();
+        if (kind == kConstrainLifetime && !has_lifetime) {
+            const uint32_t seconds = in.Uint32();
+            out.lifetime = static_cast<int32_t>(
+                std::min<uint32_t>(seconds, std::numeric_limits<int32_t>::max()));
+            has_lifetime = true;
+        } else if (kind == kConstrainConfirm && !out.confirm) {
+            out.confirm = true;
+        } else if (kind == kConstrainExtension) {
+            const auto name = in.String();
+            refusal = "constraint " + PrintableText(name) + " is not supported";
+            return false;
+        } else {
+            refusal = kind == kConstrainMaxSign ? "constraint maxsign is not supported"
+                      : kind == kConstrainLifetime || kind == kConstrainConfirm
+                          ? "constraint " + std::to_string(kind) + " given twice"
+                          : "unknown constraint " + std::to_string(kind);
+            return false;
+        }
+    }
+    if (!in.Ok()) refusal = "malformed constraints";
+    return in.Ok();
+}
+
+}  // namespace
+
+SecureBytes OpenSshTranslator::AddIdentity(Request& request) {
+    AddedKey key;
+    std::string refusal;
+    Constraints constraints;
+    if (!ReadAddedKey(request.in, key, refusal) ||
+        !ReadConstraints(request.in, constraints, refusal)) {
+        return Refuse("ADD_IDENTITY", refusal, request);
+    }
+    AgentKeyEntry entry;
+    entry.type = kKeyEntryType;
+    entry.blob = key.public_blob;
+    entry.comment = std::string(kAddedKeyName) + ": " + key.comment;
+    entry.lifetime = constraints.lifetime;
+    entry.flags = 0;  // not an SSH1 key
+    const auto status = m_native.Add(request.origin, entry, key.container);
+    if (status != kStatusDone) return FailureReply();  // refused or failed: the handler logged it
+    if (constraints.confirm && !m_host.RequireConfirmation(key.public_blob))
+        return Refuse("ADD_IDENTITY", "the key was added but its confirm mark was not stored",
+                      request);
+    return SuccessReply();
+}
+
+}  // namespace kv

@@ -1,0 +1,262 @@
+// The socket endpoint with real Unix sockets: framing, ordering per connection, requests
+// served inside another request's nested event loop, and who may connect. Clients run on
+// threads while the test's main thread runs the event loop.
+#include "agent/openssh/ssh_endpoint.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "agent/message_codes.h"
+#include "agent/openssh/frame_reader.h"
+#include "agent/openssh/messages.h"
+#include "agent/payloads.h"
+#include "tests/openssh/openssh_test_support.h"
+#include "tests/support/temp_dir.h"
+
+namespace kv {
+namespace {
+
+using namespace openssh;
+using Clock = std::chrono::steady_clock;
+
+int Connect(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool SendAll(int fd, const SecureBytes& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The next reply, or nullopt on end of stream or after two seconds.
+std::optional<SecureBytes> ReadReply(int fd) {
+    SshFrameReader reader;
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    while (Clock::now() < deadline) {
+        if (auto message = reader.Next()) return message;
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0) continue;
+        uint8_t chunk[4096];
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0) return std::nullopt;
+        reader.Feed(chunk, static_cast<std::size_t>(n));
+    }
+    return std::nullopt;
+}
+
+SecureBytes Framed(std::initializer_list<SecureBytes> messages) {
+    SecureBytes out;
+    for (const auto& m : messages) {
+        const auto framed = FrameMessage(m);
+        out.insert(out.end(), framed.begin(), framed.end());
+    }
+    return out;
+}
+
+class EndpointTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(dir.Path().empty());
+        path = dir.Path() + "/ssh";
+        ASSERT_TRUE(endpoint.Listen(path)) << endpoint.ErrorString();
+    }
+
+    // Runs the clients on threads and the event loop here until they are all done.
+    void RunClients(std::vector<std::function<void()>> clients) {
+        std::atomic<int> done{0};
+        std::vector<std::thread> threads;
+        for (auto& client : clients) {
+            threads.emplace_back([&done, client] {
+                client();
+                ++done;
+            });
+        }
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (done < static_cast<int>(threads.size()) && Clock::now() < deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        for (auto& t : threads) t.join();
+    }
+
+    TempDir dir;
+    std::string path;
+    test::FakeNativeAgent agent;
+    test::FakeHost host{agent};
+    SshAgentEndpoint endpoint{agent.dispatcher, host};
+};
+
+TEST_F(EndpointTest, SocketIsPrivateReplacesAStaleFileAndGoesOnClose) {
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    endpoint.Close();
+    EXPECT_NE(::access(path.c_str(), F_OK), 0);
+
+    // A socket file left by a dead agent does not stop the next one.
+    const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(stale);
+    EXPECT_TRUE(endpoint.Listen(path)) << endpoint.ErrorString();
+}
+
+TEST_F(EndpointTest, PipelinedRequestsAreAnsweredInOrderWithThePeerAsOrigin) {
+    std::vector<SecureBytes> replies;
+    RunClients({[&] {
+        const int fd = Connect(path);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(SendAll(fd, Framed({test::Message(kRequestIdentities), test::Message(200),
+                                        test::Message(kRemoveAllIdentities)})));
+        for (int i = 0; i < 3; ++i)
+            if (auto reply = ReadReply(fd)) replies.push_back(*reply);
+        ::close(fd);
+    }});
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[0], SecureBytes({kIdentitiesAnswer, 0, 0, 0, 0}));
+    EXPECT_EQ(replies[1], FailureReply());
+    EXPECT_EQ(replies[2], FailureReply());
+    ASSERT_EQ(agent.origins.size(), 2u);
+    const std::string pid = " (pid " + std::to_string(::getpid()) + ")";
+    EXPECT_TRUE(agent.origins[0].ends_with(pid)) << agent.origins[0];
+    EXPECT_GT(agent.origins[0].size(), pid.size());  // the program's name comes first
+}
+
+TEST_F(EndpointTest, AnOversizedOrTruncatedMessageClosesOnlyItsConnection) {
+    std::optional<SecureBytes> big_reply, other_reply;
+    bool big_closed = false;
+    RunClients({[&] {
+        const int big = Connect(path);
+        const int truncated = Connect(path);
+        const int other = Connect(path);
+        const uint32_t n = kMaxMessage + 1;
+        SecureBytes header = {static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
+                              static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n), 11};
+        SendAll(big, header);
+        SendAll(truncated, SecureBytes{0, 0, 0, 9, 11});
+        ::close(truncated);
+        big_reply = ReadReply(big);
+        uint8_t byte;
+        big_closed = ::recv(big, &byte, 1, 0) == 0;
+        SendAll(other, Framed({test::Message(kRequestIdentities)}));
+        other_reply = ReadReply(other);
+        ::close(big);
+        ::close(other);
+    }});
+    EXPECT_FALSE(big_reply.has_value());
+    EXPECT_TRUE(big_closed);
+    ASSERT_TRUE(other_reply.has_value());
+    EXPECT_EQ((*other_reply)[0], kIdentitiesAnswer);
+}
+
+TEST_F(EndpointTest, OtherConnectionsAreServedWhileARequestWaitsInANestedLoop) {
+    const auto dss = test::LoadKeyFixture("dsa1024").public_blob;
+    agent.AddKey(dss, "d", "");
+    std::atomic<bool> prompting{false}, release{false};
+    std::mutex order_mutex;
+    std::vector<std::string> order;
+    auto note = [&](std::string what) {
+        std::lock_guard lock(order_mutex);
+        order.push_back(std::move(what));
+    };
+    agent.dispatcher.SetHandler(AGENT_PRIVATE_KEY_OP, [&](AgentBuffer& in, AgentBuffer& out) {
+        note("sign starts");
+        prompting = true;
+        // What a prompt does: run the event loop until the user answers.
+        while (!release) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        note("sign ends");
+        (void)in;
+        WritePrivateKeyOpResult(SecureBytes(40, 1), out);
+        return true;
+    });
+    agent.dispatcher.SetHandler(AGENT_LIST_KEYS, [&](AgentBuffer& in, AgentBuffer& out) {
+        note("list");
+        (void)in;
+        WriteListReplyHeader(0, out);
+        return true;
+    });
+
+    std::vector<uint8_t> first_reply_types;
+    RunClients({[&] {
+                    const int fd = Connect(path);
+                    const auto sign = test::Message(kSignRequest, [&](SshWriter& w) {
+                        w.String(dss);
+                        w.String("data");
+                        w.Uint32(0);
+                    });
+                    SendAll(fd, Framed({sign}));
+                    // Sent while the first waits in its loop: it must wait its turn.
+                    while (!prompting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    SendAll(fd, Framed({test::Message(kRequestIdentities)}));
+                    for (int i = 0; i < 2; ++i)
+                        if (auto reply = ReadReply(fd)) first_reply_types.push_back((*reply)[0]);
+                    ::close(fd);
+                },
+                [&] {
+                    while (!prompting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    const int fd = Connect(path);
+                    SendAll(fd, Framed({test::Message(kRequestIdentities)}));
+                    const auto reply = ReadReply(fd);
+                    note(reply ? "second client answered" : "second client not answered");
+                    release = true;
+                    ::close(fd);
+                }});
+    EXPECT_EQ(first_reply_types, std::vector<uint8_t>({kSignResponse, kIdentitiesAnswer}));
+    const std::vector<std::string> expected = {"sign starts", "list", "second client answered",
+                                               "sign ends", "list"};
+    EXPECT_EQ(order, expected);
+}
+
+TEST_F(EndpointTest, APeerOfAnotherUserIsClosedUnanswered) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
+    ::chmod(dir.Path().c_str(), 0777);
+    ::chmod(path.c_str(), 0666);  // only the uid check is left to refuse
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setuid(65534) != 0) ::_exit(2);
+        const int fd = Connect(path);
+        if (fd < 0) ::_exit(3);
+        if (!SendAll(fd, Framed({test::Message(kRequestIdentities)}))) ::_exit(0);
+        ::_exit(ReadReply(fd).has_value() ? 1 : 0);
+    }
+    int status = -1;
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (::waitpid(child, &status, WNOHANG) == 0 && Clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(agent.origins.empty());
+}
+
+}  // namespace
+}  // namespace kv
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

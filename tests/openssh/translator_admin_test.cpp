@@ -1,0 +1,155 @@
+// Adding keys with their constraints, and locking and unlocking through the host.
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "agent/openssh/messages.h"
+#include "agent/openssh/translator.h"
+#include "tests/openssh/openssh_test_support.h"
+
+namespace kv {
+namespace {
+
+using namespace openssh;
+using test::Message;
+
+const std::string kOrigin = "ssh-add (pid 7)";
+
+class TranslatorAdminTest : public ::testing::Test {
+  protected:
+    SecureBytes Send(const SecureBytes& message) { return translator.Handle(message, kOrigin); }
+
+    // ADD_ID_CONSTRAINED with the key file's wire form and raw constraint bytes.
+    SecureBytes Add(const test::KeyFixture& key, const SecureBytes& constraints = {}) {
+        return Message(constraints.empty() ? kAddIdentity : kAddIdConstrained,
+                       [&](SshWriter& w) {
+                           w.Raw(key.private_wire);
+                           w.Raw(constraints);
+                       });
+    }
+
+    std::chrono::steady_clock::time_point now = std::chrono::steady_clock::time_point{} +
+                                                std::chrono::hours(1);
+    test::FakeNativeAgent agent;
+    test::FakeHost host{agent};
+    OpenSshTranslator translator{
+        agent.dispatcher, host,
+        OpenSshTranslator::Options{ModuleDigest, [this] { return now; }}};
+};
+
+TEST_F(TranslatorAdminTest, AnAddedKeyIsNamedAndKeepsItsWholeComment) {
+    const auto key = test::LoadKeyFixture("rsa2048");  // comment "work: laptop"
+    EXPECT_EQ(Send(Add(key)), SuccessReply());
+    ASSERT_TRUE(agent.last_added.has_value());
+    EXPECT_EQ(agent.last_added->comment, "KeyFromAgent: work: laptop");
+    EXPECT_EQ(agent.last_added->blob, key.public_blob);
+    EXPECT_EQ(agent.last_added->lifetime, -1);
+    EXPECT_EQ(agent.last_added->flags, 0);
+    EXPECT_FALSE(agent.last_added_private.empty());
+    EXPECT_EQ(agent.origins, std::vector<std::string>{kOrigin});
+    EXPECT_TRUE(host.confirmed.empty());
+}
+
+TEST_F(TranslatorAdminTest, LifetimeBecomesTheKeysLifetimeAndConfirmMarksItAfterTheAdd) {
+    const auto key = test::LoadKeyFixture("dsa1024");
+    EXPECT_EQ(Send(Add(key, {kConstrainLifetime, 0, 0, 0, 2, kConstrainConfirm})),
+              SuccessReply());
+    EXPECT_EQ(agent.last_added->lifetime, 2);
+    EXPECT_EQ(host.confirmed, std::vector<Bytes>{key.public_blob});
+
+    EXPECT_EQ(Send(Add(key, {kConstrainLifetime, 0xff, 0xff, 0xff, 0xff})), SuccessReply());
+    EXPECT_EQ(agent.last_added->lifetime, std::numeric_limits<int32_t>::max());
+}
+
+TEST_F(TranslatorAdminTest, AConfirmMarkIsOnlyAskedForWhenTheAddSucceeded) {
+    const auto key = test::LoadKeyFixture("rsa1024");
+    agent.allow_add = false;
+    EXPECT_EQ(Send(Add(key, {kConstrainConfirm})), FailureReply());
+    EXPECT_TRUE(host.confirmed.empty());
+    EXPECT_TRUE(host.refusals.empty());  // the native handler logs its refusal
+
+    agent.allow_add = true;
+    host.confirm_succeeds = false;
+    EXPECT_EQ(Send(Add(key, {kConstrainConfirm})), FailureReply());
+    EXPECT_EQ(host.refusals,
+              std::vector<std::string>({"ADD_IDENTITY: the key was added but its confirm mark "
+                                        "was not stored [ssh-add (pid 7)]"}));
+}
+
+TEST_F(TranslatorAdminTest, UnsupportedConstraintsAndKeysAreRefusedBeforeTheNativeAdd) {
+    const auto key = test::LoadKeyFixture("rsa1024");
+    SshWriter extension;
+    extension.Byte(kConstrainExtension);
+    extension.String("restrict-destination-v00@openssh.com");
+    extension.String("x");
+    const SecureBytes cases[] = {
+        {kConstrainMaxSign, 0, 0, 0, 5},
+        extension.Data(),
+        {7},
+        {kConstrainLifetime, 0, 0, 0, 1, kConstrainLifetime, 0, 0, 0, 2},
+        {kConstrainConfirm, kConstrainConfirm},
+        {kConstrainLifetime, 0, 0},
+    };
+    for (const auto& constraints : cases) EXPECT_EQ(Send(Add(key, constraints)), FailureReply());
+    EXPECT_EQ(Send(Add(test::LoadKeyFixture("ed25519"))), FailureReply());
+    EXPECT_FALSE(agent.last_added.has_value());
+    const std::string from = " [ssh-add (pid 7)]";
+    const std::vector<std::string> expected = {
+        "ADD_IDENTITY: constraint maxsign is not supported" + from,
+        "ADD_IDENTITY: constraint restrict-destination-v00@openssh.com is not supported" + from,
+        "ADD_IDENTITY: unknown constraint 7" + from,
+        "ADD_IDENTITY: constraint 1 given twice" + from,
+        "ADD_IDENTITY: constraint 2 given twice" + from,
+        "ADD_IDENTITY: malformed constraints" + from,
+        "ADD_IDENTITY: key type ssh-ed25519 is not supported" + from,
+    };
+    EXPECT_EQ(host.refusals, expected);
+}
+
+SecureBytes Passphrase(uint8_t type, std::string_view text) {
+    return Message(type, [&](SshWriter& w) { w.String(text); });
+}
+
+TEST_F(TranslatorAdminTest, LockRunsTheLockCommandWhateverItsPassphrase) {
+    EXPECT_EQ(Send(Passphrase(kLock, "anything")), SuccessReply());
+    EXPECT_EQ(host.locks, 1);
+    EXPECT_EQ(Send(Message(kLock)), FailureReply());
+    EXPECT_EQ(host.locks, 1);
+}
+
+TEST_F(TranslatorAdminTest, WrongUnlockPassphrasesAreSlowedDownAndNotCheckedMeanwhile) {
+    EXPECT_EQ(Send(Passphrase(kUnlock, "guess 1")), FailureReply());
+    EXPECT_EQ(Send(Passphrase(kUnlock, "correct horse")), FailureReply());  // within 1 s
+    EXPECT_EQ(host.unlock_attempts, std::vector<std::string>{"guess 1"});
+    now += std::chrono::seconds(1);
+    EXPECT_EQ(Send(Passphrase(kUnlock, "guess 2")), FailureReply());
+    now += std::chrono::seconds(1);
+    EXPECT_EQ(Send(Passphrase(kUnlock, "correct horse")), FailureReply());  // 2 s now
+    now += std::chrono::seconds(1);
+    EXPECT_EQ(Send(Passphrase(kUnlock, "correct horse")), SuccessReply());
+    EXPECT_EQ(Send(Passphrase(kUnlock, "guess 3")), FailureReply());  // the count restarted
+    now += std::chrono::seconds(1);
+    EXPECT_EQ(host.unlock_attempts,
+              std::vector<std::string>({"guess 1", "guess 2", "correct horse", "guess 3"}));
+    const std::string from = " [ssh-add (pid 7)]";
+    const std::vector<std::string> expected = {
+        "UNLOCK: wrong passphrase (1st in a row); the next attempt is checked in 1 s" + from,
+        "UNLOCK: not checked: 1 s left of the delay after a wrong passphrase" + from,
+        "UNLOCK: wrong passphrase (2nd in a row); the next attempt is checked in 2 s" + from,
+        "UNLOCK: not checked: 1 s left of the delay after a wrong passphrase" + from,
+        "UNLOCK: wrong passphrase (1st in a row); the next attempt is checked in 1 s" + from,
+    };
+    EXPECT_EQ(host.refusals, expected);
+}
+
+TEST_F(TranslatorAdminTest, AnUnlockTheHostRefusesDoesNotCount) {
+    host.first_use = true;
+    EXPECT_EQ(Send(Passphrase(kUnlock, "new passphrase?")), FailureReply());
+    EXPECT_EQ(Send(Passphrase(kUnlock, "again")), FailureReply());
+    EXPECT_EQ(host.unlock_attempts.size(), 2u);  // no delay between them
+    EXPECT_EQ(Send(Message(kUnlock)), FailureReply());
+    EXPECT_EQ(host.unlock_attempts.size(), 2u);
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,338 @@
+// The real OpenSSH tools against the real agent binary: ssh-add, ssh (with a loopback sshd),
+// ssh-keygen -Y, agent forwarding and git. Prompts are answered by the scripted askpass.
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "platform/registry/registry.h"
+#include "platform/registry/registry_database.h"
+#include "tests/e2e/agent_process.h"
+#include "tests/openssh_e2e/loopback_sshd.h"
+#include "tests/support/temp_dir.h"
+
+namespace kv {
+namespace {
+
+std::string SourceDir() {
+    const char* source = std::getenv("KV_TEST_SOURCE_DIR");
+    return source != nullptr ? source : KV_TEST_SOURCE;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// Keys and the loopback sshd, made once for every test here.
+struct Shared {
+    TempDir dir;
+    LoopbackSshd sshd{dir.Path()};
+    std::string user;
+    std::string Key(const std::string& name) const { return dir.Path() + "/" + name; }
+};
+Shared* g_shared = nullptr;
+
+class OpenSshToolsTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        g_shared = new Shared;
+        if (!LoopbackSshd::Available()) return;
+        const passwd* pw = ::getpwuid(::geteuid());
+        g_shared->user = pw != nullptr ? pw->pw_name : "root";
+        for (const auto& [name, args] : {std::pair<std::string, std::string>{"rsa", "-t rsa -b 2048"},
+                                         {"dsa", "-t dsa -b 1024"},
+                                         {"ed25519", "-t ed25519"}}) {
+            RunCommand("ssh-keygen -q " + args + " -N '' -C 'interop " + name + "' -f " +
+                       g_shared->Key(name));
+        }
+        std::string error;
+        if (!g_shared->sshd.Start(error)) {
+            std::fprintf(stderr, "sshd: %s\n", error.c_str());
+            return;
+        }
+        std::ofstream keys(g_shared->sshd.AuthorizedKeysFile());
+        keys << ReadText(g_shared->Key("rsa.pub")) << ReadText(g_shared->Key("dsa.pub"));
+    }
+
+    static void TearDownTestSuite() {
+        delete g_shared;
+        g_shared = nullptr;
+    }
+
+    void SetUp() override {
+        if (!LoopbackSshd::Available()) GTEST_SKIP() << "sshd is not installed";
+        ASSERT_GT(g_shared->sshd.Port(), 0);
+    }
+
+    OpenSshToolsTest()
+        : agent(home.Path(), {{"SSH_ASKPASS", SourceDir() + "/tests/support/askpass.sh"},
+                              {"SSH_ASKPASS_REQUIRE", "force"},
+                              {"KV_ASKPASS_QUEUE", home.Path() + "/queue"},
+                              {"KV_ASKPASS_LOG", home.Path() + "/askpass.log"}}) {}
+
+    std::string SshSocket() const { return agent.RuntimeDir() + "/ssh"; }
+    std::string Key(const std::string& name) const { return g_shared->Key(name); }
+
+    // Answers for the agent's prompts, and for the tools' own (ssh-add -x, -X).
+    void Answers(std::initializer_list<const char*> lines) { Queue("/queue", lines); }
+    void ToolAnswers(std::initializer_list<const char*> lines) { Queue("/tool_queue", lines); }
+    void Queue(const std::string& file, std::initializer_list<const char*> lines) {
+        std::ofstream queue(home.Path() + file, std::ios::app);
+        for (const char* line : lines) queue << line << "\n";
+    }
+    std::string Prompts() const { return ReadText(home.Path() + "/askpass.log"); }
+
+    // Starts the agent and waits for its OpenSSH socket.
+    void Start() {
+        ASSERT_TRUE(agent.Start()) << agent.Stderr();
+        for (int i = 0; i < 250 && !std::filesystem::exists(SshSocket()); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(std::filesystem::exists(SshSocket())) << agent.Stderr();
+    }
+
+    // First start: "pw" is chosen at the first-use prompt.
+    void StartFresh() {
+        Answers({"pw", "pw"});
+        Start();
+        ASSERT_TRUE(agent.WaitForStderr("kvsshaa: unlocked", 10000)) << agent.Stderr() << Prompts();
+    }
+
+    void Restart() {
+        ASSERT_EQ(agent.Stop(), 0) << agent.Stderr();
+        Start();
+    }
+
+    void WriteSetting(const char* name, std::uint32_t value) {
+        ASSERT_TRUE(RegistryDatabase::UseFile(agent.ConfigDir() + "/registry.sqlite"));
+        RegistryKey settings(kAgentRegistryPath, true);
+        EXPECT_TRUE(settings.WriteDword(name, value));
+        RegistryDatabase::Close();
+    }
+
+    // A tool run with the agent's socket, no terminal, and the tool askpass queue.
+    int Tool(const std::string& command, std::string* output = nullptr,
+             const std::string& input = "/dev/null") {
+        const std::string env = "env -u DISPLAY -u WAYLAND_DISPLAY SSH_AUTH_SOCK=" + SshSocket() +
+                                " SSH_ASKPASS=" + SourceDir() + "/tests/support/askpass.sh" +
+                                " SSH_ASKPASS_REQUIRE=force KV_ASKPASS_QUEUE=" + home.Path() +
+                                "/tool_queue KV_ASKPASS_LOG=" + home.Path() + "/tool.log HOME=" +
+                                home.Path();
+        std::string text;
+        const int status = RunCommand("timeout 60 " + env + " " + command + " <" + input, &text);
+        if (output != nullptr) *output = text;
+        return status;
+    }
+
+    std::string SshOptions() const {
+        return "-F /dev/null -o UserKnownHostsFile=/dev/null -o StrictHostKeyChecking=no "
+               "-o LogLevel=ERROR -o BatchMode=yes -o ConnectTimeout=20 -o IdentityFile=" +
+               Key("no_such_key") + " -p " + std::to_string(g_shared->sshd.Port());
+    }
+    std::string Ssh(const std::string& extra = "") const {
+        return "ssh " + SshOptions() + " -o IdentityAgent=" + SshSocket() +
+               " -o IdentitiesOnly=no " + extra + " " + g_shared->user + "@127.0.0.1";
+    }
+
+    std::string Fingerprint(const std::string& name) {
+        std::string out;
+        RunCommand("ssh-keygen -l -E sha256 -f " + Key(name) + ".pub", &out);
+        std::smatch m;
+        return std::regex_search(out, m, std::regex("SHA256:[A-Za-z0-9+/]+")) ? m.str() : "?";
+    }
+
+    TempDir home;
+    AgentProcess agent;
+};
+
+TEST_F(OpenSshToolsTest, AddedKeysAreListedAndStillSignAfterARestart) {
+    ASSERT_NO_FATAL_FAILURE(StartFresh());
+    std::string out;
+    ASSERT_EQ(Tool("ssh-add " + Key("rsa"), &out), 0) << out << agent.Stderr();
+    ASSERT_EQ(Tool("ssh-add -l", &out), 0) << out;
+    EXPECT_NE(out.find(Fingerprint("rsa")), std::string::npos) << out;
+    EXPECT_NE(out.find("KeyFromAgent: interop rsa (RSA)"), std::string::npos) << out;
+    ASSERT_EQ(Tool("ssh-add -L", &out), 0) << out;
+    const std::string pub = ReadText(Key("rsa.pub"));  // "ssh-rsa AAAA... interop rsa"
+    const std::string key_part = pub.substr(0, pub.find(' ', pub.find(' ') + 1));
+    EXPECT_EQ(out, key_part + " KeyFromAgent: interop rsa\n");
+
+    ASSERT_NO_FATAL_FAILURE(Restart());
+    ASSERT_EQ(Tool("ssh-add -L", &out), 0) << out;
+    EXPECT_EQ(out, key_part + " KeyFromAgent: interop rsa\n");
+    Answers({"pw"});  // the agent starts locked: the signature asks for the passphrase
+    EXPECT_EQ(Tool(Ssh() + " true", &out), 0) << out << Prompts();
+    EXPECT_NE(Prompts().find("Request to perform operation"), std::string::npos) << Prompts();
+}
+
+TEST_F(OpenSshToolsTest, SshLogsInWithRsaSha512AndWithDsa) {
+    ASSERT_NO_FATAL_FAILURE(StartFresh());
+    std::string out;
+    ASSERT_EQ(Tool("ssh-add " + Key("rsa"), &out), 0) << out;
+    ASSERT_EQ(Tool("ssh-add " + Key("dsa"), &out), 0) << out;
+    EXPECT_EQ(Tool(Ssh() + " true", &out), 0) << out;
+    const std::string log = g_shared->sshd.Log();
+    EXPECT_NE(log.find("authenticated 1 pkalg rsa-sha2-512"), std::string::npos) << log;
+    EXPECT_NE(log.find("ssh2: RSA " + Fingerprint("rsa")), std::string::npos) << log;
+
+    EXPECT_EQ(Tool(Ssh("-o PubkeyAcceptedAlgorithms=ssh-dss") + " true", &out), 0) << out;
+    EXPECT_NE(g_shared->sshd.Log().find("ssh2: DSA " + Fingerprint("dsa")), std::string::npos)
+        << g_shared->sshd.Log();
+}
+
+TEST_F(OpenSshToolsTest, SshKeygenSignsWithTheAgentsKeyAndVerifies) {
+    ASSERT_NO_FATAL_FAILURE(StartFresh());
+    std::string out;
+    ASSERT_EQ(Tool("ssh-add " + Key("rsa"), &out), 0) << out;
+    const std::string data = home.Path() + "/data";
+    std::ofstream(data) << "signed through the agent\n";
+    // Only the public half is given: the private key is in the agent alone.
+    ASSERT_EQ(Tool("ssh-keygen -Y sign -f " + Key("rsa.pub") + " -n file " + data, &out), 0)
+        << out;
+    std::ofstream(home.Path() + "/allowed") << "tester " << ReadText(Key("rsa.pub"));
+    EXPECT_EQ(Tool("ssh-keygen -Y verify -f " + home.Path() + "/allowed -I tester -n file -s " +
+                       data + ".sig",
+                   &out, data),
+              0)
+        << out;
+    EXPECT_NE(out.find("Good \"file\" signature for tester"), std::string::npos) << out;
+}
+
+TEST_F(OpenSshToolsTest, RemovingKeysFollowsAllowAgentRemove) {
+    ASSERT_NO_FATAL_FAILURE(StartFresh());
+    std::string out;
+    ASSERT_EQ(Tool("ssh-add " + Key("rsa") + " " + Key("dsa"), &out), 0) << out;
+    EXPECT_NE(Tool("ssh-add -d " + Key("rsa"), &out), 0) << out;
+    EXPECT_NE(Tool("ssh-add -D", &out), 0) << out;
+    ASSERT_EQ(Tool("ssh-add -l", &out), 0);
+    EXPECT_EQ(Count(out, "KeyFromAgent"), 2u) << out;
+
+    ASSERT_EQ(agent.Stop(), 0);
+    WriteSetting("AllowAgentREMOVE", 1);
+    ASSERT_NO_FATAL_FAILURE(Start());
+    Answers({"pw"});  // locked again: the delete asks for the passphrase
+    EXPECT_EQ(Tool("ssh-add -d " + Key("rsa"), &out), 0) << out << Prompts();
+    ASSERT_EQ(Tool("ssh-add -l", &out), 0);
+    EXPECT_EQ(out.find(Fingerprint("rsa")), std::string::npos) << out;
+    EXPECT_NE(out.find(Fingerprint("dsa")), std::string::npos) << out;
+    EXPECT_EQ(Tool("ssh-add -D", &out), 0) << out;
+    EXPECT_EQ(Tool("ssh-add -l", &out), 1);
+    EXPECT_NE(out.find("no identities"), std::string::npos) << out;
+}
+
+TEST_F(OpenSshToolsTest, LockAndUnlockWithTheAgentPassphraseSlowedAfterAWrongOne) {
+    ASSERT_NO_FATAL_FAILURE(StartFresh());
+    std::string out;
+    ASSERT_EQ(Tool("ssh-add " + Key("rsa"), &out), 0) << out;
+    ToolAnswers({"lock text", "lock text"});
+    ASSERT_EQ(Tool("ssh-add -x", &out), 0) << out;
+    ASSERT_EQ(Tool("ssh-add -l", &out), 0) << out;  // listing needs no unlock
+    Answers({"!cancel"});
+    EXPECT_NE(Tool(Ssh() + " true", &out), 0) << out;
+
+    ToolAnswers({"wrong", "pw"});
+    EXPECT_NE(Tool("ssh-add -X", &out), 0) << out;
+    EXPECT_NE(Tool("ssh-add -X", &out), 0) << out;  // within a second: not even checked
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    ToolAnswers({"pw"});
+    ASSERT_EQ(Tool("ssh-add -X", &out), 0) << out;
+    const std::size_t prompts = Count(Prompts(), "\n");
+    EXPECT_EQ(Tool(Ssh() + " true", &out), 0) << out;
+    EXPECT_EQ(Count(Prompts(), "\n"), prompts) << Prompts();  // unlocked: nothing asked
+}
+
+TEST_F(OpenSshToolsTest, AKeyWithALifetimeGoesWhenItEnds) {
+    ASSERT_NO_FATAL_FAILURE(StartFresh());
+    std::string out;
+    ASSERT_EQ(Tool("ssh-add -t 2 " + Key("rsa"), &out), 0) << out;
+    ASSERT_EQ(Tool("ssh-add -l", &out), 0) << out;
+    bool gone = false;
+    for (int i = 0; i < 40 && !gone; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        gone = Tool("ssh-add -l", &out) == 1;
+    }
+    EXPECT_TRUE(gone) << out;
+}
+
+TEST_F(OpenSshToolsTest, AConfirmedKeyAsksAtEveryUseEvenAfterARestart) {
+    ASSERT_NO_FATAL_FAILURE(StartFresh());
+    std::string out;
+    ASSERT_EQ(Tool("ssh-add -c " + Key("rsa"), &out), 0) << out;
+    Answers({"no"});
+    EXPECT_NE(Tool(Ssh() + " true", &out), 0) << out;
+    EXPECT_EQ(Count(Prompts(), "confirm: "), 1u) << Prompts();
+    Answers({"yes"});
+    EXPECT_EQ(Tool(Ssh() + " true", &out), 0) << out << Prompts();
+    EXPECT_EQ(Count(Prompts(), "confirm: "), 2u) << Prompts();
+
+    ASSERT_NO_FATAL_FAILURE(Restart());
+    Answers({"pw", "no"});
+    EXPECT_NE(Tool(Ssh() + " true", &out), 0) << out;
+    EXPECT_EQ(Count(Prompts(), "confirm: "), 3u) << Prompts();
+}
+
+TEST_F(OpenSshToolsTest, AForwardedAgentListsAndSignsOnTheFarSide) {
+    ASSERT_NO_FATAL_FAILURE(StartFresh());
+    std::string out;
+    ASSERT_EQ(Tool("ssh-add " + Key("rsa"), &out), 0) << out;
+    ASSERT_EQ(Tool(Ssh("-A") + " ssh-add -l", &out), 0) << out;
+    EXPECT_NE(out.find(Fingerprint("rsa")), std::string::npos) << out;
+    // From the far side, a login that can only use the forwarded agent.
+    const std::string inner = "ssh " + SshOptions() + " " + g_shared->user + "@127.0.0.1 echo far";
+    ASSERT_EQ(Tool(Ssh("-A") + " '" + inner + "'", &out), 0) << out;
+    EXPECT_NE(out.find("far"), std::string::npos) << out;
+}
+
+TEST_F(OpenSshToolsTest, GitClonesOverSshThroughTheAgent) {
+    ASSERT_NO_FATAL_FAILURE(StartFresh());
+    std::string out;
+    ASSERT_EQ(Tool("ssh-add " + Key("rsa"), &out), 0) << out;
+    const std::string repo = home.Path() + "/repo.git";
+    const std::string work = home.Path() + "/work";
+    const std::string git = "git -c user.name=t -c user.email=t@example.com -c init.defaultBranch=main";
+    ASSERT_EQ(Tool(git + " init -q --bare " + repo + " && " + git + " init -q " + work +
+                       " && echo hello >" + work + "/README && " + git + " -C " + work +
+                       " add README && " + git + " -C " + work + " commit -q -m first && " + git +
+                       " -C " + work + " push -q " + repo + " main",
+                   &out),
+              0)
+        << out;
+    const std::string clone = home.Path() + "/clone";
+    const std::string url = "ssh://" + g_shared->user + "@127.0.0.1:" +
+                            std::to_string(g_shared->sshd.Port()) + repo;
+    ASSERT_EQ(Tool("env GIT_SSH_COMMAND='ssh " + SshOptions() + " -o IdentityAgent=" +
+                       SshSocket() + "' git clone -q " + url + " " + clone,
+                   &out),
+              0)
+        << out;
+    EXPECT_EQ(ReadText(clone + "/README"), "hello\n");
+}
+
+TEST_F(OpenSshToolsTest, OtherKeyTypesAreRefusedAndTheLogSaysWhy) {
+    ASSERT_NO_FATAL_FAILURE(StartFresh());
+    ASSERT_EQ(agent.Stop(), 0);
+    const std::string log = home.Path() + "/agent.log";
+    {
+        ASSERT_TRUE(RegistryDatabase::UseFile(agent.ConfigDir() + "/registry.sqlite"));
+        RegistryKey settings(kAgentRegistryPath, true);
+        ASSERT_TRUE(settings.WriteString("LogToFile", log.c_str()));
+        RegistryDatabase::Close();
+    }
+    ASSERT_NO_FATAL_FAILURE(Start());
+    std::string out;
+    EXPECT_NE(Tool("ssh-add " + Key("ed25519"), &out), 0) << out;
+    EXPECT_NE(ReadText(log).find("ssh-ed25519"), std::string::npos) << ReadText(log);
+}
+
+}  // namespace
+}  // namespace kv
