@@ -60,7 +60,8 @@ bool CAgentApp::InitInstance(const MainFrameFactory& make_main_frame) {
         m_main_frame.reset();
         return false;
     }
-    m_ui.ShowTrayLocked(true);
+    // The first-use prompt may already have unlocked the agent: show the state it is in.
+    m_ui.ShowTrayLocked(m_keys.IsLocked());
     return true;
 }
 

@@ -72,6 +72,9 @@ protected:
         Answers({"pw", "pw"});
         ASSERT_TRUE(agent.Start()) << agent.Stderr();
         ASSERT_TRUE(agent.WaitForStderr("unlocked")) << agent.Stderr() << AskpassLog();
+        // The tray must not fall back to "locked" once start-up ends unlocked.
+        const std::string err = agent.Stderr();
+        EXPECT_EQ(err.find("kvsshaa: locked"), std::string::npos) << err;
     }
 
     int Add(AgentClient& client, const TestKey& key, const std::string& text, int lifetime = -1) {
