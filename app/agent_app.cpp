@@ -158,6 +158,18 @@ void CAgentApp::OpenConfigurationWindow() {
     RestartAutoLock();
 }
 
+bool CAgentApp::EmptyLogFile(const std::string& path) {
+    if (path.empty()) return false;
+    if (!TruncateLogFile(path)) {
+        MessageBox(IDS_LOG_FILE_NOT_EMPTIED, MB_OK | MB_ICONEXCLAMATION);
+        m_log.LogMessage(nullptr, LogError, IDS_LOG_FILE_NOT_EMPTIED);
+        return false;
+    }
+    MessageBox(IDS_LOG_FILE_EMPTIED, MB_OK | MB_ICONINFORMATION);
+    m_log.LogMessage(nullptr, LogInfo, IDS_LOG_FILE_EMPTIED);
+    return true;
+}
+
 void CAgentApp::OnTimerTick() { RunAutoLockTick(*this); }
 
 }  // namespace kv

@@ -57,6 +57,9 @@ class CAgentApp {
     void KeySetChanged();
     // Code 1046 and the tray's Open command.
     void OpenConfigurationWindow();
+    // "&Empty log file" of the logging page, with the path typed there: truncates the file,
+    // then tells the user and the log how it went. False when it could not be opened.
+    bool EmptyLogFile(const std::string& path);
 
     void InitSettings();
     void ApplySettings();

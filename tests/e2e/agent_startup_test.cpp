@@ -140,6 +140,59 @@ TEST_F(AgentStartupTest, SettingsFromTheRegistryApplyAtStartUp) {
         << text;
 }
 
+TEST_F(AgentStartupTest, EmptyRequestsFailAndPipelinedOnesAreAnsweredInOrder) {
+    ClientConnection connection;
+    ASSERT_TRUE(connection.Connect(agent.SocketPath()));
+    SecureBytes burst;
+    Envelope empty;
+    empty.code = AGENT_LIST_KEYS;
+    empty.flags = kEnvelopeHasWindow;
+    burst = EncodeEnvelope(empty);
+    for (std::int32_t id = 1; id <= 5; ++id) {
+        Envelope list = empty;
+        const Bytes payload = BuildListRequest(id, {});
+        list.payload.assign(payload.begin(), payload.end());
+        const SecureBytes one = EncodeEnvelope(list);
+        burst.insert(burst.end(), one.begin(), one.end());
+    }
+    ASSERT_TRUE(connection.SendRaw(burst.data(), burst.size()));
+    const auto failure = connection.Receive(5000);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->code, AGENT_FAILURE);
+    EXPECT_TRUE(failure->payload.empty());
+    for (std::int32_t id = 1; id <= 5; ++id) {
+        const auto reply = connection.Receive(5000);
+        ASSERT_TRUE(reply.has_value());
+        ASSERT_EQ(reply->code, AGENT_LIST_KEYS_REPLY);
+        EXPECT_EQ(ParseListReply(reply->payload)->id, id);
+    }
+}
+
+TEST_F(AgentStartupTest, WithoutItsModuleTheAgentRunsAndSaysWhyOnce) {
+    agent.Stop();
+    const std::string log_path = home.Path() + "/agent.log";
+    {
+        ASSERT_TRUE(RegistryDatabase::UseFile(agent.ConfigDir() + "/registry.sqlite"));
+        RegistryKey settings(kAgentRegistryPath, true);
+        ASSERT_TRUE(settings.WriteString("LogToFile", log_path.c_str()));
+        RegistryDatabase::Close();
+    }
+    AgentProcess without(home.Path(), {{"KVSSHAA_MODULE_DIR", home.Path() + "/no-such-dir"}});
+    ASSERT_TRUE(without.Start()) << without.Stderr();
+    AgentClient client(Options());
+    ASSERT_TRUE(client.Connect());
+    const auto list = client.List();
+    ASSERT_TRUE(list.has_value()) << client.Error();
+    EXPECT_TRUE(list->keys.empty());
+    std::string text;
+    ASSERT_EQ(RunCommand("cat " + log_path, &text), 0);
+    const std::size_t first = text.find("ERROR:");
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_NE(text.find("no-such-dir", first), std::string::npos) << text;
+    EXPECT_EQ(text.find("ERROR:", first + 1), std::string::npos) << text;
+    EXPECT_EQ(without.Stop(), 0);
+}
+
 TEST_F(AgentStartupTest, ClientCommandExplainsWhenNoAgentRuns) {
     agent.Stop();
     std::string output;

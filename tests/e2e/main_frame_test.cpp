@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 #include "agent/message_codes.h"
@@ -181,6 +182,22 @@ TEST_F(MainFrameTest, MissingStringsAndHelpPagesFallBackAsDocumented) {
     app.ShowHelp(4242);
     ASSERT_EQ(ui.shown.size(), 1u);
     EXPECT_EQ(ui.shown[0], "box:Help file is not available.");
+}
+
+TEST_F(MainFrameTest, EmptyingTheLogFileTellsTheUserAndTheLog) {
+    const std::string path = home.Path() + "/agent.log";
+    { std::ofstream(path) << "old line\r\n"; }
+    EXPECT_TRUE(app.EmptyLogFile(path));
+    EXPECT_EQ(std::ifstream(path).peek(), EOF);
+    EXPECT_EQ(ui.shown.back(), "box:Log file has been emptied.");
+    EXPECT_EQ(app.Log().Entries().back().category, LogInfo);
+
+    EXPECT_FALSE(app.EmptyLogFile(home.Path() + "/missing/agent.log"));
+    EXPECT_EQ(ui.shown.back(), "box:Could not open log file for writing; log file not emptied.");
+    EXPECT_EQ(app.Log().Entries().back().category, LogError);
+    const std::size_t shown = ui.shown.size();
+    EXPECT_FALSE(app.EmptyLogFile(""));  // nothing typed: nothing happens
+    EXPECT_EQ(ui.shown.size(), shown);
 }
 
 }  // namespace
