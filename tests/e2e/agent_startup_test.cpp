@@ -36,6 +36,14 @@ protected:
                args;
     }
 
+    // Sets "LogToFile" in the stopped agent's registry.
+    bool SetLogFile(const std::string& path) const {
+        if (!RegistryDatabase::UseFile(agent.ConfigDir() + "/registry.sqlite")) return false;
+        const bool written = RegistryKey(kAgentRegistryPath, true).WriteString("LogToFile", path.c_str());
+        RegistryDatabase::Close();
+        return written;
+    }
+
     TempDir home;
     AgentProcess agent{home.Path()};
 };
@@ -126,12 +134,7 @@ TEST_F(AgentStartupTest, AnotherUsersRequestsAreDroppedButShowWindowIsAccepted) 
 TEST_F(AgentStartupTest, SettingsFromTheRegistryApplyAtStartUp) {
     agent.Stop();
     const std::string log_path = home.Path() + "/agent.log";
-    {
-        ASSERT_TRUE(RegistryDatabase::UseFile(agent.ConfigDir() + "/registry.sqlite"));
-        RegistryKey settings(kAgentRegistryPath, true);
-        ASSERT_TRUE(settings.WriteString("LogToFile", log_path.c_str()));
-        RegistryDatabase::Close();
-    }
+    ASSERT_TRUE(SetLogFile(log_path));
     ASSERT_TRUE(agent.Start()) << agent.Stderr();
     std::string text;
     ASSERT_EQ(RunCommand("cat " + log_path, &text), 0);
@@ -171,12 +174,7 @@ TEST_F(AgentStartupTest, EmptyRequestsFailAndPipelinedOnesAreAnsweredInOrder) {
 TEST_F(AgentStartupTest, WithoutItsModuleTheAgentRunsAndSaysWhyOnce) {
     agent.Stop();
     const std::string log_path = home.Path() + "/agent.log";
-    {
-        ASSERT_TRUE(RegistryDatabase::UseFile(agent.ConfigDir() + "/registry.sqlite"));
-        RegistryKey settings(kAgentRegistryPath, true);
-        ASSERT_TRUE(settings.WriteString("LogToFile", log_path.c_str()));
-        RegistryDatabase::Close();
-    }
+    ASSERT_TRUE(SetLogFile(log_path));
     AgentProcess without(home.Path(), {{"KVSSHAA_MODULE_DIR", home.Path() + "/no-such-dir"}});
     ASSERT_TRUE(without.Start()) << without.Stderr();
     AgentClient client(Options());

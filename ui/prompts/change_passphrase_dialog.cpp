@@ -19,9 +19,7 @@ CChangePassphraseDialog::CChangePassphraseDialog(QWidget* parent) : QDialog(pare
     m_old = MakePassphraseField(this);
     m_new = MakePassphraseField(this);
     m_retype = MakePassphraseField(this);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    m_ok = buttons->button(QDialogButtonBox::Ok);
-    m_ok->setDefault(true);
+    QDialogButtonBox* buttons = MakeOkCancel(this, &m_ok);
 
     auto* form = new QFormLayout;
     form->addRow(tr("&Old Passphrase"), m_old);
@@ -30,18 +28,11 @@ CChangePassphraseDialog::CChangePassphraseDialog(QWidget* parent) : QDialog(pare
     auto* text = new QVBoxLayout;
     text->addWidget(intro);
     text->addLayout(form);
-    auto* row = new QHBoxLayout;
-    row->addWidget(MakeIconLabel(false, this));
-    row->addLayout(text, 1);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(row);
-    layout->addWidget(buttons);
+    ArrangeWithIcon(this, false, text)->addWidget(buttons);
 
     for (QLineEdit* field : {m_old, m_new, m_retype}) {
         connect(field, &QLineEdit::textChanged, this, [this] { m_ok->setEnabled(OkEnabled()); });
     }
-    connect(buttons, &QDialogButtonBox::accepted, this, &CChangePassphraseDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CChangePassphraseDialog::reject);
     m_ok->setEnabled(false);
 }
 

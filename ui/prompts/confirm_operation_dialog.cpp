@@ -52,16 +52,11 @@ CConfirmOperationDialog::CConfirmOperationDialog(QWidget* parent) : QDialog(pare
     auto* text = new QVBoxLayout;
     text->addWidget(intro);
     text->addLayout(form);
-    auto* row = new QHBoxLayout;
-    row->addWidget(MakeIconLabel(false, this));
-    row->addLayout(text, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(m_allow);
     buttons->addWidget(m_deny);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(row);
-    layout->addLayout(buttons);
+    ArrangeWithIcon(this, false, text)->addLayout(buttons);
 
     connect(m_allow, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_deny, &QPushButton::clicked, this, &QDialog::reject);

@@ -20,9 +20,7 @@ CEnterPassphraseDialog::CEnterPassphraseDialog(QWidget* parent) : QDialog(parent
     m_comment->setReadOnly(true);
     m_comment->setMaximumHeight(48);
     m_passphrase = MakePassphraseField(this);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    m_ok = buttons->button(QDialogButtonBox::Ok);
-    m_ok->setDefault(true);
+    QDialogButtonBox* buttons = MakeOkCancel(this, &m_ok);
 
     auto* form = new QFormLayout;
     form->addRow(tr("Key &Comment:"), m_comment);
@@ -33,8 +31,6 @@ CEnterPassphraseDialog::CEnterPassphraseDialog(QWidget* parent) : QDialog(parent
     layout->addWidget(buttons);
 
     connect(m_passphrase, &QLineEdit::textChanged, this, [this] { m_ok->setEnabled(OkEnabled()); });
-    connect(buttons, &QDialogButtonBox::accepted, this, &CEnterPassphraseDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CEnterPassphraseDialog::reject);
     m_ok->setEnabled(false);
     m_passphrase->setFocus();
 }

@@ -32,9 +32,7 @@ CNewPassphraseDialog::CNewPassphraseDialog(QWidget* parent) : QDialog(parent) {
     m_message->setWordWrap(true);
     m_new = MakePassphraseField(this);
     m_retype = MakePassphraseField(this);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    m_ok = buttons->button(QDialogButtonBox::Ok);
-    m_ok->setDefault(true);
+    QDialogButtonBox* buttons = MakeOkCancel(this, &m_ok);
 
     auto* form = new QFormLayout;
     form->addRow(tr("&New Passphrase"), m_new);
@@ -42,17 +40,10 @@ CNewPassphraseDialog::CNewPassphraseDialog(QWidget* parent) : QDialog(parent) {
     auto* text = new QVBoxLayout;
     text->addWidget(m_message);
     text->addLayout(form);
-    auto* row = new QHBoxLayout;
-    row->addWidget(MakeIconLabel(false, this));
-    row->addLayout(text, 1);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(row);
-    layout->addWidget(buttons);
+    ArrangeWithIcon(this, false, text)->addWidget(buttons);
 
     connect(m_new, &QLineEdit::textChanged, this, &CNewPassphraseDialog::UpdateOk);
     connect(m_retype, &QLineEdit::textChanged, this, &CNewPassphraseDialog::UpdateOk);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CNewPassphraseDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CNewPassphraseDialog::reject);
     m_ask = [this](const QString& question) { return AskWithMessageBox(this, question); };
     UpdateOk();
 }

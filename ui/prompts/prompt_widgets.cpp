@@ -1,9 +1,12 @@
 #include "ui/prompts/prompt_widgets.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QStyle>
 
 #include "res/string_ids.h"
@@ -20,6 +23,24 @@ QLineEdit* MakePassphraseField(QWidget* parent) {
 }
 
 // A padlock drawn in code: closed for the locked agent, open for the unlocked one.
+QDialogButtonBox* MakeOkCancel(QDialog* dialog, QPushButton** ok) {
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    *ok = buttons->button(QDialogButtonBox::Ok);
+    (*ok)->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return buttons;
+}
+
+QVBoxLayout* ArrangeWithIcon(QDialog* dialog, bool locked, QLayout* text) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(MakeIconLabel(locked, dialog));
+    row->addLayout(text, 1);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addLayout(row);
+    return layout;
+}
+
 QIcon AgentIcon(bool locked) {
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::transparent);

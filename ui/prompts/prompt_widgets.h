@@ -9,10 +9,18 @@
 
 class QDialogButtonBox;
 class QLabel;
+class QLayout;
+class QPushButton;
+class QVBoxLayout;
 
 namespace kv {
 
 QLineEdit* MakePassphraseField(QWidget* parent);
+// OK (the default button) and Cancel, wired to the dialog's accept and reject.
+QDialogButtonBox* MakeOkCancel(QDialog* dialog, QPushButton** ok);
+// The prompts' shape: the agent's icon beside `text`. Returns the outer layout, to which the
+// caller adds its buttons.
+QVBoxLayout* ArrangeWithIcon(QDialog* dialog, bool locked, QLayout* text);
 QLabel* MakeIconLabel(bool locked, QWidget* parent);
 QIcon AgentIcon(bool locked);
 QString ProductCaption();

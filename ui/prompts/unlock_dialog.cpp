@@ -25,9 +25,7 @@ CUnlockDialog::CUnlockDialog(QWidget* parent) : QDialog(parent) {
     QFont bold = m_operation->font();
     bold.setBold(true);
     m_operation->setFont(bold);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    m_ok = buttons->button(QDialogButtonBox::Ok);
-    m_ok->setDefault(true);
+    QDialogButtonBox* buttons = MakeOkCancel(this, &m_ok);
 
     auto* form = new QFormLayout;
     form->addRow(tr("&Passphrase"), m_passphrase);
@@ -36,16 +34,9 @@ CUnlockDialog::CUnlockDialog(QWidget* parent) : QDialog(parent) {
     text->addLayout(form);
     text->addWidget(needs);
     text->addWidget(m_operation);
-    auto* row = new QHBoxLayout;
-    row->addWidget(MakeIconLabel(true, this));
-    row->addLayout(text, 1);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(row);
-    layout->addWidget(buttons);
+    ArrangeWithIcon(this, true, text)->addWidget(buttons);
 
     connect(m_passphrase, &QLineEdit::textChanged, this, [this] { m_ok->setEnabled(OkEnabled()); });
-    connect(buttons, &QDialogButtonBox::accepted, this, &CUnlockDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CUnlockDialog::reject);
     m_ok->setEnabled(false);
 }
 
