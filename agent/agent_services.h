@@ -1,6 +1,7 @@
-// Wires the request handlers, the periodic check and the tray commands into a new agent.
+// Wires the request handlers, the tray commands and the OpenSSH front end into a new agent.
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace kv {
@@ -9,7 +10,14 @@ class CAgentApp;
 class CMainFrame;
 class RequestDispatcher;
 
-void InstallAgentServices(CAgentApp& app, RequestDispatcher& dispatcher, CMainFrame& frame);
+// What the agent runs beside the main frame; it lives as long as the frame.
+class AgentServices {
+public:
+    virtual ~AgentServices() = default;
+};
+
+std::unique_ptr<AgentServices> InstallAgentServices(CAgentApp& app, RequestDispatcher& dispatcher,
+                                                    CMainFrame& frame);
 
 // Where clients reach this agent, for the start-up message.
 std::string AgentSocketDescription();

@@ -89,9 +89,10 @@ int main(int argc, char** argv) {
     auto ui = MakeUserInterface(askpass_only);
     kv::CAgentApp app(*ui);
     kv::RequestDispatcher dispatcher;
+    std::unique_ptr<kv::AgentServices> services;
     const bool started = app.InitInstance([&](kv::CAgentApp& owner) {
         auto made = std::make_unique<kv::CMainFrame>(owner, dispatcher);
-        kv::InstallAgentServices(owner, dispatcher, *made);
+        services = kv::InstallAgentServices(owner, dispatcher, *made);
         QObject::connect(made.get(), &kv::CMainFrame::CloseRequested, &qt, &QApplication::quit);
         return made;
     });

@@ -34,6 +34,10 @@ class KeyPair {
     std::int32_t Number() const { return m_number; }
     FileTime Expiry() const { return m_expiry; }
     std::uint32_t Compat() const { return m_compat; }
+    // Every private-key operation with this key asks the user first (an OpenSSH client added
+    // it with the confirm constraint).
+    bool RequiresConfirmation() const { return m_confirm; }
+    void SetRequiresConfirmation(bool confirm) { m_confirm = confirm; }
 
     void SetNumber(std::int32_t number) { m_number = number; }
     void SetBlob(std::span<const std::uint8_t> blob) { m_blob.assign(blob.begin(), blob.end()); }
@@ -75,6 +79,7 @@ class KeyPair {
     std::int32_t m_number = kNotStored;
     FileTime m_expiry = kFileTimeNever;
     std::uint32_t m_compat = 1;
+    bool m_confirm = false;
 };
 
 }  // namespace kv

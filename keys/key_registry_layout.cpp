@@ -55,6 +55,10 @@ bool ReadPublicValues(const std::vector<RegistryValue>& values, KeyPair& key) {
         compat != nullptr && compat->data.size() == 4) {
         key.SetCompat(static_cast<std::uint32_t>(LittleEndian(compat->data)));
     }
+    if (const RegistryValue* confirm = FindValue(values, kConfirmValue);
+        confirm != nullptr && confirm->data.size() == 4) {
+        key.SetRequiresConfirmation(LittleEndian(confirm->data) != 0);
+    }
     const RegistryValue* expiry = FindValue(values, kExpiryValue);
     key.SetExpiry(expiry != nullptr && expiry->data.size() == kExpirySize
                       ? LittleEndian(expiry->data)
@@ -73,7 +77,8 @@ bool WritePublicValues(RegistryKey& subkey, const KeyPair& key) {
            subkey.WriteString(kCommentValue, key.Comment().c_str()) &&
            subkey.WriteDword(kCompatValue, key.Compat()) &&
            subkey.WriteBinary(kExpiryValue, expiry.data(), kExpirySize) &&
-           subkey.WriteString(kFilenameValue, key.Name().c_str());
+           subkey.WriteString(kFilenameValue, key.Name().c_str()) &&
+           (!key.RequiresConfirmation() || subkey.WriteDword(kConfirmValue, 1));
 }
 
 }  // namespace kv

@@ -20,6 +20,9 @@ inline constexpr const char* kCompatValue = "Compat";
 inline constexpr const char* kExpiryValue = "Expiry";
 inline constexpr const char* kFilenameValue = "Filename";
 inline constexpr const char* kPrvValue = "Prv";
+// Present and non-zero: every use of the key asks first. Written only for such keys, so the
+// values other tools know stay as they were.
+inline constexpr const char* kConfirmValue = "Confirm";
 inline constexpr const char* kPassphraseHashValue = "PassphraseHash";
 
 // The largest values the store reads; anything longer counts as unreadable.

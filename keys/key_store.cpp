@@ -125,6 +125,18 @@ bool KeyStore::Update(const KeyPair& key) {
            transaction.Commit();
 }
 
+bool KeyStore::RequireConfirmation(std::span<const std::uint8_t> blob) {
+    bool found = false;
+    bool stored = true;
+    for (auto& key : m_keys) {
+        if (!std::equal(key->Blob().begin(), key->Blob().end(), blob.begin(), blob.end())) continue;
+        found = true;
+        key->SetRequiresConfirmation(true);
+        stored = Update(*key) && stored;
+    }
+    return found && stored;
+}
+
 std::uint32_t KeyStore::ReadPrivateValue(std::int32_t number, SecureBytes& out) const {
     RegistryKey subkey;
     if (!subkey.Open(KeySubkeyPath(number), false)) return subkey.LastError();

@@ -56,6 +56,9 @@ class KeyStore {
     std::int32_t Add(const PrivateKeyBlob& blob, KeyPair& key);
     // Rewrites the public values of the key's subkey (created when missing), all or none.
     bool Update(const KeyPair& key);
+    // Marks every key with this public blob "confirm before use", in memory at once and in
+    // the registry. False when no key has the blob or a write failed.
+    bool RequireConfirmation(std::span<const std::uint8_t> blob);
     // The stored private half of key `number`, owned by that key; nothing when the key or
     // its "Prv" value cannot be found or read.
     std::optional<PrivateKeyBlob> ReadPrivateKey(std::int32_t number) const;

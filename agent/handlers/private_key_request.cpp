@@ -13,7 +13,8 @@ namespace kv {
 
 bool ConfirmPrivateKeyOperation(CAgentApp& app, const KeyPair* key, std::string_view operation,
                                 std::string_view requester) {
-    if (!app.Settings().GetFlag(IDS_SETTING_ASK_BEFORE_AGENT_OP)) return true;
+    const bool marked = key != nullptr && key->RequiresConfirmation();
+    if (!marked && !app.Settings().GetFlag(IDS_SETTING_ASK_BEFORE_AGENT_OP)) return true;
     ConfirmOperationRequest request;
     request.key_comment = key != nullptr ? key->Comment() : std::string();
     request.key_name = key != nullptr ? key->Name() : std::string();

@@ -12,8 +12,8 @@ class KeyPair;
 
 bool HandlePrivateKeyOperation(CAgentApp& app, AgentBuffer& in, AgentBuffer& out);
 
-// The access check of a private-key operation: asks the user when "AskBeforeAgentOp" is on,
-// and logs a refusal. True to go ahead.
+// The access check of a private-key operation: asks the user when "AskBeforeAgentOp" is on
+// or the key is marked "confirm before use", and logs a refusal. True to go ahead.
 bool ConfirmPrivateKeyOperation(CAgentApp& app, const KeyPair* key, std::string_view operation,
                                 std::string_view requester);
 

@@ -69,9 +69,7 @@ void SshAgentEndpoint::Close() {
     m_connections.clear();
 }
 
-std::string SshAgentEndpoint::ErrorString() const {
-    return m_server.errorString().toStdString();
-}
+std::string SshAgentEndpoint::ErrorString() const { return m_server.errorString().toStdString(); }
 
 void SshAgentEndpoint::OnNewConnection() {
     while (QLocalSocket* socket = m_server.nextPendingConnection()) Accept(socket);
@@ -91,9 +89,8 @@ void SshAgentEndpoint::Accept(QLocalSocket* socket) {
     connection->origin = PeerOrigin(fd);
     socket->setReadBufferSize(kReadChunk);
     m_connections[socket] = connection;
-    connect(socket, &QLocalSocket::readyRead, this, [this, connection] {
-        ReadMessages(connection);
-    });
+    connect(socket, &QLocalSocket::readyRead, this,
+            [this, connection] { ReadMessages(connection); });
     connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
         m_connections.erase(socket);
         socket->deleteLater();

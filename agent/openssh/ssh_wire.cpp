@@ -42,7 +42,8 @@ std::string SshReader::Text() {
 }
 
 void SshWriter::Uint32(uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) m_out.push_back(static_cast<uint8_t>(value >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        m_out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
 void SshWriter::String(std::span<const uint8_t> bytes) {

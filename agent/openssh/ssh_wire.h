@@ -50,7 +50,9 @@ class SshWriter {
     // An SSH mpint from a big-endian magnitude (leading zero bytes allowed): minimal, with a
     // zero byte in front when the top bit is set, so the value reads as positive.
     void Mpint(std::span<const uint8_t> magnitude);
-    void Raw(std::span<const uint8_t> bytes) { m_out.insert(m_out.end(), bytes.begin(), bytes.end()); }
+    void Raw(std::span<const uint8_t> bytes) {
+        m_out.insert(m_out.end(), bytes.begin(), bytes.end());
+    }
 
     const SecureBytes& Data() const { return m_out; }
     SecureBytes Release() { return std::move(m_out); }

@@ -34,8 +34,7 @@ OpenSshTranslator::OpenSshTranslator(const RequestDispatcher& dispatcher, OpenSs
       m_digest(std::move(options.digest)),
       m_throttle(std::move(options.clock)) {}
 
-SecureBytes OpenSshTranslator::Handle(std::span<const uint8_t> message,
-                                      const std::string& origin) {
+SecureBytes OpenSshTranslator::Handle(std::span<const uint8_t> message, const std::string& origin) {
     Request request{SshReader(message), origin};
     const uint8_t type = request.in.Byte();
     if (!request.in.Ok()) return FailureReply();
@@ -121,14 +120,20 @@ SecureBytes OpenSshTranslator::Sign(Request& request) {
 SecureBytes OpenSshTranslator::RemoveIdentity(Request& request) {
     const auto blob = request.in.String();
     if (!request.in.Ok()) return Refuse("REMOVE_IDENTITY", "malformed request", request);
-    // The native delete names the key; the first stored key with this blob gives the name.
-    const auto stored = m_host.StoredKeyNames();
-    const auto key = std::ranges::find_if(
-        stored, [&](const StoredKeyName& k) { return std::ranges::equal(k.public_blob, blob); });
-    if (key == stored.end() || key->name.empty())
+    // The native delete names the key. A blob stored under several names is one identity to
+    // the client, so each name is deleted in store order, stopping at the first refusal.
+    std::vector<std::string> names;
+    for (auto& key : m_host.StoredKeyNames()) {
+        if (std::ranges::equal(key.public_blob, blob) && !key.name.empty() &&
+            std::ranges::find(names, key.name) == names.end()) {
+            names.push_back(std::move(key.name));
+        }
+    }
+    if (names.empty())
         return Refuse("REMOVE_IDENTITY", "no stored key has this public key", request);
-    const auto status = m_native.Delete(request.origin, blob, key->name);
-    return status == kStatusDone ? SuccessReply() : FailureReply();
+    for (const auto& name : names)
+        if (m_native.Delete(request.origin, blob, name) != kStatusDone) return FailureReply();
+    return SuccessReply();
 }
 
 SecureBytes OpenSshTranslator::RemoveAllIdentities(Request& request) {
@@ -155,8 +160,7 @@ SecureBytes OpenSshTranslator::Extension(Request& request) {
 
 SecureBytes OpenSshTranslator::Unknown(uint8_t type, Request& request) {
     if (IsLegacySsh1Request(type)) return FailureReply();
-    return Refuse("request", "message type " + std::to_string(type) + " is not supported",
-                  request);
+    return Refuse("request", "message type " + std::to_string(type) + " is not supported", request);
 }
 
 }  // namespace kv

@@ -7,7 +7,7 @@
 //   ADD_IDENTITY / ADD_ID_CONSTRAINED
 //                          add, as "KeyFromAgent: <comment>"; lifetime becomes the key's
 //                          lifetime, confirm marks the key through the host
-//   REMOVE_IDENTITY        delete by blob and the stored key's name
+//   REMOVE_IDENTITY        delete by blob and the name of each stored key with that blob
 //   REMOVE_ALL_IDENTITIES  delete "*all*"
 //   LOCK / UNLOCK          the host's Lock and Unlock, UNLOCK slowed by UnlockThrottle
 //   EXTENSION "query"      lists "query"; every other extension fails
@@ -37,8 +37,7 @@ class OpenSshTranslator {
 
     OpenSshTranslator(const RequestDispatcher& dispatcher, OpenSshAgentHost& host)
         : OpenSshTranslator(dispatcher, host, Options{}) {}
-    OpenSshTranslator(const RequestDispatcher& dispatcher, OpenSshAgentHost& host,
-                      Options options);
+    OpenSshTranslator(const RequestDispatcher& dispatcher, OpenSshAgentHost& host, Options options);
 
     // One request (message type and contents, without the length word) from the peer named
     // by `origin`, e.g. "ssh (pid 4242)". Returns the reply, also without its length word.

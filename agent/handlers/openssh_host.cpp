@@ -1,0 +1,44 @@
+#include "agent/handlers/openssh_host.h"
+
+#include "app/agent_app.h"
+
+namespace kv {
+
+std::vector<StoredKeyName> AgentOpenSshHost::StoredKeyNames() {
+    const KeyStore& keys = m_app.Keys();
+    std::vector<StoredKeyName> names;
+    names.reserve(keys.Count());
+    for (std::size_t i = 0; i < keys.Count(); ++i) {
+        names.push_back({keys.At(i).Blob(), keys.At(i).Name()});
+    }
+    return names;
+}
+
+bool AgentOpenSshHost::RequireConfirmation(std::span<const uint8_t> public_blob) {
+    return m_app.Keys().RequireConfirmation(public_blob);
+}
+
+bool AgentOpenSshHost::Lock() {
+    m_app.LockCommand();
+    return m_app.Keys().IsLocked();
+}
+
+// As the unlock prompt would, without one: a client never chooses the agent passphrase.
+UnlockOutcome AgentOpenSshHost::Unlock(const SecureBytes& passphrase) {
+    KeyStore& keys = m_app.Keys();
+    if (!keys.IsLocked() || keys.IsFirstUse() || passphrase.empty()) return UnlockOutcome::kRefused;
+    if (!keys.Unlock(passphrase)) return UnlockOutcome::kWrongPassphrase;
+    m_app.Ui().ShowTrayLocked(false);
+    m_app.RestartAutoLock();
+    if (m_app.Ui().WindowIsOpen()) m_app.Ui().RefreshWindow();
+    return UnlockOutcome::kUnlocked;
+}
+
+void AgentOpenSshHost::LogRefusal(std::string_view request, std::string_view reason,
+                                  const std::string& origin) {
+    EventLog& log = m_app.Log();
+    log.AddLogEntry(LogError, "Refusing " + std::string(request) + ": " + std::string(reason));
+    log.AddLogEntry(LogContinuation, " from : " + origin);
+}
+
+}  // namespace kv
