@@ -70,17 +70,23 @@ SecureBytes OpenSshTranslator::Refuse(std::string_view what, std::string_view re
 SecureBytes OpenSshTranslator::ListIdentities(Request& request) {
     const auto list = m_native.List(request.origin);
     if (!list) return FailureReply();
-    // Names by blob, the first stored key winning as it does for every lookup by blob.
+    // Both lists are in key store order, so the names line up; should they not (a key added
+    // or deleted in between), the first stored key with the blob names it.
+    auto stored = m_host.StoredKeyNames();
     std::unordered_map<std::string, std::string> names;
-    for (auto& stored : m_host.StoredKeyNames())
-        names.try_emplace(BlobKey(stored.public_blob), std::move(stored.name));
+    for (const auto& key : stored) names.try_emplace(BlobKey(key.public_blob), key.name);
 
     SshWriter keys;
     uint32_t count = 0;
-    for (const auto& key : list->keys) {
+    for (std::size_t i = 0; i < list->keys.size(); ++i) {
+        const auto& key = list->keys[i];
         if (KeyTypeOfBlob(key.blob) == SshKeyType::kUnsupported) continue;
-        const auto name = names.find(BlobKey(key.blob));
-        std::string comment = name != names.end() ? name->second : std::string();
+        std::string comment;
+        if (i < stored.size() && stored[i].public_blob == key.blob) {
+            comment = stored[i].name;
+        } else if (const auto name = names.find(BlobKey(key.blob)); name != names.end()) {
+            comment = name->second;
+        }
         const std::string own = key.comment.value_or("");
         if (!own.empty()) comment = comment.empty() ? own : comment + ": " + own;
         keys.String(key.blob);

@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-namespace kvbench {
+namespace kv::bench {
 
 namespace {
 
@@ -96,4 +96,4 @@ std::optional<Bytes> AgentSocket::Call(const Bytes& message) {
     return reply;
 }
 
-}  // namespace kvbench
+}  // namespace kv::bench

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace kvbench {
+namespace kv::bench {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -42,4 +42,4 @@ class AgentSocket {
     int m_fd = -1;
 };
 
-}  // namespace kvbench
+}  // namespace kv::bench

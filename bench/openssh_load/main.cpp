@@ -3,7 +3,7 @@
 // signature with OpenSSL, and prints requests per second and p50/p99 latency.
 //
 //   openssh_load --socket PATH [--label NAME] [--requests N] [--list-only]
-//   openssh_load --populate N --socket PATH [--socket PATH...]   adds N DSA keys to each
+//   openssh_load --populate N --socket PATH [--socket PATH...]   adds N RSA keys to each
 //
 // The agent must hold an RSA key and a DSA key (the first of each in its list is used).
 // Exit status 1 when any request failed or any signature did not verify.
@@ -20,7 +20,7 @@
 #include "agent_socket.h"
 #include "signature_check.h"
 
-namespace kvbench {
+namespace kv::bench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -113,7 +113,8 @@ bool RunCase(const Options& options, const Case& c, int connections) {
 
     Outcome all;
     for (const auto& o : outcomes) {
-        all.latencies_us.insert(all.latencies_us.end(), o.latencies_us.begin(), o.latencies_us.end());
+        all.latencies_us.insert(all.latencies_us.end(), o.latencies_us.begin(),
+                                o.latencies_us.end());
         all.failures += o.failures;
         all.bad_signatures += o.bad_signatures;
     }
@@ -145,7 +146,7 @@ bool FindKeys(const std::string& path, Bytes& rsa, Bytes& dsa, uint32_t& count) 
 }
 
 int Populate(const Options& options) {
-    const auto identities = MakeDsaIdentities(options.populate);
+    const auto identities = MakeRsaIdentities(options.populate);
     if (static_cast<int>(identities.size()) != options.populate) return 1;
     for (const auto& path : options.sockets) {
         AgentSocket socket(path);
@@ -164,7 +165,8 @@ int Suite(const Options& options) {
     Bytes rsa, dsa;
     uint32_t count = 0;
     if (!FindKeys(options.sockets[0], rsa, dsa, count)) {
-        std::fprintf(stderr, "openssh_load: cannot list the keys of %s\n", options.sockets[0].c_str());
+        std::fprintf(stderr, "openssh_load: cannot list the keys of %s\n",
+                     options.sockets[0].c_str());
         return 1;
     }
     std::vector<Case> cases = {{"list(" + std::to_string(count) + ")", false, nullptr, 0}};
@@ -188,27 +190,34 @@ bool ParseArguments(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
-        if (arg == "--socket" && has_value) options.sockets.push_back(argv[++i]);
-        else if (arg == "--label" && has_value) options.label = argv[++i];
-        else if (arg == "--requests" && has_value) options.requests = std::atoi(argv[++i]);
-        else if (arg == "--populate" && has_value) options.populate = std::atoi(argv[++i]);
-        else if (arg == "--list-only") options.list_only = true;
-        else return false;
+        if (arg == "--socket" && has_value)
+            options.sockets.push_back(argv[++i]);
+        else if (arg == "--label" && has_value)
+            options.label = argv[++i];
+        else if (arg == "--requests" && has_value)
+            options.requests = std::atoi(argv[++i]);
+        else if (arg == "--populate" && has_value)
+            options.populate = std::atoi(argv[++i]);
+        else if (arg == "--list-only")
+            options.list_only = true;
+        else
+            return false;
     }
     return !options.sockets.empty() && options.requests >= 4 && options.populate >= 0;
 }
 
 }  // namespace
-}  // namespace kvbench
+}  // namespace kv::bench
 
 int main(int argc, char** argv) {
-    kvbench::Options options;
-    if (!kvbench::ParseArguments(argc, argv, options)) {
-        std::fprintf(stderr,
-                     "usage: openssh_load --socket PATH [--label NAME] [--requests N] [--list-only]\n"
-                     "       openssh_load --populate N --socket PATH [--socket PATH...]\n");
+    kv::bench::Options options;
+    if (!kv::bench::ParseArguments(argc, argv, options)) {
+        std::fprintf(
+            stderr,
+            "usage: openssh_load --socket PATH [--label NAME] [--requests N] [--list-only]\n"
+            "       openssh_load --populate N --socket PATH [--socket PATH...]\n");
         return 2;
     }
-    if (options.populate > 0) return kvbench::Populate(options);
-    return kvbench::Suite(options);
+    if (options.populate > 0) return kv::bench::Populate(options);
+    return kv::bench::Suite(options);
 }

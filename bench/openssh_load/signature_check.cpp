@@ -1,12 +1,12 @@
 #include "signature_check.h"
 
 #include <openssl/bn.h>
-#include <openssl/dsa.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
+#include <openssl/rsa.h>
 
-namespace kvbench {
+namespace kv::bench {
 
 namespace {
 
@@ -40,7 +40,8 @@ EVP_PKEY* FromParams(const char* type, const std::vector<std::pair<const char*, 
 Bytes DsaDer(const Bytes& rs) {
     auto integer = [](const uint8_t* p) {
         Bytes value(p, p + 20);
-        while (value.size() > 1 && value[0] == 0 && (value[1] & 0x80) == 0) value.erase(value.begin());
+        while (value.size() > 1 && value[0] == 0 && (value[1] & 0x80) == 0)
+            value.erase(value.begin());
         if (value[0] & 0x80) value.insert(value.begin(), 0);
         Bytes out = {0x02, static_cast<uint8_t>(value.size())};
         out.insert(out.end(), value.begin(), value.end());
@@ -74,7 +75,8 @@ KeyVerifier::KeyVerifier(const Bytes& blob) {
     m_type.assign(type.begin(), type.end());
     if (m_type == "ssh-rsa" && in.String(a) && in.String(b)) {
         m_key = FromParams("RSA", {{OSSL_PKEY_PARAM_RSA_E, a}, {OSSL_PKEY_PARAM_RSA_N, b}});
-    } else if (m_type == "ssh-dss" && in.String(a) && in.String(b) && in.String(c) && in.String(d)) {
+    } else if (m_type == "ssh-dss" && in.String(a) && in.String(b) && in.String(c) &&
+               in.String(d)) {
         m_key = FromParams("DSA", {{OSSL_PKEY_PARAM_FFC_P, a},
                                    {OSSL_PKEY_PARAM_FFC_Q, b},
                                    {OSSL_PKEY_PARAM_FFC_G, c},
@@ -104,32 +106,30 @@ bool KeyVerifier::Verify(const Bytes& data, const Bytes& signature_blob, uint32_
         signature = DsaDer(signature);
     }
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    const bool ok = EVP_DigestVerifyInit(ctx, nullptr, md, nullptr, m_key) == 1 &&
-                    EVP_DigestVerify(ctx, signature.data(), signature.size(), data.data(),
-                                     data.size()) == 1;
+    const bool ok =
+        EVP_DigestVerifyInit(ctx, nullptr, md, nullptr, m_key) == 1 &&
+        EVP_DigestVerify(ctx, signature.data(), signature.size(), data.data(), data.size()) == 1;
     EVP_MD_CTX_free(ctx);
     return ok;
 }
 
-std::vector<Bytes> MakeDsaIdentities(int count) {
+std::vector<Bytes> MakeRsaIdentities(int count) {
     std::vector<Bytes> out;
-    EVP_PKEY_CTX* pctx = EVP_PKEY_CTX_new_from_name(nullptr, "DSA", nullptr);
-    EVP_PKEY* params = nullptr;
-    if (EVP_PKEY_paramgen_init(pctx) <= 0 || EVP_PKEY_CTX_set_dsa_paramgen_bits(pctx, 1024) <= 0 ||
-        EVP_PKEY_CTX_set_dsa_paramgen_q_bits(pctx, 160) <= 0 ||
-        EVP_PKEY_paramgen(pctx, &params) <= 0) {
-        EVP_PKEY_CTX_free(pctx);
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
+    if (ctx == nullptr || EVP_PKEY_keygen_init(ctx) <= 0 ||
+        EVP_PKEY_CTX_set_rsa_keygen_bits(ctx, 1024) <= 0) {
+        EVP_PKEY_CTX_free(ctx);
         return out;
     }
-    EVP_PKEY_CTX* kctx = EVP_PKEY_CTX_new_from_pkey(nullptr, params, nullptr);
-    EVP_PKEY_keygen_init(kctx);
     for (int i = 0; i < count; ++i) {
         EVP_PKEY* key = nullptr;
-        if (EVP_PKEY_keygen(kctx, &key) <= 0) break;
+        if (EVP_PKEY_keygen(ctx, &key) <= 0) break;
         Bytes message = {17};
-        PutString(message, std::string("ssh-dss"));
-        for (const char* name : {OSSL_PKEY_PARAM_FFC_P, OSSL_PKEY_PARAM_FFC_Q, OSSL_PKEY_PARAM_FFC_G,
-                                 OSSL_PKEY_PARAM_PUB_KEY, OSSL_PKEY_PARAM_PRIV_KEY}) {
+        PutString(message, std::string("ssh-rsa"));
+        // OpenSSH's order; its iqmp is q^-1 mod p, OpenSSL's first coefficient.
+        for (const char* name : {OSSL_PKEY_PARAM_RSA_N, OSSL_PKEY_PARAM_RSA_E,
+                                 OSSL_PKEY_PARAM_RSA_D, OSSL_PKEY_PARAM_RSA_COEFFICIENT1,
+                                 OSSL_PKEY_PARAM_RSA_FACTOR1, OSSL_PKEY_PARAM_RSA_FACTOR2}) {
             BIGNUM* n = nullptr;
             EVP_PKEY_get_bn_param(key, name, &n);
             PutMpint(message, Magnitude(n));
@@ -139,10 +139,8 @@ std::vector<Bytes> MakeDsaIdentities(int count) {
         out.push_back(std::move(message));
         EVP_PKEY_free(key);
     }
-    EVP_PKEY_CTX_free(kctx);
-    EVP_PKEY_free(params);
-    EVP_PKEY_CTX_free(pctx);
+    EVP_PKEY_CTX_free(ctx);
     return out;
 }
 
-}  // namespace kvbench
+}  // namespace kv::bench

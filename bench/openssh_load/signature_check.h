@@ -1,4 +1,4 @@
-// OpenSSL checks of the signatures an agent returns, and DSA keys made in bulk for the list
+// OpenSSL checks of the signatures an agent returns, and RSA keys made in bulk for the list
 // benchmark. A bench tool: product code never links OpenSSL outside kvclm/.
 #pragma once
 
@@ -11,7 +11,7 @@
 
 struct evp_pkey_st;  // OpenSSL's EVP_PKEY
 
-namespace kvbench {
+namespace kv::bench {
 
 class KeyVerifier {
   public:
@@ -32,8 +32,8 @@ class KeyVerifier {
     ::evp_pkey_st* m_key = nullptr;
 };
 
-// `count` ADD_IDENTITY messages of DSA-1024 keys sharing one set of parameters (quick to
-// make), with comments "bulk <n>".
-std::vector<Bytes> MakeDsaIdentities(int count);
+// `count` ADD_IDENTITY messages of RSA-1024 keys with comments "bulk <n>". Small keys keep
+// a list of 1,000 under the 256 KiB message limit of the clients.
+std::vector<Bytes> MakeRsaIdentities(int count);
 
-}  // namespace kvbench
+}  // namespace kv::bench

@@ -1,8 +1,9 @@
 // Keys as ssh-add sends them become containers the module opens and public blobs that match
 // the key files ssh-keygen wrote.
+#include "agent/openssh/added_key.h"
+
 #include <gtest/gtest.h>
 
-#include "agent/openssh/added_key.h"
 #include "agent/openssh/private_container.h"
 #include "cryptomodule/private_key.h"
 #include "cryptomodule/public_key.h"
@@ -91,15 +92,11 @@ TEST(AddedKeyRefusalTest, NegativeZeroAndOversizedNumbersAreRefused) {
     const uint8_t negative[] = {0x80};
     const uint8_t zero[] = {0x00, 0x00};
     const Bytes oversized(kMaxMpintBytes + 1, 0x11);
-    const Bytes largest(kMaxMpintBytes, 0x11);
-    const Bytes padded_largest = [&] {
-        Bytes b{0x00};
-        b.insert(b.end(), largest.begin(), largest.end());
-        return b;
-    }();
-    for (std::span<const uint8_t> x : {std::span<const uint8_t>(negative),
-                                       std::span<const uint8_t>(zero),
-                                       std::span<const uint8_t>(oversized)}) {
+    Bytes padded_largest(kMaxMpintBytes + 1, 0x11);  // a zero byte, then the largest
+    padded_largest[0] = 0;
+    for (std::span<const uint8_t> x :
+         {std::span<const uint8_t>(negative), std::span<const uint8_t>(zero),
+          std::span<const uint8_t>(oversized)}) {
         const auto wire = TinyDss(x);
         SshReader in(wire);
         AddedKey key;
@@ -124,8 +121,11 @@ TEST(PrivateContainerTest, LayoutCountsExactBitsAndStripsLeadingZeros) {
 
     SshWriter numbers;
     numbers.Uint32(0);
-    for (auto [bits, bytes] : {std::pair<uint32_t, Bytes>{5, {0x17}}, {9, {0x01, 0x00}},
-                               {4, {0x0b}}, {2, {0x02}}, {2, {0x03}}}) {
+    for (auto [bits, bytes] : {std::pair<uint32_t, Bytes>{5, {0x17}},
+                               {9, {0x01, 0x00}},
+                               {4, {0x0b}},
+                               {2, {0x02}},
+                               {2, {0x03}}}) {
         numbers.Uint32(bits);
         numbers.Raw(bytes);
     }

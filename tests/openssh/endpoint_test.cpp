@@ -1,8 +1,6 @@
 // The socket endpoint with real Unix sockets: framing, ordering per connection, requests
 // served inside another request's nested event loop, and who may connect. Clients run on
 // threads while the test's main thread runs the event loop.
-#include "agent/openssh/ssh_endpoint.h"
-
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -20,6 +18,7 @@
 #include "agent/message_codes.h"
 #include "agent/openssh/frame_reader.h"
 #include "agent/openssh/messages.h"
+#include "agent/openssh/ssh_endpoint.h"
 #include "agent/payloads.h"
 #include "tests/openssh/openssh_test_support.h"
 #include "tests/support/temp_dir.h"
@@ -52,21 +51,32 @@ bool SendAll(int fd, const SecureBytes& bytes) {
     return true;
 }
 
-// The next reply, or nullopt on end of stream or after two seconds.
-std::optional<SecureBytes> ReadReply(int fd) {
-    SshFrameReader reader;
-    const auto deadline = Clock::now() + std::chrono::seconds(2);
-    while (Clock::now() < deadline) {
-        if (auto message = reader.Next()) return message;
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0) continue;
-        uint8_t chunk[4096];
-        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-        if (n <= 0) return std::nullopt;
-        reader.Feed(chunk, static_cast<std::size_t>(n));
+// Replies may arrive together, so a connection keeps one reader for all of them.
+class ReplyReader {
+  public:
+    explicit ReplyReader(int fd) : m_fd(fd) {}
+
+    // The next reply, or nullopt on end of stream or after two seconds.
+    std::optional<SecureBytes> Next() {
+        const auto deadline = Clock::now() + std::chrono::seconds(2);
+        while (Clock::now() < deadline) {
+            if (auto message = m_reader.Next()) return message;
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            uint8_t chunk[4096];
+            const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+            if (n <= 0) return std::nullopt;
+            m_reader.Feed(chunk, static_cast<std::size_t>(n));
+        }
+        return std::nullopt;
     }
-    return std::nullopt;
-}
+
+  private:
+    int m_fd;
+    SshFrameReader m_reader;
+};
+
+std::optional<SecureBytes> ReadReply(int fd) { return ReplyReader(fd).Next(); }
 
 SecureBytes Framed(std::initializer_list<SecureBytes> messages) {
     SecureBytes out;
@@ -132,8 +142,9 @@ TEST_F(EndpointTest, PipelinedRequestsAreAnsweredInOrderWithThePeerAsOrigin) {
         ASSERT_GE(fd, 0);
         ASSERT_TRUE(SendAll(fd, Framed({test::Message(kRequestIdentities), test::Message(200),
                                         test::Message(kRemoveAllIdentities)})));
+        ReplyReader reader(fd);
         for (int i = 0; i < 3; ++i)
-            if (auto reply = ReadReply(fd)) replies.push_back(*reply);
+            if (auto reply = reader.Next()) replies.push_back(*reply);
         ::close(fd);
     }});
     ASSERT_EQ(replies.size(), 3u);
@@ -212,8 +223,9 @@ TEST_F(EndpointTest, OtherConnectionsAreServedWhileARequestWaitsInANestedLoop) {
                     // Sent while the first waits in its loop: it must wait its turn.
                     while (!prompting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
                     SendAll(fd, Framed({test::Message(kRequestIdentities)}));
+                    ReplyReader reader(fd);
                     for (int i = 0; i < 2; ++i)
-                        if (auto reply = ReadReply(fd)) first_reply_types.push_back((*reply)[0]);
+                        if (auto reply = reader.Next()) first_reply_types.push_back((*reply)[0]);
                     ::close(fd);
                 },
                 [&] {

@@ -90,8 +90,7 @@ FakeNativeAgent::FakeNativeAgent() {
     };
 }
 
-void FakeNativeAgent::AddKey(std::span<const uint8_t> blob, std::string name,
-                             std::string comment) {
+void FakeNativeAgent::AddKey(std::span<const uint8_t> blob, std::string name, std::string comment) {
     FakeKey key;
     key.entry.type = kKeyEntryType;
     key.entry.blob.assign(blob.begin(), blob.end());
@@ -152,8 +151,8 @@ std::string ArmorBody(const std::string& text) {
 KeyFixture LoadKeyFixture(const std::string& name) {
     UseBuiltModule();
     const char* source = std::getenv("KV_TEST_SOURCE_DIR");
-    const std::string dir = std::string(source != nullptr ? source : KV_TEST_SOURCE) +
-                            "/tests/openssh/keys/";
+    const std::string dir =
+        std::string(source != nullptr ? source : KV_TEST_SOURCE) + "/tests/openssh/keys/";
     const auto decoded = Base64::DecodeSecret(ArmorBody(ReadFile(dir + name)));
     if (!decoded.ok()) throw std::runtime_error("cannot decode " + name);
 
@@ -172,8 +171,8 @@ KeyFixture LoadKeyFixture(const std::string& name) {
     priv.Uint32();  // the two check words
     // After the check words the private part is the key in the agent's wire form, comment
     // included, then padding: the private string ends where `in` stands now.
-    const auto body = std::span(decoded.value).subspan(decoded.value.size() - in.Remaining() -
-                                                       priv.Remaining());
+    const auto body =
+        std::span(decoded.value).subspan(decoded.value.size() - in.Remaining() - priv.Remaining());
     SshReader walk(body);
     const auto type = walk.String();
     const int numbers = std::ranges::equal(type, Span("ssh-rsa"))   ? 6

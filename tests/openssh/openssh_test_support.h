@@ -37,13 +37,12 @@ class FakeNativeAgent {
     RequestDispatcher dispatcher;
     std::vector<FakeKey> keys;
 
-    bool locked = false;         // private-key operations answer without a status
-    bool allow_add = true;       // add answers status 1 when off
-    bool allow_remove = false;   // delete answers status 1 when off
+    bool locked = false;               // private-key operations answer without a status
+    bool allow_add = true;             // add answers status 1 when off
+    bool allow_remove = false;         // delete answers status 1 when off
     std::optional<int32_t> op_status;  // forces status 3 or 4 for operations
     // The operation's result; by default 40 bytes for DSS-looking data, else 256.
-    std::function<SecureBytes(const std::string& operation, std::span<const uint8_t> data)>
-        sign;
+    std::function<SecureBytes(const std::string& operation, std::span<const uint8_t> data)> sign;
 
     // What arrived.
     std::vector<std::string> origins;  // the requester of every request, in order

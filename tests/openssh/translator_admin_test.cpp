@@ -21,20 +21,18 @@ class TranslatorAdminTest : public ::testing::Test {
 
     // ADD_ID_CONSTRAINED with the key file's wire form and raw constraint bytes.
     SecureBytes Add(const test::KeyFixture& key, const SecureBytes& constraints = {}) {
-        return Message(constraints.empty() ? kAddIdentity : kAddIdConstrained,
-                       [&](SshWriter& w) {
-                           w.Raw(key.private_wire);
-                           w.Raw(constraints);
-                       });
+        return Message(constraints.empty() ? kAddIdentity : kAddIdConstrained, [&](SshWriter& w) {
+            w.Raw(key.private_wire);
+            w.Raw(constraints);
+        });
     }
 
-    std::chrono::steady_clock::time_point now = std::chrono::steady_clock::time_point{} +
-                                                std::chrono::hours(1);
+    std::chrono::steady_clock::time_point now =
+        std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
     test::FakeNativeAgent agent;
     test::FakeHost host{agent};
-    OpenSshTranslator translator{
-        agent.dispatcher, host,
-        OpenSshTranslator::Options{ModuleDigest, [this] { return now; }}};
+    OpenSshTranslator translator{agent.dispatcher, host,
+                                 OpenSshTranslator::Options{ModuleDigest, [this] { return now; }}};
 };
 
 TEST_F(TranslatorAdminTest, AnAddedKeyIsNamedAndKeepsItsWholeComment) {
@@ -52,8 +50,7 @@ TEST_F(TranslatorAdminTest, AnAddedKeyIsNamedAndKeepsItsWholeComment) {
 
 TEST_F(TranslatorAdminTest, LifetimeBecomesTheKeysLifetimeAndConfirmMarksItAfterTheAdd) {
     const auto key = test::LoadKeyFixture("dsa1024");
-    EXPECT_EQ(Send(Add(key, {kConstrainLifetime, 0, 0, 0, 2, kConstrainConfirm})),
-              SuccessReply());
+    EXPECT_EQ(Send(Add(key, {kConstrainLifetime, 0, 0, 0, 2, kConstrainConfirm})), SuccessReply());
     EXPECT_EQ(agent.last_added->lifetime, 2);
     EXPECT_EQ(host.confirmed, std::vector<Bytes>{key.public_blob});
 

@@ -64,17 +64,20 @@ TEST_F(TranslatorTest, IdentitiesShowNameAndCommentAndOnlyKeysTheModuleDescribes
     agent.AddKey(rsa, "work", "laptop: home");
     agent.AddKey(ed25519, "odd", "not ours");
     agent.AddKey(dss, "old", "");
+    agent.AddKey(rsa, "twin", "");  // the same key stored under another name
     const auto reply = Send(Message(kRequestIdentities));
 
     SshReader in(reply);
     EXPECT_EQ(in.Byte(), kIdentitiesAnswer);
-    EXPECT_EQ(in.Uint32(), 2u);
+    EXPECT_EQ(in.Uint32(), 3u);
     const auto first = in.String();
     EXPECT_EQ(Bytes(first.begin(), first.end()), rsa);
     EXPECT_EQ(in.Text(), "work: laptop: home");
     const auto second = in.String();
     EXPECT_EQ(Bytes(second.begin(), second.end()), dss);
     EXPECT_EQ(in.Text(), "old");
+    in.String();
+    EXPECT_EQ(in.Text(), "twin");
     EXPECT_TRUE(in.Ok() && in.AtEnd());
     EXPECT_EQ(agent.origins, std::vector<std::string>{kOrigin});
 }
@@ -117,9 +120,7 @@ TEST_F(TranslatorTest, RsaFlagsChooseTheDigestAndTheAlgorithmName) {
 
 TEST_F(TranslatorTest, DssSignsTheDataWithSignWhateverTheFlags) {
     agent.AddKey(dss, "d", "");
-    agent.sign = [](const std::string&, std::span<const uint8_t>) {
-        return SecureBytes(40, 0x5a);
-    };
+    agent.sign = [](const std::string&, std::span<const uint8_t>) { return SecureBytes(40, 0x5a); };
     const auto [algorithm, signature] = ReadSignature(Send(SignRequest(dss, "data", 4)));
     EXPECT_EQ(agent.last_operation, "sign");
     EXPECT_EQ(agent.last_op_data, Bytes({'d', 'a', 't', 'a'}));
@@ -161,16 +162,18 @@ SecureBytes RemoveRequest(const Bytes& blob) {
     return Message(kRemoveIdentity, [&](SshWriter& w) { w.String(blob); });
 }
 
-TEST_F(TranslatorTest, RemoveNamesTheFirstStoredKeyWithTheBlob) {
+TEST_F(TranslatorTest, RemoveDeletesTheBlobUnderEachOfItsNamesInStoreOrder) {
     agent.AddKey(rsa, "first", "");
-    agent.AddKey(rsa, "second", "");
     agent.AddKey(dss, "d", "");
-    EXPECT_EQ(Send(RemoveRequest(rsa)), FailureReply());  // refused by the setting
+    agent.AddKey(rsa, "second", "");
+    agent.AddKey(rsa, "first", "again");
+    EXPECT_EQ(Send(RemoveRequest(rsa)), FailureReply());  // refused by the setting: stops
+    EXPECT_EQ(agent.deleted, std::vector<std::string>({"first"}));
     agent.allow_remove = true;
     EXPECT_EQ(Send(RemoveRequest(rsa)), SuccessReply());
-    EXPECT_EQ(agent.deleted, std::vector<std::string>({"first", "first"}));
-    ASSERT_EQ(agent.keys.size(), 2u);
-    EXPECT_EQ(agent.keys[0].name, "second");
+    EXPECT_EQ(agent.deleted, std::vector<std::string>({"first", "first", "second"}));
+    ASSERT_EQ(agent.keys.size(), 1u);
+    EXPECT_EQ(agent.keys[0].name, "d");
 }
 
 TEST_F(TranslatorTest, RemovingAKeyThatIsNotStoredNeverReachesTheNativeHandler) {
@@ -208,19 +211,19 @@ TEST_F(TranslatorTest, QueryListsItselfAndOtherExtensionsFail) {
     EXPECT_EQ(Send(ExtensionRequest("session-bind@openssh.com")), FailureReply());
     EXPECT_EQ(Send(ExtensionRequest("x\n@example.com")), FailureReply());
     // session-bind comes with every ssh connection: it is not worth an entry each time.
-    EXPECT_EQ(host.refusals, std::vector<std::string>(
-                                 {"EXTENSION: extension x?@example.com is not supported "
-                                  "[ssh (pid 42)]"}));
+    EXPECT_EQ(host.refusals,
+              std::vector<std::string>({"EXTENSION: extension x?@example.com is not supported "
+                                        "[ssh (pid 42)]"}));
 }
 
 TEST_F(TranslatorTest, UnknownAndEmptyMessagesFailAndOnlyUnknownOnesAreLogged) {
     EXPECT_EQ(Send(SecureBytes{}), FailureReply());
-    EXPECT_EQ(Send(Message(9)), FailureReply());  // ssh-add -D's SSH1 remove-all
+    EXPECT_EQ(Send(Message(9)), FailureReply());   // ssh-add -D's SSH1 remove-all
     EXPECT_EQ(Send(Message(20)), FailureReply());  // smartcard keys
     EXPECT_EQ(Send(Message(kSuccess)), FailureReply());
-    EXPECT_EQ(host.refusals,
-              std::vector<std::string>({"request: message type 20 is not supported [ssh (pid 42)]",
-                                        "request: message type 6 is not supported [ssh (pid 42)]"}));
+    EXPECT_EQ(host.refusals, std::vector<std::string>(
+                                 {"request: message type 20 is not supported [ssh (pid 42)]",
+                                  "request: message type 6 is not supported [ssh (pid 42)]"}));
     EXPECT_TRUE(agent.origins.empty());
 }
 

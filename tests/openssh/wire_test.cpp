@@ -48,9 +48,7 @@ TEST(SshWriterTest, MpintsAreMinimalAndPositive) {
     EXPECT_EQ(out.Data(), expected);
 }
 
-SecureBytes Frame(std::initializer_list<uint8_t> body) {
-    return FrameMessage(SecureBytes(body));
-}
+SecureBytes Frame(std::initializer_list<uint8_t> body) { return FrameMessage(SecureBytes(body)); }
 
 TEST(SshFrameReaderTest, CutsPipelinedAndSplitMessages) {
     SecureBytes stream = Frame({11});

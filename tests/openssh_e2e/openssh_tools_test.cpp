@@ -50,9 +50,10 @@ class OpenSshToolsTest : public ::testing::Test {
         if (!LoopbackSshd::Available()) return;
         const passwd* pw = ::getpwuid(::geteuid());
         g_shared->user = pw != nullptr ? pw->pw_name : "root";
-        for (const auto& [name, args] : {std::pair<std::string, std::string>{"rsa", "-t rsa -b 2048"},
-                                         {"dsa", "-t dsa -b 1024"},
-                                         {"ed25519", "-t ed25519"}}) {
+        for (const auto& [name, args] :
+             {std::pair<std::string, std::string>{"rsa", "-t rsa -b 2048"},
+              {"dsa", "-t dsa -b 1024"},
+              {"ed25519", "-t ed25519"}}) {
             RunCommand("ssh-keygen -q " + args + " -N '' -C 'interop " + name + "' -f " +
                        g_shared->Key(name));
         }
@@ -126,8 +127,8 @@ class OpenSshToolsTest : public ::testing::Test {
         const std::string env = "env -u DISPLAY -u WAYLAND_DISPLAY SSH_AUTH_SOCK=" + SshSocket() +
                                 " SSH_ASKPASS=" + SourceDir() + "/tests/support/askpass.sh" +
                                 " SSH_ASKPASS_REQUIRE=force KV_ASKPASS_QUEUE=" + home.Path() +
-                                "/tool_queue KV_ASKPASS_LOG=" + home.Path() + "/tool.log HOME=" +
-                                home.Path();
+                                "/tool_queue KV_ASKPASS_LOG=" + home.Path() +
+                                "/tool.log HOME=" + home.Path();
         std::string text;
         const int status = RunCommand("timeout 60 " + env + " " + command + " <" + input, &text);
         if (output != nullptr) *output = text;
@@ -197,8 +198,7 @@ TEST_F(OpenSshToolsTest, SshKeygenSignsWithTheAgentsKeyAndVerifies) {
     const std::string data = home.Path() + "/data";
     std::ofstream(data) << "signed through the agent\n";
     // Only the public half is given: the private key is in the agent alone.
-    ASSERT_EQ(Tool("ssh-keygen -Y sign -f " + Key("rsa.pub") + " -n file " + data, &out), 0)
-        << out;
+    ASSERT_EQ(Tool("ssh-keygen -Y sign -f " + Key("rsa.pub") + " -n file " + data, &out), 0) << out;
     std::ofstream(home.Path() + "/allowed") << "tester " << ReadText(Key("rsa.pub"));
     EXPECT_EQ(Tool("ssh-keygen -Y verify -f " + home.Path() + "/allowed -I tester -n file -s " +
                        data + ".sig",
@@ -299,7 +299,8 @@ TEST_F(OpenSshToolsTest, GitClonesOverSshThroughTheAgent) {
     ASSERT_EQ(Tool("ssh-add " + Key("rsa"), &out), 0) << out;
     const std::string repo = home.Path() + "/repo.git";
     const std::string work = home.Path() + "/work";
-    const std::string git = "git -c user.name=t -c user.email=t@example.com -c init.defaultBranch=main";
+    const std::string git =
+        "git -c user.name=t -c user.email=t@example.com -c init.defaultBranch=main";
     ASSERT_EQ(Tool(git + " init -q --bare " + repo + " && " + git + " init -q " + work +
                        " && echo hello >" + work + "/README && " + git + " -C " + work +
                        " add README && " + git + " -C " + work + " commit -q -m first && " + git +
@@ -308,10 +309,10 @@ TEST_F(OpenSshToolsTest, GitClonesOverSshThroughTheAgent) {
               0)
         << out;
     const std::string clone = home.Path() + "/clone";
-    const std::string url = "ssh://" + g_shared->user + "@127.0.0.1:" +
-                            std::to_string(g_shared->sshd.Port()) + repo;
-    ASSERT_EQ(Tool("env GIT_SSH_COMMAND='ssh " + SshOptions() + " -o IdentityAgent=" +
-                       SshSocket() + "' git clone -q " + url + " " + clone,
+    const std::string url =
+        "ssh://" + g_shared->user + "@127.0.0.1:" + std::to_string(g_shared->sshd.Port()) + repo;
+    ASSERT_EQ(Tool("env GIT_SSH_COMMAND='ssh " + SshOptions() + " -o IdentityAgent=" + SshSocket() +
+                       "' git clone -q " + url + " " + clone,
                    &out),
               0)
         << out;
