@@ -176,6 +176,11 @@ TEST_F(MainFrameTest, ThePromptStackRefusesAnEleventhPrompt) {
     EXPECT_EQ(ui.window_opened, 1);
 }
 
+TEST_F(MainFrameTest, HelpOpensThePageBesideTheExecutable) {
+    EXPECT_TRUE(CAgentApp::HelpPagePath(0).ends_with("/tests/Documentation/index.html"));
+    EXPECT_TRUE(CAgentApp::HelpPagePath(131).ends_with("/tests/Documentation/131.html"));
+}
+
 TEST_F(MainFrameTest, MissingStringsAndHelpPagesFallBackAsDocumented) {
     EXPECT_EQ(app.MessageBox(9999, MB_YESNO), IDOK);
     EXPECT_TRUE(ui.shown.empty());
