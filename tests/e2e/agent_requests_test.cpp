@@ -124,6 +124,19 @@ TEST_F(AgentRequestsTest, KeysSurviveARestartAndSignAfterUnlocking) {
         << AskpassLog();
 }
 
+TEST_F(AgentRequestsTest, AddingAKeySetsTheTriggerEventAClientWaitsFor) {
+    StartFresh();
+    const std::string wait = AgentProcess::BinDir() + "/kvsshaa-client wait-trigger --timeout 100";
+    std::string output;
+    RunCommand(wait, &output);  // consume anything set before
+    EXPECT_EQ(RunCommand(wait, &output), 3) << output;  // nothing happened: timed out
+    AgentClient client(Options());
+    ASSERT_TRUE(client.Connect());
+    ASSERT_EQ(Add(client, *s_key, "t: k"), 0);
+    EXPECT_EQ(RunCommand(wait, &output), 0) << output;  // set once, auto-reset
+    EXPECT_EQ(RunCommand(wait, &output), 3) << output;
+}
+
 TEST_F(AgentRequestsTest, WhileAPromptWaitsOtherRequestsAreServedAndTheTimerRests) {
     StartFresh();
     {
