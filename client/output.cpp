@@ -89,7 +89,8 @@ int Output::Operation(const std::optional<PrivateKeyOpReply>& reply,
 int Output::Raw(const std::optional<Envelope>& reply, bool reply_wanted,
                 const std::string& error) const {
     if (!reply) {
-        if (reply_wanted) return Error(error);
+        // Without a window nothing comes back, so only an error text tells a failed send.
+        if (reply_wanted || !error.empty()) return Error(error);
         if (!m_json) std::printf("sent (no reply wanted)\n");
         if (m_json) std::printf("{\"sent\":true}\n");
         return 0;

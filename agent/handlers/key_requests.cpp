@@ -66,10 +66,12 @@ void DeleteOne(CAgentApp& app, const Origins& origins, const DeleteTarget& targe
     for (std::size_t i = 0; i < keys.Count();) {
         const KeyPair& key = keys.At(i);
         const bool match = key.Blob() == target.blob && key.Name() == target.name;
-        if (match && keys.Delete(key.Number())) {
-            ++deleted;
-            app.KeySetChanged();
-            continue;  // the next key moved into place i
+        if (match) {
+            if (keys.Delete(key.Number())) {
+                ++deleted;
+                app.KeySetChanged();
+            }
+            continue;  // out of the list even when its subkey stays: the next key is at i
         }
         ++i;
     }

@@ -12,6 +12,7 @@
 #include "app/agent_app.h"
 #include "cryptomodule/crypto_module.h"
 #include "cryptomodule/key_generation.h"
+#include "keys/key_registry_layout.h"
 #include "platform/registry/registry_database.h"
 #include "res/string_ids.h"
 #include "tests/support/openssl_check.h"
@@ -248,6 +249,19 @@ TEST_F(HandlersTest, DeleteNeedsTheExactNameAndAllOnlyInItsExactSpelling) {
 
     EXPECT_EQ(Delete(s_rsa->blob, "Work"), 0);
     EXPECT_EQ(app->Keys().Count(), 0u);
+}
+
+TEST_F(HandlersTest, DeleteGoesOnPastAMatchingKeyWhoseSubkeyCannotBeDeleted) {
+    StartWithKey(*s_rsa, "n: first");
+    ASSERT_EQ(Add(*s_rsa, "n: second"), 0);
+    ASSERT_EQ(Add(*s_dss, "n: third"), 0);
+    // A subkey of its own makes Key1 undeletable; it still leaves use until the next start.
+    ASSERT_TRUE(RegistryKey::EnsureKey(KeySubkeyPath(1) + "\\Extra"));
+    app->Settings().SetFlag(IDS_SETTING_ALLOW_AGENT_REMOVE, true);
+    EXPECT_EQ(Delete(s_rsa->blob, "n"), 0);
+    ASSERT_EQ(app->Keys().Count(), 1u);
+    EXPECT_EQ(app->Keys().At(0).Blob(), s_dss->blob);
+    EXPECT_EQ(Operation("sign", s_rsa->blob, {1})->status, 4);
 }
 
 TEST_F(HandlersTest, UnknownKeyIsStatus4WithoutAPromptEvenWhenLocked) {

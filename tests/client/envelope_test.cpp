@@ -1,8 +1,17 @@
 #include "platform/envelope.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cstring>
+
+#include "agent/message_codes.h"
+#include "client/agent_client.h"
 #include "client/key_input.h"
+#include "client/output.h"
+#include "tests/support/temp_dir.h"
 
 namespace kv {
 namespace {
@@ -65,6 +74,32 @@ TEST(EnvelopeReader, TruncatedEnvelopesWaitAndOversizedOnesInvalidateTheStream) 
     huge.Feed(big.data(), big.size());
     EXPECT_FALSE(huge.Next().has_value());
     EXPECT_TRUE(huge.Invalid());
+}
+
+// What "kvsshaa-client raw --flags 0" runs: a send that fails must not read as sent.
+TEST(ClientRaw, AFailedSendWithoutAWindowIsAnError) {
+    TempDir dir;
+    const std::string path = dir.Path() + "/agent";
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+
+    ClientOptions options;
+    options.socket_path = path;
+    AgentClient client(options);
+    ASSERT_TRUE(client.Connect());
+    ::close(::accept(listener, nullptr, nullptr));  // the agent drops the connection
+    ::close(listener);
+
+    const Bytes payload(16, 0);
+    const auto reply = client.Raw(AGENT_LIST_KEYS, 0, payload);
+    EXPECT_FALSE(reply.has_value());
+    EXPECT_FALSE(client.Error().empty());
+    EXPECT_EQ(Output(false).Raw(reply, false, client.Error()), 1);
 }
 
 TEST(ClientInput, HexAndBase64RejectGarbage) {
