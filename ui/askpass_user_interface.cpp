@@ -130,7 +130,7 @@ int AskpassUserInterface::MessageBox(const std::string& text, const std::string&
 }
 
 void AskpassUserInterface::OpenConfigurationWindow() {
-    std::fprintf(stderr, "kvsshaa: configuration window requested (no display)\n");
+    std::fprintf(stderr, "kvsshaa: configuration window requested\n");
 }
 
 void AskpassUserInterface::ShowTrayLocked(bool locked) {
