@@ -400,6 +400,10 @@ TEST_F(HandlersTest, ARequestDuringAnOpenUnlockPromptFailsItsUnlockAtOnce) {
     ASSERT_TRUE(reply.has_value());
     EXPECT_FALSE(reply->status.has_value());
     EXPECT_EQ(List().size(), 1u);  // lists are still answered
+    app->Settings().SetFlag(IDS_SETTING_ALLOW_AGENT_REMOVE, true);
+    EXPECT_EQ(Delete(s_rsa->blob, "k"), 1);
+    EXPECT_TRUE(Logged("Ignoring DELETE command (agent is locked)"));
+    EXPECT_EQ(app->Keys().Count(), 1u);
     app->SetUnlockInProgress(false);
 }
 
