@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "client/key_input.h"
+#include "keys/fingerprint.h"
 
 namespace kv {
 
@@ -47,10 +48,13 @@ int Output::List(const std::optional<ListReply>& reply, const std::string& error
     }
     std::printf("%zu key(s)\n", reply->keys.size());
     for (const AgentKeyEntry& key : reply->keys) {
-        std::printf("  %-30s lifetime %-8s ssh1 %s  %zu-byte blob\n",
+        // What a person recognises a key by: its kind and size, and its MD5 fingerprint.
+        std::printf("  %s  %s\n      %s  lifetime %s  ssh1 %s\n",
+                    DescribePublicBlob(key.blob).c_str(),
+                    FingerprintOfBlob(key.blob, kFingerprintMd5Hex).c_str(),
                     key.comment.value_or("").c_str(),
                     key.lifetime == -1 ? "never" : std::to_string(key.lifetime).c_str(),
-                    key.flags ? "yes" : "no", key.blob.size());
+                    key.flags ? "yes" : "no");
     }
     return 0;
 }
