@@ -42,21 +42,31 @@ int Failed(const Progress& progress) {
     return progress.cancelled ? KVCLM_E_CANCELLED : KVCLM_E_CRYPTO;
 }
 
+// One OpenSSL generation step (domain parameters or a key) under the progress watch.
+int RunGeneration(EVP_PKEY_CTX* ctx, int (*init)(EVP_PKEY_CTX*),
+                  int (*generate)(EVP_PKEY_CTX*, EVP_PKEY**), const OSSL_PARAM* settings,
+                  Progress* progress, PkeyPtr* out) {
+    if (ctx == nullptr || init(ctx) != 1 || EVP_PKEY_CTX_set_params(ctx, settings) != 1)
+        return KVCLM_E_CRYPTO;
+    Watch(ctx, progress);
+    EVP_PKEY* result = nullptr;
+    if (generate(ctx, &result) != 1) return Failed(*progress);
+    out->reset(result);
+    return KVCLM_OK;
+}
+
 int GenerateRsa(const RsaGenParams* params, Progress* progress, PkeyPtr* out) {
     if (params->size != KVCLM_RSA_GEN_PARAMS_SIZE || params->magic != KVCLM_RSA_GEN_PARAMS_MAGIC)
         return KVCLM_E_BAD_RECORD;
     if (!SupportedBits(params->modulusBits) || params->publicExponent != 65537)
         return KVCLM_E_UNSUPPORTED;
     if (FipsMode() && params->modulusBits < 1024) return KVCLM_E_FIPS_REFUSED;
+    std::size_t bits = params->modulusBits;
+    const OSSL_PARAM settings[] = {OSSL_PARAM_construct_size_t(OSSL_PKEY_PARAM_RSA_BITS, &bits),
+                                   OSSL_PARAM_construct_end()};
     PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
-    if (!ctx || EVP_PKEY_keygen_init(ctx.get()) != 1 ||
-        EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), static_cast<int>(params->modulusBits)) != 1)
-        return KVCLM_E_CRYPTO;
-    Watch(ctx.get(), progress);
-    EVP_PKEY* key = nullptr;
-    if (EVP_PKEY_keygen(ctx.get(), &key) != 1) return Failed(*progress);
-    out->reset(key);
-    return KVCLM_OK;
+    return RunGeneration(ctx.get(), EVP_PKEY_keygen_init, EVP_PKEY_keygen, settings, progress,
+                         out);
 }
 
 // The domain parameters' settings; the key generation needs the same ones, or OpenSSL checks
@@ -78,18 +88,6 @@ struct DsaSettings {
     DsaSettings& operator=(const DsaSettings&) = delete;
 };
 
-int GenerateDsaParameters(const DsaSettings& settings, Progress* progress, PkeyPtr* out) {
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "DSA", nullptr));
-    if (!ctx || EVP_PKEY_paramgen_init(ctx.get()) != 1 ||
-        EVP_PKEY_CTX_set_params(ctx.get(), settings.params) != 1)
-        return KVCLM_E_CRYPTO;
-    Watch(ctx.get(), progress);
-    EVP_PKEY* params = nullptr;
-    if (EVP_PKEY_paramgen(ctx.get(), &params) != 1) return Failed(*progress);
-    out->reset(params);
-    return KVCLM_OK;
-}
-
 int GenerateDss(const DssGenParams* params, Progress* progress, PkeyPtr* out) {
     if (params->size != KVCLM_DSS_GEN_PARAMS_SIZE || params->magic != KVCLM_DSS_GEN_PARAMS_MAGIC)
         return KVCLM_E_BAD_RECORD;
@@ -97,18 +95,14 @@ int GenerateDss(const DssGenParams* params, Progress* progress, PkeyPtr* out) {
         return KVCLM_E_UNSUPPORTED;
     if (FipsMode() && params->primeBits < 1024) return KVCLM_E_FIPS_REFUSED;
     const DsaSettings settings(params->primeBits);
+    PkeyCtxPtr paramgen(EVP_PKEY_CTX_new_from_name(nullptr, "DSA", nullptr));
     PkeyPtr domain;
-    const int rc = GenerateDsaParameters(settings, progress, &domain);
+    const int rc = RunGeneration(paramgen.get(), EVP_PKEY_paramgen_init, EVP_PKEY_paramgen,
+                                 settings.params, progress, &domain);
     if (rc != KVCLM_OK) return rc;
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, domain.get(), nullptr));
-    if (!ctx || EVP_PKEY_keygen_init(ctx.get()) != 1 ||
-        EVP_PKEY_CTX_set_params(ctx.get(), settings.params) != 1)
-        return KVCLM_E_CRYPTO;
-    Watch(ctx.get(), progress);
-    EVP_PKEY* key = nullptr;
-    if (EVP_PKEY_keygen(ctx.get(), &key) != 1) return Failed(*progress);
-    out->reset(key);
-    return KVCLM_OK;
+    PkeyCtxPtr keygen(EVP_PKEY_CTX_new_from_pkey(nullptr, domain.get(), nullptr));
+    return RunGeneration(keygen.get(), EVP_PKEY_keygen_init, EVP_PKEY_keygen, settings.params,
+                         progress, out);
 }
 
 }  // namespace

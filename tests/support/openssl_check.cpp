@@ -103,22 +103,16 @@ ByteVector Digest(const EVP_MD* md, const ByteVector& data) {
     return out;
 }
 
-bool VerifyRsa(const ByteVector& blob, const ByteVector& data, const ByteVector& signature,
-               const EVP_MD* md) {
-    EVP_PKEY* key = PublicKeyFromBlob(blob);
-    if (key == nullptr) return false;
+bool VerifyRsaWith(EVP_PKEY* key, const ByteVector& data, const ByteVector& signature,
+                   const EVP_MD* md) {
     const ByteVector tbs = md != nullptr ? Digest(md, data) : data;
     Ctx ctx = VerifyContext(key, md, true);
-    const bool ok = ctx && EVP_PKEY_verify(ctx.get(), signature.data(), signature.size(),
-                                           tbs.data(), tbs.size()) == 1;
-    EVP_PKEY_free(key);
-    return ok;
+    return ctx && EVP_PKEY_verify(ctx.get(), signature.data(), signature.size(), tbs.data(),
+                                  tbs.size()) == 1;
 }
 
-bool VerifyDss(const ByteVector& blob, const ByteVector& data, const ByteVector& rs) {
+bool VerifyDssWith(EVP_PKEY* key, const ByteVector& data, const ByteVector& rs) {
     if (rs.size() != 40) return false;
-    EVP_PKEY* key = PublicKeyFromBlob(blob);
-    if (key == nullptr) return false;
     DSA_SIG* sig = DSA_SIG_new();
     DSA_SIG_set0(sig, BN_bin2bn(rs.data(), 20, nullptr), BN_bin2bn(rs.data() + 20, 20, nullptr));
     unsigned char* der = nullptr;
@@ -129,6 +123,20 @@ bool VerifyDss(const ByteVector& blob, const ByteVector& data, const ByteVector&
                     EVP_PKEY_verify(ctx.get(), der, std::size_t(der_len), tbs.data(), tbs.size()) == 1;
     OPENSSL_free(der);
     DSA_SIG_free(sig);
+    return ok;
+}
+
+bool VerifyRsa(const ByteVector& blob, const ByteVector& data, const ByteVector& signature,
+               const EVP_MD* md) {
+    EVP_PKEY* key = PublicKeyFromBlob(blob);
+    const bool ok = key != nullptr && VerifyRsaWith(key, data, signature, md);
+    EVP_PKEY_free(key);
+    return ok;
+}
+
+bool VerifyDss(const ByteVector& blob, const ByteVector& data, const ByteVector& rs) {
+    EVP_PKEY* key = PublicKeyFromBlob(blob);
+    const bool ok = key != nullptr && VerifyDssWith(key, data, rs);
     EVP_PKEY_free(key);
     return ok;
 }

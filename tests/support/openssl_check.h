@@ -14,6 +14,11 @@ using ByteVector = std::vector<std::uint8_t>;
 // An SSH public key blob ("ssh-rsa" or "ssh-dss") as an OpenSSL key; null when malformed.
 EVP_PKEY* PublicKeyFromBlob(const ByteVector& blob);
 
+// The same checks with a key already parsed, for callers that verify many signatures.
+bool VerifyRsaWith(EVP_PKEY* key, const ByteVector& data, const ByteVector& signature,
+                   const EVP_MD* md);
+bool VerifyDssWith(EVP_PKEY* key, const ByteVector& data, const ByteVector& rs);
+
 // PKCS#1 v1.5 over a digest computed with `md`, or, with md null, over `data` as given.
 bool VerifyRsa(const ByteVector& blob, const ByteVector& data, const ByteVector& signature,
                const EVP_MD* md);
