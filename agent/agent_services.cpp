@@ -17,7 +17,7 @@ namespace {
 
 // The OpenSSH agent protocol on <runtime>/ssh, through the same handlers as the native one.
 class OpenSshFrontEnd : public AgentServices {
-public:
+  public:
     OpenSshFrontEnd(CAgentApp& app, const RequestDispatcher& dispatcher)
         : m_host(app), m_endpoint(dispatcher, m_host) {
         if (!m_endpoint.Listen(paths::SshSocketPath())) {
@@ -26,7 +26,7 @@ public:
         }
     }
 
-private:
+  private:
     AgentOpenSshHost m_host;
     SshAgentEndpoint m_endpoint;
 };

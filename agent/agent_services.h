@@ -12,7 +12,7 @@ class RequestDispatcher;
 
 // What the agent runs beside the main frame; it lives as long as the frame.
 class AgentServices {
-public:
+  public:
     virtual ~AgentServices() = default;
 };
 

@@ -1,8 +1,8 @@
 // kvsshaa: the agent process. Takes no arguments; a second start hands over to the
 // running agent and ends.
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <QApplication>

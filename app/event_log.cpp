@@ -25,14 +25,21 @@ std::tm CurrentLocalTime() {
 // categories follow "LogError".
 std::uint16_t FilterSetting(std::int32_t category) {
     switch (category) {
-        case LogInfo: return IDS_SETTING_LOG_INFO;
-        case LogOperation: return IDS_SETTING_LOG_OPS;
-        case LogAdd: return IDS_SETTING_LOG_ADD;
-        case LogDelete: return IDS_SETTING_LOG_DELETE;
+        case LogInfo:
+            return IDS_SETTING_LOG_INFO;
+        case LogOperation:
+            return IDS_SETTING_LOG_OPS;
+        case LogAdd:
+            return IDS_SETTING_LOG_ADD;
+        case LogDelete:
+            return IDS_SETTING_LOG_DELETE;
         case LogLock:
-        case LogUnlock: return IDS_SETTING_LOG_LOCK;
-        case LogList: return IDS_SETTING_LOG_LIST;
-        default: return IDS_SETTING_LOG_ERROR;
+        case LogUnlock:
+            return IDS_SETTING_LOG_LOCK;
+        case LogList:
+            return IDS_SETTING_LOG_LIST;
+        default:
+            return IDS_SETTING_LOG_ERROR;
     }
 }
 

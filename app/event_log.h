@@ -37,14 +37,14 @@ struct LogEntry {
 
 // Mirrors the ring in a view; rows are appended at the end and removed from the front.
 class EventLogObserver {
-public:
+  public:
     virtual ~EventLogObserver() = default;
     virtual void OnEntryAppended(int slot, const LogEntry& entry) = 0;
     virtual void OnOldestRemoved() = 0;
 };
 
 class EventLog {
-public:
+  public:
     static constexpr int kRingSize = 100;
     static constexpr std::size_t kMaxMessage = 1000;
 
@@ -77,7 +77,7 @@ public:
     static std::string FormatTime(const std::tm& t);
     static std::string FormatStamp(const std::tm& t);
 
-private:
+  private:
     bool Keep(std::int32_t category) const;
     bool WriteToFile(const LogEntry& entry) const;
     void Advance();

@@ -19,7 +19,7 @@ struct SettingEntry {
 };
 
 class SettingsTable {
-public:
+  public:
     void DefineFlag(std::uint16_t id, bool value);
     void DefineNumber(std::uint16_t id, std::int32_t value);
     void DefineText(std::uint16_t id, const std::string& value);
@@ -43,7 +43,7 @@ public:
     // Ids in definition order, for callers that show or iterate the table.
     const std::vector<std::uint16_t>& Ids() const { return m_order; }
 
-private:
+  private:
     SettingEntry& Entry(std::uint16_t id);
     const SettingEntry& Entry(std::uint16_t id) const;
     void Define(SettingEntry entry);

@@ -29,7 +29,7 @@ struct ConfirmOperationRequest {
 };
 
 class UserInterface {
-public:
+  public:
     virtual ~UserInterface() = default;
 
     // Prompts. Each is modal: requests and timer ticks go on while it is open. Callers run

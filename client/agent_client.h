@@ -22,7 +22,7 @@ struct ClientOptions {
 };
 
 class AgentClient {
-public:
+  public:
     explicit AgentClient(ClientOptions options);
 
     bool Connect();
@@ -41,7 +41,7 @@ public:
     std::optional<Envelope> Raw(std::uint32_t code, std::uint32_t flags,
                                 std::span<const std::uint8_t> payload);
 
-private:
+  private:
     // Sends one request; returns the reply payload when its code is `reply_code`.
     std::optional<SecureBytes> Exchange(std::uint32_t code, std::span<const std::uint8_t> payload,
                                         std::uint32_t reply_code);

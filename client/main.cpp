@@ -49,24 +49,42 @@ bool ParseArgs(int argc, char** argv, Args& a) {
         const std::string arg = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         const char* v = nullptr;
-        if (arg == "--json") a.json = true;
-        else if (arg == "--no-window") a.options.with_window = false;
-        else if (arg == "--all") a.all = true;
-        else if (arg.rfind("--", 0) != 0) a.positional.push_back(arg);
-        else if ((v = value()) == nullptr) return false;
-        else if (arg == "--socket") a.options.socket_path = v;
-        else if (arg == "--from") a.options.origins.push_back(v);
-        else if (arg == "--id") a.options.id = std::atoi(v);
-        else if (arg == "--timeout") a.options.timeout_ms = a.wait_ms = std::atoi(v);
-        else if (arg == "--name") a.name = v;
-        else if (arg == "--comment") a.comment = v;
-        else if (arg == "--lifetime") a.lifetime = std::atoi(v);
-        else if (arg == "--ssh1") a.ssh1 = std::atoi(v);
-        else if (arg == "--data-file") a.data_file = v;
-        else if (arg == "--data-hex") a.data_hex = v;
-        else if (arg == "--passphrase-file") a.passphrase_file = v;
-        else if (arg == "--flags") a.flags = static_cast<unsigned>(std::strtoul(v, nullptr, 0)), a.flags_given = true;
-        else return false;
+        if (arg == "--json")
+            a.json = true;
+        else if (arg == "--no-window")
+            a.options.with_window = false;
+        else if (arg == "--all")
+            a.all = true;
+        else if (arg.rfind("--", 0) != 0)
+            a.positional.push_back(arg);
+        else if ((v = value()) == nullptr)
+            return false;
+        else if (arg == "--socket")
+            a.options.socket_path = v;
+        else if (arg == "--from")
+            a.options.origins.push_back(v);
+        else if (arg == "--id")
+            a.options.id = std::atoi(v);
+        else if (arg == "--timeout")
+            a.options.timeout_ms = a.wait_ms = std::atoi(v);
+        else if (arg == "--name")
+            a.name = v;
+        else if (arg == "--comment")
+            a.comment = v;
+        else if (arg == "--lifetime")
+            a.lifetime = std::atoi(v);
+        else if (arg == "--ssh1")
+            a.ssh1 = std::atoi(v);
+        else if (arg == "--data-file")
+            a.data_file = v;
+        else if (arg == "--data-hex")
+            a.data_hex = v;
+        else if (arg == "--passphrase-file")
+            a.passphrase_file = v;
+        else if (arg == "--flags")
+            a.flags = static_cast<unsigned>(std::strtoul(v, nullptr, 0)), a.flags_given = true;
+        else
+            return false;
     }
     if (!a.options.with_window && !a.flags_given) a.flags = 0;
     return !a.positional.empty();
@@ -111,8 +129,8 @@ int RunOp(kv::AgentClient& client, Args& a, kv::Output& out) {
     if (a.positional.size() != 3) return Fail("op needs OPERATION and PUBFILE");
     auto blob = kv::ReadPublicKeyBlob(a.positional[2]);
     if (!blob) return Fail("cannot read public key file " + a.positional[2]);
-    std::optional<kv::Bytes> data = !a.data_file.empty() ? kv::ReadFileBytes(a.data_file)
-                                                         : kv::DecodeHex(a.data_hex);
+    std::optional<kv::Bytes> data =
+        !a.data_file.empty() ? kv::ReadFileBytes(a.data_file) : kv::DecodeHex(a.data_hex);
     if (!data) return Fail("cannot read the data (--data-file or --data-hex)");
     return out.Operation(client.PrivateKeyOp(a.positional[1], *blob, *data), client.Error());
 }

@@ -11,17 +11,18 @@
 namespace kv {
 
 class Output {
-public:
+  public:
     explicit Output(bool json) : m_json(json) {}
 
     int List(const std::optional<ListReply>& reply, const std::string& error) const;
     int Status(const char* what, const std::optional<StatusReply>& reply,
                const std::string& error) const;
     int Operation(const std::optional<PrivateKeyOpReply>& reply, const std::string& error) const;
-    int Raw(const std::optional<Envelope>& reply, bool reply_wanted, const std::string& error) const;
+    int Raw(const std::optional<Envelope>& reply, bool reply_wanted,
+            const std::string& error) const;
     int Triggered(bool triggered) const;
 
-private:
+  private:
     int Error(const std::string& error) const;
     bool m_json;
 };

@@ -23,7 +23,7 @@ namespace {
 using namespace kv;
 
 class AnsweringUserInterface : public UserInterface {
-public:
+  public:
     bool allow = true;
     PassphraseAnswer AskNewPassphrase(const std::string&, bool, const std::string&) override {
         return Typed("pw");
@@ -43,7 +43,7 @@ public:
     void ShowSplash() override {}
     bool OpenHelpPage(const std::string&) override { return false; }
 
-private:
+  private:
     static PassphraseAnswer Typed(const char* text) {
         PassphraseAnswer answer;
         answer.cancelled = false;
@@ -131,8 +131,8 @@ Envelope Build(std::uint8_t mode, const std::uint8_t* data, std::size_t size) {
         case 3:
             return Request(AGENT_DELETE_KEY, BuildDeleteRequest(1, {"far"}, g_agent->blob, head));
         default: {
-            static const std::uint32_t kCodes[] = {AGENT_LIST_KEYS, AGENT_PRIVATE_KEY_OP,
-                                                   AGENT_ADD_KEY, AGENT_DELETE_KEY,
+            static const std::uint32_t kCodes[] = {AGENT_LIST_KEYS,   AGENT_PRIVATE_KEY_OP,
+                                                   AGENT_ADD_KEY,     AGENT_DELETE_KEY,
                                                    AGENT_SHOW_WINDOW, 1038};
             const std::uint32_t code = size > 0 ? kCodes[data[0] % 6] : AGENT_LIST_KEYS;
             return Request(code, std::span<const std::uint8_t>(data, size).subspan(size > 0));

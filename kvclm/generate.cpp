@@ -65,8 +65,7 @@ int GenerateRsa(const RsaGenParams* params, Progress* progress, PkeyPtr* out) {
     const OSSL_PARAM settings[] = {OSSL_PARAM_construct_size_t(OSSL_PKEY_PARAM_RSA_BITS, &bits),
                                    OSSL_PARAM_construct_end()};
     PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
-    return RunGeneration(ctx.get(), EVP_PKEY_keygen_init, EVP_PKEY_keygen, settings, progress,
-                         out);
+    return RunGeneration(ctx.get(), EVP_PKEY_keygen_init, EVP_PKEY_keygen, settings, progress, out);
 }
 
 // The domain parameters' settings; the key generation needs the same ones, or OpenSSL checks

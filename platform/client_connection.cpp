@@ -65,8 +65,8 @@ std::optional<Envelope> ClientConnection::Receive(int timeout_ms) {
         if (m_closed || m_fd < 0 || m_reader.Invalid()) return std::nullopt;
         int wait = -1;
         if (timeout_ms >= 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - Clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0) return std::nullopt;
             wait = static_cast<int>(left.count());
         }

@@ -10,7 +10,7 @@
 namespace kv {
 
 class ClientConnection {
-public:
+  public:
     ClientConnection() = default;
     ~ClientConnection();
     ClientConnection(const ClientConnection&) = delete;
@@ -29,7 +29,7 @@ public:
 
     const std::string& Error() const { return m_error; }
 
-private:
+  private:
     int m_fd = -1;
     bool m_closed = false;
     EnvelopeReader m_reader;

@@ -28,7 +28,7 @@ SecureBytes EncodeEnvelope(const Envelope& envelope);
 // Cuts a byte stream into envelopes. A payload over the limit makes the stream invalid:
 // the connection that carries it is to be closed.
 class EnvelopeReader {
-public:
+  public:
     void Feed(const void* data, std::size_t n);
     // The next complete envelope, if one has arrived.
     std::optional<Envelope> Next();
@@ -36,7 +36,7 @@ public:
     // Bytes of an envelope that has begun but not yet ended.
     std::size_t Pending() const { return m_buffer.size() - m_pos; }
 
-private:
+  private:
     SecureBytes m_buffer;
     std::size_t m_pos = 0;
     bool m_invalid = false;

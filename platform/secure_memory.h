@@ -30,7 +30,9 @@ struct WipingAllocator {
         std::allocator<T>{}.deallocate(p, n);
     }
     template <class U>
-    bool operator==(const WipingAllocator<U>&) const noexcept { return true; }
+    bool operator==(const WipingAllocator<U>&) const noexcept {
+        return true;
+    }
 };
 
 // Passphrases and private key material. Passphrases are held without a terminator.

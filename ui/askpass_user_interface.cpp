@@ -97,8 +97,10 @@ ChangePassphraseAnswer AskpassUserInterface::AskChangePassphrase() {
 PassphraseAnswer AskpassUserInterface::AskKeyPassphrase(const std::string& key_name,
                                                         const std::string& key_comment) {
     PassphraseAnswer answer;
-    const std::string prompt = key_name + "\nPlease enter the passphrase for the private key.\n"
-                               "Key Comment: " + key_comment + "\nPassphrase:";
+    const std::string prompt = key_name +
+                               "\nPlease enter the passphrase for the private key.\n"
+                               "Key Comment: " +
+                               key_comment + "\nPassphrase:";
     auto typed = Run(prompt, false);
     if (typed && !typed->empty()) {
         answer.cancelled = false;
@@ -108,11 +110,11 @@ PassphraseAnswer AskpassUserInterface::AskKeyPassphrase(const std::string& key_n
 }
 
 bool AskpassUserInterface::ConfirmOperation(const ConfirmOperationRequest& request) {
-    const std::string prompt = "Remote client requests an operation with your private key.\n"
-                               "Key Name: " + request.key_name +
-                               "\nKey Comment: " + request.key_comment +
-                               "\nOperation: " + request.operation +
-                               "\nSource: " + request.requester + "\nAllow?";
+    const std::string prompt =
+        "Remote client requests an operation with your private key.\n"
+        "Key Name: " +
+        request.key_name + "\nKey Comment: " + request.key_comment +
+        "\nOperation: " + request.operation + "\nSource: " + request.requester + "\nAllow?";
     return Run(prompt, true).has_value();
 }
 

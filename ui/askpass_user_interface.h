@@ -11,7 +11,7 @@
 namespace kv {
 
 class AskpassUserInterface : public UserInterface {
-public:
+  public:
     // `program` empty: no askpass program, every prompt is cancelled.
     explicit AskpassUserInterface(std::string program);
 
@@ -33,7 +33,7 @@ public:
     void ShowSplash() override {}
     bool OpenHelpPage(const std::string& path) override;
 
-protected:
+  protected:
     // How often an unusable answer (empty, or two entries that differ) is asked again.
     static constexpr int kMaxEmptyAnswers = 3;
 

@@ -22,29 +22,42 @@ namespace {
 
 QMessageBox::Icon IconFor(std::uint32_t style) {
     switch (style & MB_ICON_MASK) {
-        case MB_ICONSTOP: return QMessageBox::Critical;
-        case MB_ICONQUESTION: return QMessageBox::Question;
-        case MB_ICONEXCLAMATION: return QMessageBox::Warning;
-        case MB_ICONINFORMATION: return QMessageBox::Information;
-        default: return QMessageBox::NoIcon;
+        case MB_ICONSTOP:
+            return QMessageBox::Critical;
+        case MB_ICONQUESTION:
+            return QMessageBox::Question;
+        case MB_ICONEXCLAMATION:
+            return QMessageBox::Warning;
+        case MB_ICONINFORMATION:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
     }
 }
 
 QMessageBox::StandardButtons ButtonsFor(std::uint32_t style) {
     switch (style & MB_BUTTONS_MASK) {
-        case MB_OKCANCEL: return QMessageBox::Ok | QMessageBox::Cancel;
-        case MB_YESNO: return QMessageBox::Yes | QMessageBox::No;
-        case MB_YESNOCANCEL: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-        default: return QMessageBox::Ok;
+        case MB_OKCANCEL:
+            return QMessageBox::Ok | QMessageBox::Cancel;
+        case MB_YESNO:
+            return QMessageBox::Yes | QMessageBox::No;
+        case MB_YESNOCANCEL:
+            return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        default:
+            return QMessageBox::Ok;
     }
 }
 
 int ResultOf(int button) {
     switch (button) {
-        case QMessageBox::Yes: return IDYES;
-        case QMessageBox::No: return IDNO;
-        case QMessageBox::Cancel: return IDCANCEL;
-        default: return IDOK;
+        case QMessageBox::Yes:
+            return IDYES;
+        case QMessageBox::No:
+            return IDNO;
+        case QMessageBox::Cancel:
+            return IDCANCEL;
+        default:
+            return IDOK;
     }
 }
 
@@ -139,7 +152,8 @@ int QtUserInterface::MessageBox(const std::string& text, const std::string& capt
 void QtUserInterface::ShowTrayLocked(bool locked) {
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         static bool told = false;
-        if (!told) std::fprintf(stderr, "kvsshaa: the desktop has no tray; the agent runs without one\n");
+        if (!told)
+            std::fprintf(stderr, "kvsshaa: the desktop has no tray; the agent runs without one\n");
         told = true;
         return;
     }

@@ -12,7 +12,7 @@ class QDialog;
 namespace kv {
 
 class QtUserInterface : public AskpassUserInterface {
-public:
+  public:
     QtUserInterface();
     ~QtUserInterface() override;
 
@@ -29,7 +29,7 @@ public:
     void ShowTrayLocked(bool locked) override;
     bool OpenHelpPage(const std::string& path) override;
 
-private:
+  private:
     // Runs a dialog modally, then gives the foreground back to the window that had it.
     int RunModal(QDialog& dialog);
 

@@ -91,7 +91,8 @@ bool HandleListKeys(CAgentApp& app, AgentBuffer& in, AgentBuffer& out) {
     const FileTime now = app.TimeSource().Now();
     std::vector<AgentKeyEntry> entries;
     entries.reserve(keys.Count());
-    for (std::size_t i = 0; i < keys.Count(); ++i) entries.push_back(keys.At(i).ToAgentKeyEntry(now));
+    for (std::size_t i = 0; i < keys.Count(); ++i)
+        entries.push_back(keys.At(i).ToAgentKeyEntry(now));
     if (!WriteListReplyBody(entries, out)) return false;
     app.Log().LogMessage(&request->origins, LogList, IDS_GET_KEY_LIST);
     return true;

@@ -9,7 +9,7 @@ namespace kv {
 class CAgentApp;
 
 class AgentOpenSshHost : public OpenSshAgentHost {
-public:
+  public:
     explicit AgentOpenSshHost(CAgentApp& app) : m_app(app) {}
 
     std::vector<StoredKeyName> StoredKeyNames() override;
@@ -19,7 +19,7 @@ public:
     void LogRefusal(std::string_view request, std::string_view reason,
                     const std::string& origin) override;
 
-private:
+  private:
     CAgentApp& m_app;
 };
 

@@ -43,7 +43,8 @@ bool HandlePrivateKeyOperation(CAgentApp& app, AgentBuffer& in, AgentBuffer& out
     // deleted it.
     const std::int32_t number = key->Number();
     const std::string name = key->Name();
-    const std::string prompt = FormatText(IDS_PROMPT_OPERATION, fields.operation.c_str(), name.c_str());
+    const std::string prompt =
+        FormatText(IDS_PROMPT_OPERATION, fields.operation.c_str(), name.c_str());
     if (!UnlockOnDemand(app, prompt, true)) {
         log.LogMessage(&origins, LogError, IDS_OPERATION_IGNORED_LOCKED, fields.operation.c_str());
         return true;  // the identifier alone: the agent stayed locked
@@ -57,11 +58,11 @@ bool HandlePrivateKeyOperation(CAgentApp& app, AgentBuffer& in, AgentBuffer& out
     log.LogMessage(&origins, LogOperation, IDS_PRIVATE_KEY_OPERATION, fields.operation.c_str(),
                    name.c_str());
 
-    const OperationContext context{app.Settings(), log,
-                                   [&app](const KeyPair* owner, std::string_view op,
-                                          std::string_view requester) {
-                                       return ConfirmPrivateKeyOperation(app, owner, op, requester);
-                                   }};
+    const OperationContext context{
+        app.Settings(), log,
+        [&app](const KeyPair* owner, std::string_view op, std::string_view requester) {
+            return ConfirmPrivateKeyOperation(app, owner, op, requester);
+        }};
     const OperationResult result = Perform(*blob, fields.operation, Requester(origins),
                                            keys.HeldPassphrase(), fields.data, context);
     if (!result.ok) {

@@ -13,13 +13,13 @@ constexpr int kAttempts = 3;
 
 // Clears the in-progress mark on every way out.
 class InProgress {
-public:
+  public:
     explicit InProgress(CAgentApp& app) : m_app(app) { m_app.SetUnlockInProgress(true); }
     ~InProgress() { m_app.SetUnlockInProgress(false); }
     InProgress(const InProgress&) = delete;
     InProgress& operator=(const InProgress&) = delete;
 
-private:
+  private:
     CAgentApp& m_app;
 };
 

@@ -1,12 +1,12 @@
 #include "signature_check.h"
 
-#include "tests/support/openssl_check.h"
-
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
 #include <openssl/rsa.h>
+
+#include "tests/support/openssl_check.h"
 
 namespace kv::bench {
 
@@ -38,7 +38,8 @@ bool KeyVerifier::Verify(const Bytes& data, const Bytes& signature_blob, uint32_
     Bytes algorithm_bytes, signature;
     if (m_key == nullptr || !in.String(algorithm_bytes) || !in.String(signature)) return false;
     const std::string algorithm(algorithm_bytes.begin(), algorithm_bytes.end());
-    if (m_type == "ssh-dss") return algorithm == m_type && test::VerifyDssWith(m_key, data, signature);
+    if (m_type == "ssh-dss")
+        return algorithm == m_type && test::VerifyDssWith(m_key, data, signature);
     std::string expected = m_type;
     const EVP_MD* md = EVP_sha1();
     if (flags & 2) {

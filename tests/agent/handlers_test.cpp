@@ -42,7 +42,7 @@ TestKey MakeKey(bool rsa) {
 }
 
 class HandlersTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         const char* bin = std::getenv("KV_BIN_DIR");
         ASSERT_NE(bin, nullptr) << "run through ctest, which sets KV_BIN_DIR";
@@ -86,7 +86,8 @@ protected:
     std::optional<PrivateKeyOpReply> Operation(const std::string& op, const Bytes& blob,
                                                const Bytes& data,
                                                std::vector<std::string> origins = {}) {
-        auto reply = Send(AGENT_PRIVATE_KEY_OP, BuildPrivateKeyOpRequest(9, origins, op, blob, data));
+        auto reply =
+            Send(AGENT_PRIVATE_KEY_OP, BuildPrivateKeyOpRequest(9, origins, op, blob, data));
         if (!reply || reply->code != AGENT_PRIVATE_KEY_OP_REPLY) return std::nullopt;
         return ParsePrivateKeyOpReply(reply->payload);
     }
@@ -215,7 +216,8 @@ TEST_F(HandlersTest, CancelledUnlockForDeleteLogsBothEntries) {
 TEST_F(HandlersTest, ThreeWrongPassphrasesGiveUp) {
     StartWithKey(*s_rsa, "k");
     Relock();
-    for (const char* wrong : {"a", "b", "c", "pw"}) ui.passphrases.push_back(ScriptedUserInterface::Typed(wrong));
+    for (const char* wrong : {"a", "b", "c", "pw"})
+        ui.passphrases.push_back(ScriptedUserInterface::Typed(wrong));
     const auto reply = Operation("sign", s_rsa->blob, {1, 2, 3});
     ASSERT_TRUE(reply.has_value());
     EXPECT_FALSE(reply->status.has_value());  // the locked form: identifier only
@@ -282,11 +284,13 @@ TEST_F(HandlersTest, OperationsGiveResultsThatThePublicKeyConfirms) {
 
     auto sig = Operation("hash-and-sign", s_rsa->blob, data);
     ASSERT_TRUE(sig && sig->status == 0);
-    EXPECT_TRUE(test::VerifyRsa(s_rsa->blob, data, Bytes(sig->result->begin(), sig->result->end()), EVP_sha1()));
+    EXPECT_TRUE(test::VerifyRsa(s_rsa->blob, data, Bytes(sig->result->begin(), sig->result->end()),
+                                EVP_sha1()));
 
     sig = Operation("hash-and-sign[md5]", s_rsa->blob, data);
     ASSERT_TRUE(sig && sig->status == 0);
-    EXPECT_TRUE(test::VerifyRsa(s_rsa->blob, data, Bytes(sig->result->begin(), sig->result->end()), EVP_md5()));
+    EXPECT_TRUE(test::VerifyRsa(s_rsa->blob, data, Bytes(sig->result->begin(), sig->result->end()),
+                                EVP_md5()));
 
     // "sign" pads what it is given: here a DigestInfo and SHA-256 digest made by the caller.
     const Bytes prefix = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
@@ -296,11 +300,13 @@ TEST_F(HandlersTest, OperationsGiveResultsThatThePublicKeyConfirms) {
     info.insert(info.end(), digest.begin(), digest.end());
     sig = Operation("sign", s_rsa->blob, info);
     ASSERT_TRUE(sig && sig->status == 0);
-    EXPECT_TRUE(test::VerifyRsa(s_rsa->blob, data, Bytes(sig->result->begin(), sig->result->end()), EVP_sha256()));
+    EXPECT_TRUE(test::VerifyRsa(s_rsa->blob, data, Bytes(sig->result->begin(), sig->result->end()),
+                                EVP_sha256()));
 
     sig = Operation("sign[nist]", s_dss->blob, data);
     ASSERT_TRUE(sig && sig->status == 0);
-    EXPECT_TRUE(test::VerifyDss(s_dss->blob, data, Bytes(sig->result->begin(), sig->result->end())));
+    EXPECT_TRUE(
+        test::VerifyDss(s_dss->blob, data, Bytes(sig->result->begin(), sig->result->end())));
 
     const Bytes secret = {'s', 'e', 'c', 'r', 'e', 't'};
     const auto plain = Operation("decrypt", s_rsa->blob, test::EncryptRsa(s_rsa->blob, secret));
@@ -321,7 +327,8 @@ TEST_F(HandlersTest, Ssh1ResponseIsMd5OfTheChallengeAndSession) {
     Bytes expected_input(48);  // only the first 32 bytes of the challenge, then the session
     std::copy(challenge.begin(), challenge.begin() + 32, expected_input.begin());
     std::copy(session.begin(), session.end(), expected_input.begin() + 32);
-    EXPECT_EQ(Bytes(reply->result->begin(), reply->result->end()), test::Digest(EVP_md5(), expected_input));
+    EXPECT_EQ(Bytes(reply->result->begin(), reply->result->end()),
+              test::Digest(EVP_md5(), expected_input));
 
     app->Settings().SetFlag(IDS_SETTING_ALLOW_SSH1_ACCESS, false);
     EXPECT_EQ(Operation("ssh1-challenge-response", s_rsa->blob, data)->status, 3);
@@ -340,10 +347,10 @@ TEST_F(HandlersTest, DeniedConfirmationLogsInOrderAndAnswersStatus3) {
     EXPECT_EQ(ui.shown.back(), "confirm:sign:r:host-b");  // the requester is the last origin
     const auto log = Log();
     const std::vector<std::string> tail(log.end() - 6, log.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{
-                        "Private key operation (sign) with public key (r)", " from : host-b",
-                        " from : host-a", " from : local client",
-                        " private key operation denied by user.", " Failed"}));
+    EXPECT_EQ(tail,
+              (std::vector<std::string>{"Private key operation (sign) with public key (r)",
+                                        " from : host-b", " from : host-a", " from : local client",
+                                        " private key operation denied by user.", " Failed"}));
 
     ui.confirmations.push_back(true);
     EXPECT_EQ(Operation("sign", s_rsa->blob, {1, 2})->status, 0);

@@ -17,10 +17,10 @@ Envelope Request(std::uint32_t code, const Bytes& payload, bool window = true) {
 }
 
 class DispatcherTest : public ::testing::Test {
-protected:
+  protected:
     DispatcherTest() {
-        for (std::uint32_t code : {AGENT_LIST_KEYS, AGENT_PRIVATE_KEY_OP, AGENT_ADD_KEY,
-                                   AGENT_DELETE_KEY}) {
+        for (std::uint32_t code :
+             {AGENT_LIST_KEYS, AGENT_PRIVATE_KEY_OP, AGENT_ADD_KEY, AGENT_DELETE_KEY}) {
             dispatcher.SetHandler(code, [this, code](AgentBuffer& in, AgentBuffer& out) {
                 handled.push_back(code);
                 const auto origins = ReadOriginList(in);
@@ -39,8 +39,10 @@ protected:
 
 TEST_F(DispatcherTest, RepliesEchoTheIdentifierWithTheRightCode) {
     const std::pair<std::uint32_t, std::uint32_t> codes[] = {
-        {AGENT_LIST_KEYS, AGENT_LIST_KEYS_REPLY}, {AGENT_PRIVATE_KEY_OP, AGENT_PRIVATE_KEY_OP_REPLY},
-        {AGENT_ADD_KEY, AGENT_ADD_KEY}, {AGENT_DELETE_KEY, AGENT_DELETE_KEY}};
+        {AGENT_LIST_KEYS, AGENT_LIST_KEYS_REPLY},
+        {AGENT_PRIVATE_KEY_OP, AGENT_PRIVATE_KEY_OP_REPLY},
+        {AGENT_ADD_KEY, AGENT_ADD_KEY},
+        {AGENT_DELETE_KEY, AGENT_DELETE_KEY}};
     for (auto [code, reply_code] : codes) {
         const auto reply = dispatcher.Process(Request(code, BuildListRequest(77, {"A"})), true);
         ASSERT_TRUE(reply.has_value()) << code;

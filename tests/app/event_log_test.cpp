@@ -15,14 +15,14 @@ namespace kv {
 namespace {
 
 class RecordingObserver : public EventLogObserver {
-public:
+  public:
     void OnEntryAppended(int, const LogEntry& entry) override { rows.push_back(entry.message); }
     void OnOldestRemoved() override { rows.erase(rows.begin()); }
     std::vector<std::string> rows;
 };
 
 class EventLogTest : public ::testing::Test {
-protected:
+  protected:
     EventLogTest() : log(settings) {
         settings.DefineDefaults();
         log.SetLocalClock([] {
@@ -74,7 +74,8 @@ TEST_F(EventLogTest, ContinuationsFollowTheErrorFilterWhenTheirEntryWasKept) {
     const EventLog::Origins origins = {"local client"};
     log.LogMessage(&origins, LogOperation, IDS_PRIVATE_KEY_OPERATION, "sign", "k");
     log.AddLogEntry(LogContinuation, " Failed");
-    EXPECT_EQ(Messages(), (std::vector<std::string>{"Private key operation (sign) with public key (k)"}));
+    EXPECT_EQ(Messages(),
+              (std::vector<std::string>{"Private key operation (sign) with public key (k)"}));
     EXPECT_TRUE(log.LastDropped());
     // Unknown categories are shown as "?" and filtered like errors.
     log.AddLogEntry(42, "odd");

@@ -1,9 +1,8 @@
-#include "app/settings_table.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "app/settings_table.h"
 #include "platform/registry/registry.h"
 #include "platform/registry/registry_database.h"
 #include "res/string_ids.h"
@@ -13,7 +12,7 @@ namespace kv {
 namespace {
 
 class SettingsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(RegistryDatabase::UseFile(dir.Path() + "/registry.sqlite"));
         table.DefineDefaults();

@@ -9,7 +9,7 @@
 namespace kv {
 
 class AgentProcess {
-public:
+  public:
     // `home`: the folder that stands for HOME; config and runtime folders go inside it.
     explicit AgentProcess(std::string home, std::map<std::string, std::string> env = {});
     ~AgentProcess();
@@ -34,7 +34,7 @@ public:
 
     static std::string BinDir();
 
-private:
+  private:
     pid_t Spawn(const std::string& stderr_path) const;
 
     std::string m_home;

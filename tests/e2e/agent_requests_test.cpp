@@ -34,7 +34,7 @@ TestKey MakeRsaKey() {
 }
 
 class AgentRequestsTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         ::setenv("KVSSHAA_MODULE_DIR", (AgentProcess::BinDir() + "/crypto").c_str(), 1);
         s_key = new TestKey(MakeRsaKey());
@@ -128,7 +128,7 @@ TEST_F(AgentRequestsTest, AddingAKeySetsTheTriggerEventAClientWaitsFor) {
     StartFresh();
     const std::string wait = AgentProcess::BinDir() + "/kvsshaa-client wait-trigger --timeout 100";
     std::string output;
-    RunCommand(wait, &output);  // consume anything set before
+    RunCommand(wait, &output);                          // consume anything set before
     EXPECT_EQ(RunCommand(wait, &output), 3) << output;  // nothing happened: timed out
     AgentClient client(Options());
     ASSERT_TRUE(client.Connect());
@@ -159,7 +159,8 @@ TEST_F(AgentRequestsTest, WhileAPromptWaitsOtherRequestsAreServedAndTheTimerRest
     const Bytes request = BuildPrivateKeyOpRequest(1, {}, "sign", s_key->blob, Bytes{1, 2, 3});
     sign.payload.assign(request.begin(), request.end());
     ASSERT_TRUE(waiting.Send(sign));
-    for (int i = 0; i < 200 && AskpassLog().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 200 && AskpassLog().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_FALSE(AskpassLog().empty());
 
     AgentClient second(Options(3000));
@@ -194,7 +195,8 @@ TEST_F(AgentRequestsTest, ABarrageOfOddRequestsLeavesTheRegistryConsistent) {
     TestKey other = MakeRsaKey();
     int added = 0;
     for (int i = 0; i < 1000; ++i) {
-        std::string text = "key" + std::to_string(i) + ": comment \"" + std::string(i % 7, '\\') + "\x01";
+        std::string text =
+            "key" + std::to_string(i) + ": comment \"" + std::string(i % 7, '\\') + "\x01";
         if (i % 100 == 0) text = std::string(100000, 'x');
         if (i % 50 == 1) {
             // A private half that does not belong to the public one.
@@ -226,7 +228,8 @@ TEST_F(AgentRequestsTest, ABarrageOfOddRequestsLeavesTheRegistryConsistent) {
     // Loading follows the registry's name order (Key10 before Key2), so compare as sets.
     auto summary = [](const ListReply& reply) {
         std::vector<std::pair<Bytes, std::string>> keys;
-        for (const AgentKeyEntry& key : reply.keys) keys.emplace_back(key.blob, key.comment.value_or(""));
+        for (const AgentKeyEntry& key : reply.keys)
+            keys.emplace_back(key.blob, key.comment.value_or(""));
         std::sort(keys.begin(), keys.end());
         return keys;
     };

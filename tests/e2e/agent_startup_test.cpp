@@ -18,7 +18,7 @@ namespace kv {
 namespace {
 
 class AgentStartupTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_FALSE(home.Path().empty());
         ASSERT_TRUE(agent.Start()) << agent.Stderr();
@@ -39,7 +39,8 @@ protected:
     // Sets "LogToFile" in the stopped agent's registry.
     bool SetLogFile(const std::string& path) const {
         if (!RegistryDatabase::UseFile(agent.ConfigDir() + "/registry.sqlite")) return false;
-        const bool written = RegistryKey(kAgentRegistryPath, true).WriteString("LogToFile", path.c_str());
+        const bool written =
+            RegistryKey(kAgentRegistryPath, true).WriteString("LogToFile", path.c_str());
         RegistryDatabase::Close();
         return written;
     }
@@ -120,7 +121,8 @@ TEST_F(AgentStartupTest, AnotherUsersRequestsAreDroppedButShowWindowIsAccepted) 
     ASSERT_EQ(::chmod(agent.RuntimeDir().c_str(), 0711), 0);
     ASSERT_EQ(::chmod(agent.SocketPath().c_str(), 0666), 0);
     const std::string as_nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
-    const std::string list = EncodeHex(BuildListRequest(9, {}).data(), BuildListRequest(9, {}).size());
+    const std::string list =
+        EncodeHex(BuildListRequest(9, {}).data(), BuildListRequest(9, {}).size());
 
     std::string output;
     const int status = RunCommand(as_nobody + Client("--timeout 1500 raw 1037 " + list), &output);
@@ -139,7 +141,8 @@ TEST_F(AgentStartupTest, SettingsFromTheRegistryApplyAtStartUp) {
     std::string text;
     ASSERT_EQ(RunCommand("cat " + log_path, &text), 0);
     // MM/DD/YY HH:MM:SS Info:Agent started, CR LF
-    EXPECT_TRUE(std::regex_search(text, std::regex(R"(^\d\d/\d\d/\d\d \d\d:\d\d:\d\d Info:Agent started\r\n)")))
+    EXPECT_TRUE(std::regex_search(
+        text, std::regex(R"(^\d\d/\d\d/\d\d \d\d:\d\d:\d\d Info:Agent started\r\n)")))
         << text;
 }
 

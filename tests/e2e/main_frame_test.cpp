@@ -35,7 +35,7 @@ std::int32_t IdOf(const Envelope& reply) {
 }
 
 class MainFrameTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dispatcher.SetHandler(AGENT_LIST_KEYS, [this](AgentBuffer& in, AgentBuffer& out) {
             if (!ReadOriginList(in)) return false;
@@ -54,9 +54,8 @@ protected:
             out.AppendIntField(handled);
             return true;
         });
-        ASSERT_TRUE(app.InitInstance([this](CAgentApp& owner) {
-            return std::make_unique<CMainFrame>(owner, dispatcher);
-        }));
+        ASSERT_TRUE(app.InitInstance(
+            [this](CAgentApp& owner) { return std::make_unique<CMainFrame>(owner, dispatcher); }));
     }
 
     // Runs `client` on a thread while the event loop serves it.

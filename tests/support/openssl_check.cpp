@@ -119,8 +119,9 @@ bool VerifyDssWith(EVP_PKEY* key, const ByteVector& data, const ByteVector& rs) 
     const int der_len = i2d_DSA_SIG(sig, &der);
     const ByteVector tbs = Digest(EVP_sha1(), data);
     Ctx ctx = VerifyContext(key, EVP_sha1(), false);
-    const bool ok = der_len > 0 && ctx &&
-                    EVP_PKEY_verify(ctx.get(), der, std::size_t(der_len), tbs.data(), tbs.size()) == 1;
+    const bool ok =
+        der_len > 0 && ctx &&
+        EVP_PKEY_verify(ctx.get(), der, std::size_t(der_len), tbs.data(), tbs.size()) == 1;
     OPENSSL_free(der);
     DSA_SIG_free(sig);
     return ok;

@@ -10,7 +10,7 @@
 namespace kv {
 
 class ScriptedUserInterface : public UserInterface {
-public:
+  public:
     // Each prompt takes the next answer; an empty script cancels.
     std::deque<PassphraseAnswer> passphrases;
     std::deque<bool> confirmations;
@@ -72,7 +72,7 @@ public:
         return answer;
     }
 
-private:
+  private:
     PassphraseAnswer Next(const std::string& what) {
         shown.push_back(what);
         if (passphrases.empty()) return {};

@@ -9,7 +9,7 @@
 namespace kv {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "kvtest.XXXXXX").string();
         m_path = ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
@@ -23,13 +23,13 @@ public:
 
     const std::string& Path() const { return m_path; }
 
-private:
+  private:
     std::string m_path;
 };
 
 // Points HOME and the XDG folders at a temporary folder for the life of the object.
 class IsolatedHome {
-public:
+  public:
     IsolatedHome() {
         Set("HOME", m_dir.Path());
         Set("XDG_CONFIG_HOME", m_dir.Path() + "/config");
@@ -38,8 +38,10 @@ public:
     }
     const std::string& Path() const { return m_dir.Path(); }
 
-private:
-    static void Set(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
+  private:
+    static void Set(const char* name, const std::string& value) {
+        ::setenv(name, value.c_str(), 1);
+    }
     TempDir m_dir;
 };
 

@@ -31,11 +31,12 @@ class PromptDialogsTest : public QObject {
         QTest::keyClicks(field, text);
     }
 
-private slots:
+  private slots:
     void NewAgentPassphraseNeedsTwoEqualNonEmptyEntries() {
         CNewPassphraseDialog dialog;
-        dialog.SetMessage("Please choose a passphrase that will be used to protect keys stored "
-                          "in Agent. This passphrase can not be empty.");
+        dialog.SetMessage(
+            "Please choose a passphrase that will be used to protect keys stored "
+            "in Agent. This passphrase can not be empty.");
         QVERIFY(!dialog.OkEnabled());  // two empty fields
         Type(dialog.NewField(), "Secret");
         QVERIFY(!dialog.OkEnabled());
@@ -55,8 +56,9 @@ private slots:
         CNewPassphraseDialog dialog;
         QStringList asked;
         int answer = IDNO;
-        dialog.SetEmptyAllowed(true, "Are you sure you want to export a key with an empty "
-                                     "passphrase?");
+        dialog.SetEmptyAllowed(true,
+                               "Are you sure you want to export a key with an empty "
+                               "passphrase?");
         dialog.SetQuestionAsker([&](const QString& q) {
             asked << q;
             return answer;

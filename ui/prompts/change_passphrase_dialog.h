@@ -12,7 +12,7 @@ namespace kv {
 
 class CChangePassphraseDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit CChangePassphraseDialog(QWidget* parent = nullptr);
 
     SecureBytes OldPassphrase() const;
@@ -24,7 +24,7 @@ public:
 
     void accept() override;
 
-private:
+  private:
     QLineEdit* m_old;
     QLineEdit* m_new;
     QLineEdit* m_retype;

@@ -29,7 +29,8 @@ CConfirmOperationDialog::CConfirmOperationDialog(QWidget* parent) : QDialog(pare
     setWindowTitle(ProductCaption());
     setWindowIcon(AgentIcon(false));
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    auto* intro = new QLabel(tr("Remote client requests an operation with your private key."), this);
+    auto* intro =
+        new QLabel(tr("Remote client requests an operation with your private key."), this);
     QFont bold = intro->font();
     bold.setBold(true);
     intro->setFont(bold);

@@ -13,17 +13,17 @@ struct ConfirmOperationRequest;
 
 class CConfirmOperationDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit CConfirmOperationDialog(QWidget* parent = nullptr);
 
     void SetRequest(const ConfirmOperationRequest& request);
     QPushButton* AllowButton() const { return m_allow; }
     QPushButton* DenyButton() const { return m_deny; }
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     QLineEdit* m_name;
     QPlainTextEdit* m_comment;
     QLineEdit* m_operation;

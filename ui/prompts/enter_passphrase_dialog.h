@@ -13,7 +13,7 @@ namespace kv {
 
 class CEnterPassphraseDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit CEnterPassphraseDialog(QWidget* parent = nullptr);
 
     // The caption is the key pair's name.
@@ -24,7 +24,7 @@ public:
 
     void accept() override;
 
-private:
+  private:
     QPlainTextEdit* m_comment;
     QLineEdit* m_passphrase;
     QPushButton* m_ok;

@@ -16,9 +16,9 @@ namespace kv {
 namespace {
 
 int AskWithMessageBox(QWidget* owner, const QString& question) {
-    const auto answer = QMessageBox::question(owner, ProductCaption(), question,
-                                              QMessageBox::Yes | QMessageBox::No |
-                                                  QMessageBox::Cancel);
+    const auto answer =
+        QMessageBox::question(owner, ProductCaption(), question,
+                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     if (answer == QMessageBox::Yes) return IDYES;
     return answer == QMessageBox::No ? IDNO : IDCANCEL;
 }

@@ -15,7 +15,7 @@ namespace kv {
 
 class CNewPassphraseDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit CNewPassphraseDialog(QWidget* parent = nullptr);
 
     void SetMessage(const QString& text);
@@ -30,7 +30,7 @@ public:
 
     void accept() override;
 
-private:
+  private:
     void UpdateOk();
 
     QLabel* m_message;

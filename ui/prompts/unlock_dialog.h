@@ -13,7 +13,7 @@ namespace kv {
 
 class CUnlockDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit CUnlockDialog(QWidget* parent = nullptr);
 
     void SetOperationText(const QString& text);
@@ -24,7 +24,7 @@ public:
 
     void accept() override;
 
-private:
+  private:
     QLineEdit* m_passphrase;
     QLabel* m_operation;
     QPushButton* m_ok;
