@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libsqlite3-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev
     putty-tools openssh-client openssh-server xvfb xauth util-linux procps python3
+    trayer xdotool openbox x11-utils imagemagick libssh-dev ccache dbus
 )
 
 missing=()
