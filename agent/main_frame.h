@@ -3,7 +3,6 @@
 // the prompt's loop), runs the one-second timer and routes the tray menu's commands.
 #pragma once
 
-#include <QLocalServer>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -12,10 +11,9 @@
 #include <memory>
 
 #include "agent/request_dispatcher.h"
+#include "agent/secure_connection.h"
 #include "app/agent_app.h"
 #include "platform/envelope.h"
-
-class QLocalSocket;
 
 namespace kv {
 
@@ -33,6 +31,10 @@ enum Command : int {
 class CMainFrame : public QObject, public MainFrameInterface {
     Q_OBJECT
   public:
+    // Requests of one connection that wait for the event loop; past this many, the frame stops
+    // reading that connection until one has been taken up.
+    static constexpr std::size_t kMaxWaiting = 8;
+
     CMainFrame(CAgentApp& app, RequestDispatcher& dispatcher);
     ~CMainFrame() override;
 
@@ -51,15 +53,17 @@ class CMainFrame : public QObject, public MainFrameInterface {
 
   private:
     struct Session;
-    void OnNewConnection();
-    void OnReadyRead(QLocalSocket* socket);
-    void ProcessRequest(QPointer<QLocalSocket> socket, const Envelope& request, bool same_user);
+    using SessionPtr = std::shared_ptr<Session>;
+    void Accept(int fd);
+    void ReadRequests(const SessionPtr& session);
+    void ProcessRequest(const SessionPtr& session, const Envelope& request);
+    void LogRefusal(Session& session, const Envelope& request, DispatchOutcome outcome);
 
     CAgentApp& m_app;
     RequestDispatcher& m_dispatcher;
-    QLocalServer m_server;
+    SecureLocalServer m_server;
     QTimer m_timer;
-    std::map<QLocalSocket*, std::unique_ptr<Session>> m_sessions;
+    std::map<SecureConnection*, SessionPtr> m_sessions;
     std::map<int, std::function<void()>> m_commands;
     std::function<void()> m_on_created;
 };

@@ -1,6 +1,8 @@
 #include "agent/openssh/added_key.h"
 
 #include "agent/openssh/private_container.h"
+#include "res/string_ids.h"
+#include "res/string_table.h"
 
 namespace kv {
 
@@ -40,18 +42,18 @@ bool ReadAddedKey(SshReader& in, AddedKey& key, std::string& refusal) {
     key = AddedKey{};
     key.type = KeyTypeOfName(name);
     if (!in.Ok()) {
-        refusal = "malformed key";
+        refusal = FormatString(IDS_OPENSSH_MALFORMED_KEY);
         return false;
     }
     if (key.type == SshKeyType::kUnsupported) {
-        refusal = "key type " + PrintableText(name) + " is not supported";
+        refusal = FormatString(IDS_OPENSSH_NAMED_KEY_TYPE_UNSUPPORTED, PrintableText(name).c_str());
         return false;
     }
     const bool read = key.type == SshKeyType::kRsa ? ReadRsa(in, key) : ReadDss(in, key);
     key.comment = in.Text();
     if (!read || !in.Ok()) {
         key = AddedKey{};
-        refusal = "malformed key";
+        refusal = FormatString(IDS_OPENSSH_MALFORMED_KEY);
         return false;
     }
     return true;

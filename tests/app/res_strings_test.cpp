@@ -68,6 +68,20 @@ const std::map<unsigned, std::string> kFormats = {
     {IDS_PROPERTIES_CHANGED, "s"},
     {IDS_KEYGEN_RUNNING, "sd"},
     {IDS_KEYGEN_FAILED, "d"},
+    {IDS_MODULE_CANNOT_LOAD, "s"},
+    {IDS_MODULE_LACKS_CALLS, "ss"},
+    {IDS_MODULE_MORE_MISSING, "sd"},
+    {IDS_MODULE_SELF_TEST_FAILED, "d"},
+    {IDS_OPENSSH_REFUSING, "ss"},
+    {IDS_OPENSSH_EXTENSION_UNSUPPORTED, "s"},
+    {IDS_OPENSSH_TYPE_UNSUPPORTED, "d"},
+    {IDS_OPENSSH_NAMED_KEY_TYPE_UNSUPPORTED, "s"},
+    {IDS_OPENSSH_CONSTRAINT_UNSUPPORTED, "s"},
+    {IDS_OPENSSH_CONSTRAINT_TWICE, "d"},
+    {IDS_OPENSSH_CONSTRAINT_UNKNOWN, "d"},
+    {IDS_OPENSSH_UNLOCK_WRONG, "dd"},
+    {IDS_NATIVE_MALFORMED_REQUEST, "d"},
+    {IDS_NATIVE_UNKNOWN_REQUEST, "d"},
 };
 
 TEST(StringTable, FormatsTakeExactlyTheArgumentsCallersPass) {

@@ -33,7 +33,9 @@ class TranslatorTest : public ::testing::Test {
         ed25519 = test::LoadKeyFixture("ed25519").public_blob;
     }
 
-    SecureBytes Send(const SecureBytes& message) { return translator.Handle(message, kOrigin); }
+    SecureBytes Send(const SecureBytes& message) {
+        return translator.Handle(message, kOrigin).message;
+    }
 
     SecureBytes SignRequest(const Bytes& blob, std::string_view data, uint32_t flags) {
         return Message(kSignRequest, [&](SshWriter& w) {

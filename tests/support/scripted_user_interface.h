@@ -2,6 +2,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ class ScriptedUserInterface : public UserInterface {
     int brought_to_front = 0;
     bool window_open = false;
     bool tray_locked = true;
+    // Runs inside the next prompt, as a request handled in its nested loop would; then cleared.
+    std::function<void()> while_open;
 
     PassphraseAnswer AskNewPassphrase(const std::string& message, bool empty_allowed,
                                       const std::string&) override {
@@ -42,6 +45,7 @@ class ScriptedUserInterface : public UserInterface {
     }
     bool ConfirmOperation(const ConfirmOperationRequest& r) override {
         shown.push_back("confirm:" + r.operation + ":" + r.key_name + ":" + r.requester);
+        RunWhileOpen();
         if (confirmations.empty()) return false;
         const bool answer = confirmations.front();
         confirmations.pop_front();
@@ -73,8 +77,16 @@ class ScriptedUserInterface : public UserInterface {
     }
 
   private:
+    void RunWhileOpen() {
+        if (!while_open) return;
+        auto action = std::move(while_open);
+        while_open = nullptr;
+        action();
+    }
+
     PassphraseAnswer Next(const std::string& what) {
         shown.push_back(what);
+        RunWhileOpen();
         if (passphrases.empty()) return {};
         PassphraseAnswer answer = passphrases.front();
         passphrases.pop_front();
