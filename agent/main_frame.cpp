@@ -66,6 +66,12 @@ void CMainFrame::Destroy() {
     m_sessions.clear();
 }
 
+std::size_t CMainFrame::WaitingRequests() const {
+    std::size_t waiting = 0;
+    for (const auto& [connection, session] : m_sessions) waiting += session->waiting;
+    return waiting;
+}
+
 bool CMainFrame::OnCommand(int id) {
     const auto it = m_commands.find(id);
     if (it == m_commands.end()) return false;

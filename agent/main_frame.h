@@ -45,6 +45,9 @@ class CMainFrame : public QObject, public MainFrameInterface {
     // Runs a tray menu command; false when the id is not routed.
     bool OnCommand(int id);
 
+    // Requests read from every connection that wait for the event loop to take them up.
+    std::size_t WaitingRequests() const;
+
     // Called once the frame is up (first-use and start-up prompts).
     void SetOnCreated(std::function<void()> on_created) { m_on_created = std::move(on_created); }
 
