@@ -95,7 +95,7 @@ PassphraseAnswer QtUserInterface::AskNewPassphrase(const std::string& message, b
     PassphraseAnswer answer;
     if (RunModal(dialog) == QDialog::Accepted) {
         answer.cancelled = false;
-        answer.passphrase = dialog.Passphrase();
+        answer.passphrase = dialog.TakePassphrase();
     }
     return answer;
 }
@@ -106,7 +106,7 @@ PassphraseAnswer QtUserInterface::AskUnlock(const std::string& operation_text) {
     PassphraseAnswer answer;
     if (RunModal(dialog) == QDialog::Accepted) {
         answer.cancelled = false;
-        answer.passphrase = dialog.Passphrase();
+        answer.passphrase = dialog.TakePassphrase();
     }
     return answer;
 }
@@ -116,8 +116,7 @@ ChangePassphraseAnswer QtUserInterface::AskChangePassphrase() {
     ChangePassphraseAnswer answer;
     if (RunModal(dialog) == QDialog::Accepted) {
         answer.cancelled = false;
-        answer.old_passphrase = dialog.OldPassphrase();
-        answer.new_passphrase = dialog.NewPassphrase();
+        dialog.TakePassphrases(answer.old_passphrase, answer.new_passphrase);
     }
     return answer;
 }
@@ -129,7 +128,7 @@ PassphraseAnswer QtUserInterface::AskKeyPassphrase(const std::string& key_name,
     PassphraseAnswer answer;
     if (RunModal(dialog) == QDialog::Accepted) {
         answer.cancelled = false;
-        answer.passphrase = dialog.Passphrase();
+        answer.passphrase = dialog.TakePassphrase();
     }
     return answer;
 }

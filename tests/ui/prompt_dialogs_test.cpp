@@ -12,6 +12,7 @@
 #include "ui/prompts/confirm_operation_dialog.h"
 #include "ui/prompts/enter_passphrase_dialog.h"
 #include "ui/prompts/new_passphrase_dialog.h"
+#include "ui/prompts/passphrase_field.h"
 #include "ui/prompts/unlock_dialog.h"
 
 namespace kv {
@@ -27,7 +28,7 @@ class PromptDialogsTest : public QObject {
     }
 
     static void Type(QLineEdit* field, const QString& text) {
-        field->clear();
+        TakePassphrase(field);
         QTest::keyClicks(field, text);
     }
 
@@ -47,9 +48,11 @@ class PromptDialogsTest : public QObject {
         Save(dialog, "new_passphrase");
         QTest::keyClick(dialog.RetypeField(), Qt::Key_Return);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(dialog.Passphrase().data()),
-                            int(dialog.Passphrase().size())),
+        const SecureBytes taken = dialog.TakePassphrase();
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(taken.data()), int(taken.size())),
                  QByteArray("Secret"));
+        QVERIFY(dialog.NewField()->text().isEmpty());
+        QVERIFY(dialog.RetypeField()->text().isEmpty());
     }
 
     void ExportPassphraseMayBeEmptyAfterTheQuestion() {
@@ -73,7 +76,7 @@ class PromptDialogsTest : public QObject {
         answer = IDYES;
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QVERIFY(dialog.Passphrase().empty());
+        QVERIFY(dialog.TakePassphrase().empty());
 
         CNewPassphraseDialog cancelled;
         cancelled.SetEmptyAllowed(true, "?");
@@ -94,6 +97,30 @@ class PromptDialogsTest : public QObject {
         Save(dialog, "unlock");
         QTest::keyClick(dialog.PassphraseField(), Qt::Key_Return);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.TakePassphrase(), ToSecureBytes("pw"));
+        QVERIFY(dialog.PassphraseField()->text().isEmpty());
+    }
+
+    // The helper every prompt uses: the passphrase comes out whole, and the field's own
+    // buffer, which every copy of its text shares, is overwritten, not only let go.
+    void TakingAPassphraseOverwritesTheFieldsTextAndHistory() {
+        PassphraseField field;
+        field.show();
+        QTest::keyClicks(&field, "p");
+        const QChar* buffer = field.text().constData();
+        field.insert(QString::fromUtf8("ä"));  // as an input method would
+        QTest::keyClicks(&field, "ssphrase typed in place");
+        QCOMPARE(field.text().constData(), buffer);  // no larger buffer, no old one left behind
+        QVERIFY(field.isUndoAvailable());
+        const QString held = field.text();
+        const SecureBytes taken = TakePassphrase(&field);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(taken.data()), int(taken.size())),
+                 QString::fromUtf8("pässphrase typed in place").toUtf8());
+        QVERIFY(field.text().isEmpty());
+        QVERIFY(!field.isUndoAvailable());
+        QCOMPARE(held.size(), 25);
+        QCOMPARE(held, QString(25, QChar(0)));
+        QVERIFY(TakePassphrase(&field).empty());
     }
 
     void ChangeNeedsTheOldPassphrase() {
@@ -106,6 +133,12 @@ class PromptDialogsTest : public QObject {
         Type(dialog.RetypeField(), "New");
         QVERIFY(!dialog.OkEnabled());
         Save(dialog, "change_passphrase");
+        SecureBytes old_passphrase, new_passphrase;
+        dialog.TakePassphrases(old_passphrase, new_passphrase);
+        QCOMPARE(old_passphrase, ToSecureBytes("old"));
+        QCOMPARE(new_passphrase, ToSecureBytes("new"));
+        for (QLineEdit* field : {dialog.OldField(), dialog.NewField(), dialog.RetypeField()})
+            QVERIFY(field->text().isEmpty());
     }
 
     void EnterPassphraseShowsTheKey() {
