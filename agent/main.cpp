@@ -87,12 +87,16 @@ int main(int argc, char** argv) {
     QuitOnTerminationSignals(qt);
 
     auto ui = MakeUserInterface(askpass_only);
+    auto* desktop = dynamic_cast<kv::QtUserInterface*>(ui.get());
     kv::CAgentApp app(*ui);
     kv::RequestDispatcher dispatcher;
     std::unique_ptr<kv::AgentServices> services;
     const bool started = app.InitInstance([&](kv::CAgentApp& owner) {
         auto made = std::make_unique<kv::CMainFrame>(owner, dispatcher);
         services = kv::InstallAgentServices(owner, dispatcher, *made);
+        if (desktop != nullptr) {
+            desktop->Attach(owner, [frame = made.get()](int id) { return frame->OnCommand(id); });
+        }
         QObject::connect(made.get(), &kv::CMainFrame::CloseRequested, &qt, &QApplication::quit);
         return made;
     });
