@@ -7,6 +7,8 @@
 #include <QUrl>
 #include <cstdio>
 
+#include "app/agent_app.h"
+#include "app/prompt_runner.h"
 #include "res/string_ids.h"
 #include "res/string_table.h"
 #include "ui/prompts/change_passphrase_dialog.h"
@@ -66,6 +68,16 @@ int ResultOf(int button) {
 QtUserInterface::QtUserInterface() : AskpassUserInterface("") {}
 
 QtUserInterface::~QtUserInterface() = default;
+
+void QtUserInterface::Attach(CAgentApp& app, CommandRunner run_command) {
+    m_app = &app;
+    m_run_command = std::move(run_command);
+}
+
+int QtUserInterface::RunDialog(QDialog& dialog) {
+    if (m_app == nullptr) return RunModal(dialog);
+    return RunPrompt(*m_app, [&] { return RunModal(dialog); });
+}
 
 int QtUserInterface::RunModal(QDialog& dialog) {
     QPointer<QWidget> previous = QApplication::activeWindow();

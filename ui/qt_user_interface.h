@@ -3,6 +3,7 @@
 
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <functional>
 #include <memory>
 
 #include "ui/askpass_user_interface.h"
@@ -11,10 +12,27 @@ class QDialog;
 
 namespace kv {
 
+class CAgentApp;
+
 class QtUserInterface : public AskpassUserInterface {
   public:
+    // Runs a command of the main frame (tray menu ids); false when the id is not routed.
+    using CommandRunner = std::function<bool(int command_id)>;
+
     QtUserInterface();
     ~QtUserInterface() override;
+
+    // Called while the main frame is created, before its first prompt: the windows read the
+    // application's state and send the user's commands to the main frame.
+    void Attach(CAgentApp& app, CommandRunner run_command);
+    CAgentApp* App() const { return m_app; }
+    bool RunCommand(int command_id) const { return m_run_command && m_run_command(command_id); }
+
+    // A modal window the user opened from the agent's own windows (settings sheet, key
+    // dialogs, file choosers, the wizard): it is on the application's modal prompt stack
+    // while it runs, and the window that had the foreground gets it back. QDialog::Rejected
+    // without running when the stack is full.
+    int RunDialog(QDialog& dialog);
 
     PassphraseAnswer AskNewPassphrase(const std::string& message, bool empty_allowed,
                                       const std::string& empty_question) override;
@@ -33,6 +51,8 @@ class QtUserInterface : public AskpassUserInterface {
     // Runs a dialog modally, then gives the foreground back to the window that had it.
     int RunModal(QDialog& dialog);
 
+    CAgentApp* m_app = nullptr;
+    CommandRunner m_run_command;
     std::unique_ptr<QSystemTrayIcon> m_tray;
     std::vector<QPointer<QDialog>> m_open;  // open prompts, topmost last
 };

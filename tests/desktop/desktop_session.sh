@@ -1,0 +1,181 @@
+# A desktop for tests of the agent's windows, as a person uses them: a virtual X display
+# (Xvfb), a window manager (openbox), a tray host (trayer) and the agent in an isolated home.
+# Source it from a test script; every function is prefixed ds_. The caller sets
+#   KV_BIN_DIR       the folder with kvsshaa, kvsshaa-client and crypto/ (ctest sets it)
+#   KV_SCREENSHOTS   where PNG screenshots go (default: build/screenshots)
+# Everything started here is stopped by ds_stop, which the EXIT trap runs.
+
+set -euo pipefail
+
+DS_PIDS=()
+DS_ROOT=""
+DS_AGENT_PID=""
+
+ds_fail() {
+    echo "FAIL: $*" >&2
+    [ -n "$DS_ROOT" ] && [ -f "$DS_ROOT/agent.stderr" ] && sed 's/^/  agent: /' "$DS_ROOT/agent.stderr" >&2
+    exit 1
+}
+
+# Waits up to $1 tenths of a second for the command in the other arguments to succeed.
+ds_wait() {
+    local tenths=$1
+    shift
+    for ((i = 0; i < tenths; i++)); do
+        if "$@" >/dev/null 2>&1; then return 0; fi
+        sleep 0.1
+    done
+    return 1
+}
+
+# Starts the display, the window manager and, unless $1 is "no-tray", the tray host.
+ds_start() {
+    DS_ROOT=$(mktemp -d /tmp/kvsshaa-desktop.XXXXXX)
+    trap ds_stop EXIT
+    local display
+    for display in $(seq 90 140); do
+        [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break
+    done
+    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$DS_ROOT/xvfb.log" 2>&1 &
+    DS_PIDS+=($!)
+    export DISPLAY=":$display"
+    ds_wait 100 xdpyinfo || ds_fail "Xvfb did not start on $DISPLAY"
+    openbox >"$DS_ROOT/openbox.log" 2>&1 &
+    DS_PIDS+=($!)
+    ds_wait 50 xdotool search --name Openbox || true
+    if [ "${1:-}" != "no-tray" ]; then
+        trayer --edge bottom --align right --widthtype request --height 32 \
+            --SetDockType true --transparent false --expand true >"$DS_ROOT/trayer.log" 2>&1 &
+        DS_PIDS+=($!)
+        ds_wait 50 xdotool search --name panel || ds_fail "trayer did not start"
+    fi
+    export HOME="$DS_ROOT/home" XDG_CONFIG_HOME="$DS_ROOT/home/.config"
+    export XDG_RUNTIME_DIR="$DS_ROOT/run" XDG_DATA_HOME="$DS_ROOT/home/.local/share"
+    mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    unset SSH_ASKPASS SSH_ASKPASS_REQUIRE QT_QPA_PLATFORM WAYLAND_DISPLAY
+    export QT_QPA_PLATFORMTHEME=""  # the same look on every machine
+}
+
+ds_stop() {
+    [ -n "$DS_AGENT_PID" ] && kill "$DS_AGENT_PID" 2>/dev/null && wait "$DS_AGENT_PID" 2>/dev/null
+    DS_AGENT_PID=""
+    local pid
+    for pid in "${DS_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${DS_PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+    DS_PIDS=()
+    [ -n "$DS_ROOT" ] && rm -rf "$DS_ROOT"
+    DS_ROOT=""
+}
+
+# Writes a registry value before the agent starts: ds_setting NAME VALUE. A number is stored
+# as a 4-byte value, anything else as text. The registry is made from the published schema
+# when it does not exist yet.
+ds_setting() {
+    local dir="$XDG_CONFIG_HOME/kvsshaa"
+    local db="$dir/registry.sqlite"
+    mkdir -p "$dir"
+    chmod 700 "$dir"
+    sqlite3 "$db" "CREATE TABLE IF NOT EXISTS registry_keys (path TEXT PRIMARY KEY COLLATE NOCASE);
+        CREATE TABLE IF NOT EXISTS registry_values (key_path TEXT NOT NULL COLLATE NOCASE,
+            name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, data BLOB NOT NULL,
+            PRIMARY KEY (key_path, name));"
+    chmod 600 "$db"
+    local key='Software\Korvenix\Korvenix SSH Authentication Agent'
+    if [[ "$2" =~ ^[0-9]+$ ]]; then
+        local hex
+        hex=$(printf '%08x' "$2" | sed -E 's/(..)(..)(..)(..)/\4\3\2\1/')
+        sqlite3 "$db" "INSERT OR REPLACE INTO registry_values VALUES ('$key', '$1', 3, x'$hex');"
+    else
+        sqlite3 "$db" "INSERT OR REPLACE INTO registry_values VALUES ('$key', '$1', 1, CAST('$2' AS BLOB) || x'00');"
+    fi
+}
+
+# The agent's event log as a file: ds_log_to_file sets "LogToFile" (before the agent starts)
+# and prints the path.
+ds_log_to_file() {
+    ds_setting LogToFile "$DS_ROOT/agent.log"
+    echo "$DS_ROOT/agent.log"
+}
+
+# Starts the agent (arguments are passed on); stdout and stderr go to $DS_ROOT/agent.std*.
+ds_start_agent() {
+    "$KV_BIN_DIR/kvsshaa" "$@" >"$DS_ROOT/agent.stdout" 2>"$DS_ROOT/agent.stderr" &
+    DS_AGENT_PID=$!
+}
+
+ds_agent_running() { [ -n "$DS_AGENT_PID" ] && kill -0 "$DS_AGENT_PID" 2>/dev/null; }
+
+# Waits for the agent process to end by itself; fails after $1 tenths of a second.
+ds_wait_agent_exit() {
+    ds_wait "$1" bash -c "! kill -0 $DS_AGENT_PID 2>/dev/null" || ds_fail "the agent did not end"
+    wait "$DS_AGENT_PID" 2>/dev/null || true
+    DS_AGENT_PID=""
+}
+
+ds_client() { "$KV_BIN_DIR/kvsshaa-client" "$@"; }
+
+# The id of the visible window titled exactly $1 (waits up to 10 s), on stdout.
+ds_window() {
+    local id=""
+    for ((i = 0; i < 100; i++)); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -n 1) || true
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    ds_fail "no window titled '$1'"
+}
+
+ds_no_window() {
+    ! xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || ds_fail "window '$1' is open"
+}
+
+# The agent's tray icon: its small window embedded in the tray host.
+ds_tray_icon() {
+    local w
+    for ((i = 0; i < 100; i++)); do
+        for w in $(xdotool search --onlyvisible --class kvsshaa 2>/dev/null); do
+            eval "$(xdotool getwindowgeometry --shell "$w")"
+            if [ "$WIDTH" -le 48 ] && [ "$HEIGHT" -le 48 ]; then
+                echo "$w"
+                return 0
+            fi
+        done
+        sleep 0.1
+    done
+    ds_fail "no tray icon"
+}
+
+# Clicks the tray icon: ds_click_tray BUTTON (1 left, 3 right) [COUNT].
+ds_click_tray() {
+    local icon
+    icon=$(ds_tray_icon)
+    eval "$(xdotool getwindowgeometry --shell "$icon")"
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click --repeat "${2:-1}" --delay 80 "$1"
+}
+
+# Types text into the focused window, then optional keys: ds_type TEXT [KEY...]
+ds_type() {
+    xdotool type --delay 20 "$1"
+    shift
+    [ $# -eq 0 ] || xdotool key --delay 50 "$@"
+}
+
+ds_keys() { xdotool key --delay 60 "$@"; }
+
+# Saves the whole screen as $KV_SCREENSHOTS/$1.png.
+ds_screenshot() {
+    local dir=${KV_SCREENSHOTS:-build/screenshots}
+    mkdir -p "$dir"
+    sleep 0.3  # let the last paint reach the screen
+    import -window root "$dir/$1.png"
+}
+
+# Waits until the event log file $1 has a line containing $2 (up to 10 s).
+ds_wait_log() {
+    ds_wait 100 grep -qF -- "$2" "$1" || {
+        echo "--- $1:" >&2
+        cat "$1" >&2 || true
+        ds_fail "no log line with '$2'"
+    }
+}
