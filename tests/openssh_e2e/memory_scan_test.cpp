@@ -79,6 +79,13 @@ struct Mapping {
     std::string name;
 };
 
+// AddressSanitizer's shadow of the agent (when the tree is built with it): terabytes of
+// mostly untouched pages that only mirror which bytes are addressable.
+constexpr std::uintptr_t kShadowBegin = 0x00007fff8000ULL;
+constexpr std::uintptr_t kShadowEnd = 0x10007fff8000ULL;
+// No mapping of the agent that holds data is larger; bigger ones are reservations.
+constexpr std::uintptr_t kLargestScanned = std::uintptr_t{1} << 32;
+
 std::vector<Mapping> ReadableMappings(pid_t pid) {
     std::vector<Mapping> mappings;
     std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
@@ -93,35 +100,47 @@ std::vector<Mapping> ReadableMappings(pid_t pid) {
         m.start = std::stoull(range.substr(0, range.find('-')), nullptr, 16);
         m.end = std::stoull(range.substr(range.find('-') + 1), nullptr, 16);
         m.name = name;
+        const bool shadow = m.start >= kShadowBegin && m.end <= kShadowEnd;
+        if (shadow || m.end - m.start > kLargestScanned) continue;
         mappings.push_back(m);
     }
     return mappings;
 }
 
-// Every needle found anywhere in the process's readable memory, with where.
+// Every needle found anywhere in the process's readable memory, with where. Mappings are
+// read in chunks that overlap by the longest needle, so nothing is missed at a seam.
 std::vector<std::string> Scan(pid_t pid, const std::vector<Needle>& needles, bool* read_any) {
+    constexpr std::size_t kChunk = 4 << 20;
+    std::size_t overlap = 0;
+    for (const Needle& needle : needles) overlap = std::max(overlap, needle.bytes.size());
     std::vector<std::string> found;
     std::ifstream mem("/proc/" + std::to_string(pid) + "/mem", std::ios::binary);
     *read_any = false;
     if (!mem) return found;
+    ByteString bytes;
     for (const Mapping& m : ReadableMappings(pid)) {
-        ByteString bytes(m.end - m.start);
-        mem.clear();
-        mem.seekg(static_cast<std::streamoff>(m.start));
-        mem.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        if (mem.gcount() <= 0) continue;
-        bytes.resize(static_cast<std::size_t>(mem.gcount()));
-        *read_any = true;
-        for (const Needle& needle : needles) {
-            const auto at =
-                std::search(bytes.begin(), bytes.end(), needle.bytes.begin(), needle.bytes.end());
-            if (at == bytes.end()) continue;
-            std::ostringstream where;
-            where << needle.name << " at 0x" << std::hex << m.start + (at - bytes.begin()) << " in "
-                  << (m.name.empty() ? "[anonymous]" : m.name);
-            found.push_back(where.str());
+        for (std::uintptr_t at = m.start; at < m.end; at += kChunk) {
+            bytes.resize(std::min<std::uintptr_t>(kChunk + overlap, m.end - at));
+            mem.clear();
+            mem.seekg(static_cast<std::streamoff>(at));
+            mem.read(reinterpret_cast<char*>(bytes.data()),
+                     static_cast<std::streamsize>(bytes.size()));
+            if (mem.gcount() <= 0) break;
+            bytes.resize(static_cast<std::size_t>(mem.gcount()));
+            *read_any = true;
+            for (const Needle& needle : needles) {
+                const auto hit = std::search(bytes.begin(), bytes.end(), needle.bytes.begin(),
+                                             needle.bytes.end());
+                if (hit == bytes.end()) continue;
+                std::ostringstream where;
+                where << needle.name << " at 0x" << std::hex << at + (hit - bytes.begin()) << " in "
+                      << (m.name.empty() ? "[anonymous]" : m.name);
+                found.push_back(where.str());
+            }
         }
     }
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
     return found;
 }
 
