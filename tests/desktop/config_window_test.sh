@@ -56,4 +56,47 @@ window=$(ds_window "$title")
 xdotool windowactivate --sync "$window" 2>/dev/null || true
 ds_screenshot config_keys_again
 
+# Read a stored setting as the registry holds it: a 4-byte value in hex.
+stored() {
+    sqlite3 "$XDG_CONFIG_HOME/kvsshaa/registry.sqlite" \
+        "SELECT hex(data) FROM registry_values WHERE name = '$1';"
+}
+
+# The settings sheet from the Status page's "Settings" link, reached with the keyboard:
+# the first page's first control has the focus, the link is the next one.
+click_in 60 50 "$window"
+ds_keys Home Tab Tab
+ds_keys Return
+sheet=$(ds_window "$sheet_title")
+xdotool windowactivate --sync "$sheet" 2>/dev/null || true
+ds_screenshot settings_access_control
+ds_keys ctrl+Tab
+ds_screenshot settings_lock
+
+# 30001 minutes are refused with the standard message; the sheet stays open.
+ds_keys Tab Tab ctrl+a
+ds_type 30001 Return
+ds_window "$title" >/dev/null
+ds_screenshot settings_minutes_refused
+ds_keys Return
+ds_window "$sheet_title" >/dev/null
+ds_keys ctrl+a
+ds_type 10
+ds_keys ctrl+Tab
+ds_screenshot settings_logging
+ds_keys Return
+ds_wait 50 bash -c "! xdotool search --onlyvisible --name '^$sheet_title\$'" || ds_fail "OK did not close the sheet"
+[ "$(stored AutoLockMinutes)" = "0A000000" ] || ds_fail "AutoLockMinutes is $(stored AutoLockMinutes)"
+
+# "Lock", reached backwards from the page list (Close, Help, Lock), locks the agent; the
+# window says so at once.
+window=$(ds_window "$title")
+xdotool windowactivate --sync "$window" 2>/dev/null || true
+click_in 60 50 "$window"
+ds_keys shift+Tab shift+Tab shift+Tab space
+ds_wait_log "$log" "Lock:Locked"
+click_in 60 50 "$window"
+ds_keys Home
+ds_screenshot config_status_locked
+
 echo "configuration window on a desktop: ok"

@@ -1,6 +1,11 @@
 #include "tests/ui/agent_under_test.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -12,6 +17,7 @@
 #include "agent/message_codes.h"
 #include "agent/payloads.h"
 #include "cryptomodule/key_generation.h"
+#include "platform/paths.h"
 #include "platform/registry/registry_database.h"
 
 namespace kv::test {
@@ -85,6 +91,36 @@ ModalHand::Answer ReadMessage(QString* text) {
         *text = WindowText(window);
         QMetaObject::invokeMethod(window, "accept");
     };
+}
+
+HelpPages::HelpPages(const std::vector<unsigned>& contexts) {
+    const QString dir = QString::fromStdString(paths::ExecutableDir()) + "/Documentation";
+    QDir().mkpath(dir);
+    for (unsigned context : contexts) {
+        QFile page(QString("%1/%2.html").arg(dir).arg(context));
+        if (page.open(QIODevice::WriteOnly)) m_files << page.fileName();
+    }
+    QDesktopServices::setUrlHandler("file", this, "Open");
+}
+
+HelpPages::~HelpPages() {
+    QDesktopServices::unsetUrlHandler("file");
+    for (const QString& file : m_files) QFile::remove(file);
+}
+
+void HelpPages::Open(const QUrl& url) { opened << QFileInfo(url.toLocalFile()).fileName(); }
+
+QStringList UnnamedControls(QWidget* window) {
+    QStringList unnamed;
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!widget->isVisible() || (widget->focusPolicy() & Qt::TabFocus) == 0) continue;
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        if (accessible == nullptr || accessible->text(QAccessible::Name).isEmpty()) {
+            unnamed << QString("%1 %2").arg(widget->metaObject()->className(),
+                                            widget->objectName());
+        }
+    }
+    return unnamed;
 }
 
 AgentUnderTest::AgentUnderTest() {

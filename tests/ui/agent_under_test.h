@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 #include <deque>
 #include <functional>
@@ -49,6 +51,27 @@ QString WindowText(QWidget* window);
 ModalHand::Answer TypePassphrase(const QString& passphrase, QString* seen_text = nullptr);
 // Records the text of a message box and presses its default button.
 ModalHand::Answer ReadMessage(QString* text);
+
+// Help pages for the given contexts beside the test executable, opened here instead of in a
+// browser; removed again on destruction.
+class HelpPages : public QObject {
+    Q_OBJECT
+  public:
+    explicit HelpPages(const std::vector<unsigned>& contexts);
+    ~HelpPages() override;
+    // The file names opened so far, in order.
+    QStringList opened;
+
+  public slots:
+    void Open(const QUrl& url);
+
+  private:
+    QStringList m_files;
+};
+
+// The names of the controls under `window` that Tab reaches but a screen reader could not
+// name.
+QStringList UnnamedControls(QWidget* window);
 
 class AgentUnderTest {
   public:

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -341,11 +342,11 @@ class SettingsSheetTest : public QObject {
     void SettingsLinkUnlocksFirstAndOpensOneSheet() {
         agent->App().LockCommand();
         agent->App().OpenConfigurationWindow();
-        QLabel* link = agent->Ui().ConfigWindow()->StatusPage()->Row(9).Link();
+        QPushButton* link = agent->Ui().ConfigWindow()->StatusPage()->Row(9).Link();
 
         // Cancelled unlock: no sheet.
         agent->Hand().Next([](QWidget* prompt) { QMetaObject::invokeMethod(prompt, "reject"); });
-        emit link->linkActivated("#");
+        link->click();
         QVERIFY(agent->App().Keys().IsLocked());
 
         QString prompt_text;
@@ -359,12 +360,24 @@ class SettingsSheetTest : public QObject {
             agent->App().OpenConfigurationWindow();
             AsSheet(window)->reject();
         });
-        emit link->linkActivated("#");
+        link->click();
         QVERIFY(agent->Hand().Idle());
         QVERIFY(prompt_text.contains("Access to Authentication Agent's configuration menu"));
         QCOMPARE(depth, 1);
         QCOMPARE(agent->App().PromptDepth(), 0);
         QVERIFY(!agent->App().Keys().IsLocked());
+    }
+
+    void HelpAndNamesOfTheSheet() {
+        HelpPages help({133, 138, 135});
+        CSettingsSheet sheet(agent->App(), agent->Ui());
+        sheet.show();
+        for (int page = 0; page < 3; ++page) {
+            sheet.Sheet()->SetActivePage(page);
+            QCOMPARE(UnnamedControls(&sheet), QStringList());
+            sheet.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Help)->click();
+        }
+        QCOMPARE(help.opened, QStringList({"133.html", "138.html", "135.html"}));
     }
 
     void ChangePassphraseButtonRunsTheCommand() {

@@ -27,9 +27,7 @@
 namespace kv {
 
 CConfigDialog::CConfigDialog(CAgentApp& app, QtUserInterface& ui)
-    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      m_app(app),
-      m_ui(ui) {
+    : QDialog(nullptr), m_app(app), m_ui(ui) {
     setWindowTitle(ProductCaption());
     setWindowIcon(AgentIcon(app.Keys().IsLocked()));
     setModal(false);

@@ -1,5 +1,6 @@
 #include "ui/config/config_widgets.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 
 #include "res/string_table.h"
@@ -19,13 +20,26 @@ QLabel* MakeNote(const QString& text, QWidget* parent) {
     return note;
 }
 
-QLabel* MakeLink(const QString& text, QWidget* parent) {
-    auto* link = Named(new QLabel(parent), text);
-    link->setText(QString("<a href=\"#\">%1</a>").arg(text.toHtmlEscaped()));
-    link->setTextFormat(Qt::RichText);
-    link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    link->setFocusPolicy(Qt::StrongFocus);
-    return link;
+LinkButton::LinkButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {
+    Named(this, text);
+    setFlat(true);
+    // Never the dialog's default button: Enter elsewhere must not run a link.
+    setAutoDefault(false);
+    setCursor(Qt::PointingHandCursor);
+    QFont underlined = font();
+    underlined.setUnderline(true);
+    setFont(underlined);
+    QPalette colours = palette();
+    colours.setColor(QPalette::ButtonText, colours.color(QPalette::Link));
+    setPalette(colours);
+}
+
+void LinkButton::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        click();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 void FocusFirstControl(QWidget* container) {

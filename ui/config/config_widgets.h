@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMessageBox>
+#include <QPushButton>
 #include <QString>
 
 class QLabel;
@@ -27,8 +28,15 @@ Widget* Named(Widget* widget, const QString& text) {
 // A word-wrapped explanatory text.
 QLabel* MakeNote(const QString& text, QWidget* parent);
 
-// A label that reads as a link and can be reached with Tab and run with Enter.
-QLabel* MakeLink(const QString& text, QWidget* parent);
+// A button that reads as a link: reached with Tab, run with a click, Enter or Space.
+class LinkButton : public QPushButton {
+    Q_OBJECT
+  public:
+    LinkButton(const QString& text, QWidget* parent);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
 
 // Gives the keyboard focus to the first control inside `container` that Tab can reach.
 void FocusFirstControl(QWidget* container);

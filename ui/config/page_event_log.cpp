@@ -44,6 +44,7 @@ CPageEventLog::CPageEventLog(CAgentApp& app, QtUserInterface& ui, QWidget* paren
             [this](QTreeWidgetItem* item) { ShowDetails(item); });
 
     auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);  // the window's heading and frame align with it
     layout->addWidget(m_list);
 
     const EventLog& log = m_app.Log();

@@ -49,6 +49,7 @@ CPageKeys::CPageKeys(CAgentApp& app, QtUserInterface& ui, QWidget* parent)
     }
     buttons->addStretch(1);
     auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);  // the window's heading and frame align with it
     layout->addWidget(m_list, 1);
     layout->addLayout(buttons);
     FillKeyList();

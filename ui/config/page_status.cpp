@@ -64,6 +64,7 @@ CPageStatus::CPageStatus(CAgentApp& app, Actions actions, FactsSource facts, QWi
     grid->setRowStretch(grid->rowCount(), 1);
 
     auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);  // the window's heading and frame align with it
     layout->addWidget(list);
 }
 

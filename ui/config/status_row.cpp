@@ -26,15 +26,14 @@ StatusRow::StatusRow(QGridLayout* grid, int row, const QString& label, const QSt
     grid->addWidget(label_widget, row, 1);
     grid->addWidget(m_value, row, 2);
     if (!link_text.isEmpty()) {
-        m_link = MakeLink(link_text, parent);
-        QObject::connect(m_link, &QLabel::linkActivated, parent,
-                         [action = std::move(action)](const QString&) {
-                             if (action) action();
-                         });
-        grid->addWidget(m_link, row, 3);
+        m_link = new LinkButton(link_text, parent);
+        QObject::connect(m_link, &QPushButton::clicked, parent, [action = std::move(action)] {
+            if (action) action();
+        });
+        grid->addWidget(m_link, row, 3, Qt::AlignRight);
     }
-    // An empty row still takes a line, as in a list.
-    grid->setRowMinimumHeight(row, label_widget->sizeHint().height() + 4);
+    // Every row as tall as one with a link, and an empty row still takes a line, as in a list.
+    grid->setRowMinimumHeight(row, LinkButton(label, nullptr).sizeHint().height());
 }
 
 bool StatusRow::Update(const QString& value, StatusIcon icon) {

@@ -10,6 +10,7 @@
 
 class QGridLayout;
 class QLabel;
+class QPushButton;
 class QWidget;
 
 namespace kv {
@@ -27,7 +28,7 @@ class StatusRow {
     const QString& Label() const { return m_label_text; }
     const QString& Value() const { return m_value_text; }
     StatusIcon Icon() const { return m_icon_state; }
-    QLabel* Link() const { return m_link; }
+    QPushButton* Link() const { return m_link; }
 
   private:
     QString m_label_text;
@@ -35,7 +36,7 @@ class StatusRow {
     StatusIcon m_icon_state = StatusIcon::None;
     QLabel* m_icon;
     QLabel* m_value;
-    QLabel* m_link = nullptr;
+    QPushButton* m_link = nullptr;
 };
 
 }  // namespace kv
