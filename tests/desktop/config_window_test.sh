@@ -58,7 +58,7 @@ ds_screenshot config_keys_again
 
 # Read a stored setting as the registry holds it: a 4-byte value in hex.
 stored() {
-    sqlite3 "$XDG_CONFIG_HOME/kvsshaa/registry.sqlite" \
+    sqlite3 -cmd ".timeout 5000" "$XDG_CONFIG_HOME/kvsshaa/registry.sqlite" \
         "SELECT hex(data) FROM registry_values WHERE name = '$1';"
 }
 

@@ -34,25 +34,9 @@ CConfigDialog::CConfigDialog(CAgentApp& app, QtUserInterface& ui)
 
     // Made first, so that Tab goes from the page list into the page, then to the buttons.
     QListWidget* page_list = MakePageList();
-    m_status = new CPageStatus(app, {[this] { m_ui.ShowKeysAndImport(); },
-                                     [this] { OpenSettingsSheet(m_app, m_ui, this); }});
-    m_event_log = new CPageEventLog(app, ui);
-    m_keys = new CPageKeys(app, ui);
-    m_sheet = new CMyPropertySheet(this);
-    m_sheet->AddPage(m_status);
-    m_sheet->AddPage(m_event_log);
-    m_sheet->AddPage(m_keys);
-    m_sheet->HideTabs();
-    m_sheet->setDocumentMode(true);  // the pages bring their own frames
-
-    m_heading = new QLabel(this);
-    QFont heading_font = m_heading->font();
-    heading_font.setBold(true);
-    heading_font.setPointSizeF(heading_font.pointSizeF() * 1.3);
-    m_heading->setFont(heading_font);
-
+    MakeSheet();
     auto* right = new QVBoxLayout;
-    right->addWidget(m_heading);
+    right->addWidget(MakeHeading());
     right->addWidget(m_sheet, 1);
     auto* body = new QHBoxLayout;
     body->addWidget(page_list);
@@ -78,6 +62,29 @@ CConfigDialog::CConfigDialog(CAgentApp& app, QtUserInterface& ui)
 }
 
 CConfigDialog::~CConfigDialog() = default;
+
+void CConfigDialog::MakeSheet() {
+    m_status = new CPageStatus(m_app, {[this] { m_ui.ShowKeysAndImport(); },
+                                       [this] { OpenSettingsSheet(m_app, m_ui, this); }});
+    m_event_log = new CPageEventLog(m_app, m_ui);
+    m_keys = new CPageKeys(m_app, m_ui);
+    m_sheet = new CMyPropertySheet(this);
+    m_sheet->AddPage(m_status);
+    m_sheet->AddPage(m_event_log);
+    m_sheet->AddPage(m_keys);
+    m_sheet->HideTabs();
+    m_sheet->setDocumentMode(true);  // the pages bring their own frames
+}
+
+// The title of the active page, above it.
+QLabel* CConfigDialog::MakeHeading() {
+    m_heading = new QLabel(this);
+    QFont font = m_heading->font();
+    font.setBold(true);
+    font.setPointSizeF(font.pointSizeF() * 1.3);
+    m_heading->setFont(font);
+    return m_heading;
+}
 
 QListWidget* CConfigDialog::MakePageList() {
     m_page_list = Named(new QListWidget(this), tr("Pages"));

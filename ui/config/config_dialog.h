@@ -54,6 +54,8 @@ class CConfigDialog : public QDialog {
 
   private:
     QListWidget* MakePageList();
+    void MakeSheet();
+    QLabel* MakeHeading();
     QLayout* MakeButtonRow();
     void CenterOnScreen();
     void RefreshOnce();
