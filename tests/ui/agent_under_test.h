@@ -79,6 +79,8 @@ class AgentUnderTest {
     ~AgentUnderTest();
 
     CAgentApp& App() { return *m_app; }
+    // The test's own folder, HOME included; removed with everything in it afterwards.
+    QString Folder() const { return QString::fromStdString(m_home.Path()); }
     QtUserInterface& Ui() { return *m_ui; }
     ModalHand& Hand() { return m_hand; }
     const std::vector<int>& Commands() const { return m_commands; }

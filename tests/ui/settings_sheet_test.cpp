@@ -206,7 +206,7 @@ class SettingsSheetTest : public QObject {
     }
 
     void CancelChangesNothing() {
-        const QString path = QDir::temp().filePath("kv-cancelled.log");
+        const QString path = agent->Folder() + "/cancelled.log";
         WithSheet([&](CSettingsSheet* sheet) {
             for (int page = 0; page < 3; ++page) {
                 sheet->Sheet()->SetActivePage(page);
@@ -229,7 +229,7 @@ class SettingsSheetTest : public QObject {
     }
 
     void OkSavesAndAppliesTheLogFileAndMinutes() {
-        const QString path = QDir::temp().filePath("kv-settings-test.log");
+        const QString path = agent->Folder() + "/agent.log";
         QFile::remove(path);
         agent->App().OpenConfigurationWindow();
         agent->App().SetAutoLockDeadline(CAgentApp::kNoDeadline);
@@ -284,7 +284,7 @@ class SettingsSheetTest : public QObject {
         CSettingsSheet sheet(agent->App(), agent->Ui());
         sheet.show();
         CPageLog* page = sheet.LogPage();
-        const QString path = QDir::temp().filePath("kv-empty-me.log");
+        const QString path = agent->Folder() + "/empty-me.log";
         {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -304,7 +304,7 @@ class SettingsSheetTest : public QObject {
         QTest::mouseClick(page->EmptyButton(), Qt::LeftButton);  // nothing, not even a message
         QVERIFY(message.isEmpty());
 
-        page->PathField()->setText(QDir::temp().filePath("kv-no-such-dir/x.log"));
+        page->PathField()->setText(agent->Folder() + "/no-such-dir/x.log");
         agent->Hand().Next(ReadMessage(&message));
         QTest::mouseClick(page->EmptyButton(), Qt::LeftButton);
         QCOMPARE(message, QString("Could not open log file for writing; log file not emptied."));
@@ -330,12 +330,12 @@ class SettingsSheetTest : public QObject {
             // Typed as a person would.
             auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
             QVERIFY(name != nullptr);
-            name->setText(QDir::temp().filePath("chosen"));
+            name->setText(agent->Folder() + "/chosen");
             QMetaObject::invokeMethod(dialog, "accept");
         });
         sheet.LogPage()->BrowseButton()->click();
         QVERIFY(proposed.startsWith("kv-ssh-aa"));
-        QCOMPARE(sheet.LogPage()->PathField()->text(), QDir::temp().filePath("chosen.log"));
+        QCOMPARE(sheet.LogPage()->PathField()->text(), agent->Folder() + "/chosen.log");
         QVERIFY(agent->App().Settings().GetText(IDS_SETTING_LOG_TO_FILE).empty());
     }
 
