@@ -10,23 +10,13 @@
 #include <map>
 #include <memory>
 
+#include "agent/command_ids.h"
 #include "agent/request_dispatcher.h"
 #include "agent/secure_connection.h"
 #include "app/agent_app.h"
 #include "platform/envelope.h"
 
 namespace kv {
-
-// Tray menu command ids.
-enum Command : int {
-    ID_OPEN_CONFIGURATION = 32771,
-    ID_UNLOCK = 32800,
-    ID_LOCK = 32801,
-    ID_CHANGE_PASSPHRASE = 32803,
-    ID_HELP = 32804,
-    ID_EXIT = 32805,
-    ID_APP_ABOUT = 57664,
-};
 
 class CMainFrame : public QObject, public MainFrameInterface {
     Q_OBJECT
