@@ -65,8 +65,9 @@ bool CNewPassphraseDialog::OkEnabled() const {
 void CNewPassphraseDialog::UpdateOk() { m_ok->setEnabled(OkEnabled()); }
 
 SecureBytes CNewPassphraseDialog::TakePassphrase() {
+    SecureBytes passphrase = kv::TakePassphrase(m_new);
     kv::TakePassphrase(m_retype);
-    return kv::TakePassphrase(m_new);
+    return passphrase;
 }
 
 void CNewPassphraseDialog::accept() {

@@ -13,17 +13,9 @@ constexpr qsizetype kReservedCharacters = 1024;
 // filler overwrite the ones a passphrase left.
 constexpr qsizetype kMinimumUndoOverwrite = 256;
 
-// Overwrites the characters of `text` wherever they are held: every QString sharing this
-// buffer holds the passphrase, and all of them are to lose it.
-void WipeText(const QString& text) {
-    if (text.isEmpty()) return;
-    SecureWipe(const_cast<QChar*>(text.constData()),
-               static_cast<std::size_t>(text.size()) * sizeof(QChar));
-}
-
-void WipeBytes(const QByteArray& bytes) {
-    if (bytes.isEmpty()) return;
-    SecureWipe(const_cast<char*>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
+void WipeBytes(QByteArray& bytes) {
+    if (bytes.isEmpty() || !bytes.isDetached()) return;
+    SecureWipe(bytes.data(), static_cast<std::size_t>(bytes.size()));
 }
 
 // An empty text with room reserved: setText shares its buffer with the field.
@@ -34,6 +26,13 @@ void ReserveRoom(QLineEdit* field) {
 }
 
 }  // namespace
+
+bool WipeIfSoleHolder(QString& text) {
+    if (text.isEmpty() || !text.isDetached()) return false;
+    // data() of a text nobody else holds writes to its own buffer, without copying it first.
+    SecureWipe(text.data(), static_cast<std::size_t>(text.size()) * sizeof(QChar));
+    return true;
+}
 
 PassphraseField::PassphraseField(QWidget* parent) : QLineEdit(parent) {
     setEchoMode(QLineEdit::Password);
@@ -48,22 +47,19 @@ PassphraseField::~PassphraseField() {
 }
 
 SecureBytes TakePassphrase(QLineEdit* field) {
-    const QString text = field->text();  // shares the field's buffer
+    QString text = field->text();  // shares the field's buffer
     const qsizetype typed = text.size();
     // setText drops the field's reference and its undo history; the buffer lives on in `text`
-    // until it is overwritten below.
+    // alone (for text that was typed) until it is overwritten below.
     field->setText(QString());
-    const QByteArray utf8 = text.toUtf8();
+    QByteArray utf8 = text.toUtf8();
     SecureBytes passphrase(utf8.begin(), utf8.end());
     WipeBytes(utf8);
-    WipeText(text);
+    WipeIfSoleHolder(text);
     // Clearing the history only forgets its records; inserting filler writes over them, one
     // record per character, from the first one on.
     const qsizetype filler = std::max(kMinimumUndoOverwrite, 4 * typed);
     field->insert(QString(filler, QChar(u'*')));
-    const QString filled = field->text();
-    field->setText(QString());
-    WipeText(filled);
     ReserveRoom(field);
     return passphrase;
 }

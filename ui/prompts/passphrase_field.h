@@ -21,7 +21,12 @@ class PassphraseField : public QLineEdit {
 
 // The passphrase in `field` as UTF-8 in a wiping buffer. Afterwards the field is empty with no
 // undo history, and the buffers that held the text (the field's own, the QString and
-// QByteArray made here, and the field's undo records) are overwritten.
+// QByteArray made here, and the field's undo records) are overwritten. Text that was set from
+// a QString somebody still holds stays in their copy: only typed text is the field's alone.
 SecureBytes TakePassphrase(QLineEdit* field);
+
+// Overwrites `text` in place when no other QString shares its buffer; true when it did.
+// Writing to a shared buffer would change the other holder's text, so that one is left.
+bool WipeIfSoleHolder(QString& text);
 
 }  // namespace kv
