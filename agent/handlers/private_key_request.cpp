@@ -28,17 +28,68 @@ bool ConfirmPrivateKeyOperation(CAgentApp& app, const KeyPair* key, std::string_
 
 namespace {
 
-// A guard that no longer holds: the agent locked, or the key went, while a prompt was open.
-// The request is refused as it would have been had that happened before it arrived.
-void RefuseAfterChange(CAgentApp& app, const DecodedPrivateKeyOpRequest& request,
-                       KeyUseGuard::Verdict verdict, AgentBuffer& out) {
-    if (verdict == KeyUseGuard::Verdict::kLocked) {
-        app.Log().LogMessage(&request.origins, LogError, IDS_OPERATION_IGNORED_LOCKED,
-                             request.fields.operation.c_str());
-        return;  // the identifier alone, as for a locked agent
-    }
+void RefuseUnknownKey(CAgentApp& app, const DecodedPrivateKeyOpRequest& request, AgentBuffer& out) {
     app.Log().LogMessage(&request.origins, LogError, IDS_OPERATION_KEY_UNKNOWN);
     WritePrivateKeyOpStatus(kStatusKeyNotAvailable, out);
+}
+
+// The reply holds the identifier alone, as for a locked agent.
+void RefuseLocked(CAgentApp& app, const DecodedPrivateKeyOpRequest& request) {
+    app.Log().LogMessage(&request.origins, LogError, IDS_OPERATION_IGNORED_LOCKED,
+                         request.fields.operation.c_str());
+}
+
+// The request's key in an unlocked agent; null once the refusal is logged and written.
+const KeyPair* UnlockedKey(CAgentApp& app, const DecodedPrivateKeyOpRequest& request,
+                           AgentBuffer& out) {
+    KeyStore& keys = app.Keys();
+    const KeyPair* key = keys.FindByBlob(request.fields.blob);
+    if (key == nullptr) {
+        RefuseUnknownKey(app, request, out);
+        return nullptr;
+    }
+    const std::string prompt =
+        FormatText(IDS_PROMPT_OPERATION, request.fields.operation.c_str(), key->Name().c_str());
+    if (!UnlockOnDemand(app, prompt, true)) {
+        RefuseLocked(app, request);
+        return nullptr;
+    }
+    // Requests handled inside the prompt may have deleted the key: look it up again.
+    key = keys.FindByBlob(request.fields.blob);
+    if (key == nullptr) RefuseUnknownKey(app, request, out);
+    return key;
+}
+
+// Performs the operation under a guard taken now, with the agent unlocked: a lock or a
+// deletion while the confirmation is open refuses the request as it would have been refused
+// had it come first, and nothing computed then leaves the agent.
+void PerformGuarded(CAgentApp& app, const DecodedPrivateKeyOpRequest& request, const KeyPair& key,
+                    const PrivateKeyBlob& blob, AgentBuffer& out) {
+    KeyStore& keys = app.Keys();
+    const KeyUseGuard guard(keys, key);
+    const OperationContext context{
+        app.Settings(), app.Log(),
+        [&app](const KeyPair* owner, std::string_view op, std::string_view requester) {
+            return ConfirmPrivateKeyOperation(app, owner, op, requester);
+        },
+        &guard};
+    const OperationResult result =
+        Perform(blob, request.fields.operation, Requester(request.origins), keys.HeldPassphrase(),
+                request.fields.data, context);
+    switch (guard.Check()) {
+        case KeyUseGuard::Verdict::kLocked:
+            return RefuseLocked(app, request);
+        case KeyUseGuard::Verdict::kKeyGone:
+            return RefuseUnknownKey(app, request, out);
+        case KeyUseGuard::Verdict::kGoAhead:
+            break;
+    }
+    if (!result.ok) {
+        WritePrivateKeyOpStatus(kStatusOperationFailed, out);
+        app.Log().LogMessage(nullptr, LogContinuation, IDS_SUFFIX_FAILED);
+        return;
+    }
+    WritePrivateKeyOpResult(result.output, out);
 }
 
 }  // namespace
@@ -46,60 +97,19 @@ void RefuseAfterChange(CAgentApp& app, const DecodedPrivateKeyOpRequest& request
 bool HandlePrivateKeyOperation(CAgentApp& app, AgentBuffer& in, AgentBuffer& out) {
     const auto request = DecodePrivateKeyOpRequest(in);
     if (!request) return false;
-    const OriginList& origins = request->origins;
-    const PrivateKeyOpFields& fields = request->fields;
-    EventLog& log = app.Log();
-    KeyStore& keys = app.Keys();
-
-    const KeyPair* key = keys.FindByBlob(fields.blob);
-    if (key == nullptr) {
-        log.LogMessage(&origins, LogError, IDS_OPERATION_KEY_UNKNOWN);
-        WritePrivateKeyOpStatus(kStatusKeyNotAvailable, out);
-        return true;
-    }
-    const std::string prompt =
-        FormatText(IDS_PROMPT_OPERATION, fields.operation.c_str(), key->Name().c_str());
-    if (!UnlockOnDemand(app, prompt, true)) {
-        log.LogMessage(&origins, LogError, IDS_OPERATION_IGNORED_LOCKED, fields.operation.c_str());
-        return true;  // the identifier alone: the agent stayed locked
-    }
-    // Requests handled inside the prompt may have deleted the key: look it up again.
-    key = keys.FindByBlob(fields.blob);
-    if (key == nullptr) {
-        log.LogMessage(&origins, LogError, IDS_OPERATION_KEY_UNKNOWN);
-        WritePrivateKeyOpStatus(kStatusKeyNotAvailable, out);
-        return true;
-    }
+    const KeyPair* key = UnlockedKey(app, *request, out);
+    if (key == nullptr) return true;
     const std::string name = key->Name();
-    auto blob = keys.ReadPrivateKey(key->Number());
+    const auto blob = app.Keys().ReadPrivateKey(key->Number());
     if (!blob) {
-        log.LogMessage(&origins, LogError, IDS_OPERATION_KEY_UNREADABLE, name.c_str());
+        app.Log().LogMessage(&request->origins, LogError, IDS_OPERATION_KEY_UNREADABLE,
+                             name.c_str());
         WritePrivateKeyOpStatus(kStatusKeyNotAvailable, out);
         return true;
     }
-    log.LogMessage(&origins, LogOperation, IDS_PRIVATE_KEY_OPERATION, fields.operation.c_str(),
-                   name.c_str());
-
-    const KeyUseGuard guard(keys, *key);
-    const OperationContext context{
-        app.Settings(), log,
-        [&app](const KeyPair* owner, std::string_view op, std::string_view requester) {
-            return ConfirmPrivateKeyOperation(app, owner, op, requester);
-        },
-        &guard};
-    const OperationResult result = Perform(*blob, fields.operation, Requester(origins),
-                                           keys.HeldPassphrase(), fields.data, context);
-    // Whatever the operation did, nothing leaves an agent that locked meanwhile.
-    if (const auto verdict = guard.Check(); verdict != KeyUseGuard::Verdict::kGoAhead) {
-        RefuseAfterChange(app, *request, verdict, out);
-        return true;
-    }
-    if (!result.ok) {
-        WritePrivateKeyOpStatus(kStatusOperationFailed, out);
-        log.LogMessage(nullptr, LogContinuation, IDS_SUFFIX_FAILED);
-        return true;
-    }
-    WritePrivateKeyOpResult(result.output, out);
+    app.Log().LogMessage(&request->origins, LogOperation, IDS_PRIVATE_KEY_OPERATION,
+                         request->fields.operation.c_str(), name.c_str());
+    PerformGuarded(app, *request, *key, *blob, out);
     return true;
 }
 
