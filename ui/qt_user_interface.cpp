@@ -82,6 +82,9 @@ int QtUserInterface::RunDialog(QDialog& dialog) {
 int QtUserInterface::RunModal(QDialog& dialog) {
     QPointer<QWidget> previous = QApplication::activeWindow();
     m_open.emplace_back(&dialog);
+    // Set before the first show: exec() cannot make an already visible window modal, and a
+    // window left usable behind a dialog could start a second command inside the first.
+    dialog.setWindowModality(Qt::ApplicationModal);
     dialog.show();
     TakeForeground(&dialog);
     const int result = dialog.exec();
