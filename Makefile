@@ -1,7 +1,7 @@
-.PHONY: setup run test
-setup:
-	@scripts/setup.sh
-run: setup
+.PHONY: run test
+run:
+	@scripts/setup.sh run
 	@scripts/run.sh
-test: setup
+test:
+	@scripts/setup.sh test
 	@scripts/test.sh

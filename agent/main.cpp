@@ -1,5 +1,5 @@
-// kvsshaa: the agent process. Takes no arguments; a second start hands over to the
-// running agent and ends.
+// kvsshaa: the agent process. Takes no arguments but --help and --version; a second start
+// hands over to the running agent and ends.
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "agent/agent_services.h"
 #include "agent/handlers/user_commands.h"
@@ -20,6 +22,7 @@
 #include "app/agent_app.h"
 #include "ui/askpass_user_interface.h"
 #include "ui/qt_user_interface.h"
+#include "ui/terminal_user_interface.h"
 
 namespace {
 
@@ -48,14 +51,41 @@ bool UseAskpass() {
 std::unique_ptr<kv::UserInterface> MakeUserInterface(bool askpass_only) {
     const std::string askpass = Env("SSH_ASKPASS");
     if (!askpass_only) return std::make_unique<kv::QtUserInterface>();
-    if (askpass.empty()) {
-        std::fprintf(stderr,
-                     "kvsshaa: no display and no SSH_ASKPASS: every prompt counts as cancelled\n");
-    } else {
+    if (!askpass.empty()) {
         std::fprintf(stderr, "kvsshaa: no display: prompts are asked through %s\n",
                      askpass.c_str());
+        return std::make_unique<kv::AskpassUserInterface>(askpass);
     }
+    if (kv::TerminalUserInterface::Available()) {
+        std::fprintf(stderr, "kvsshaa: no display: prompts are asked on this terminal\n");
+        return std::make_unique<kv::TerminalUserInterface>();
+    }
+    std::fprintf(stderr,
+                 "kvsshaa: no display, no SSH_ASKPASS and no terminal: every prompt counts as "
+                 "cancelled\n");
     return std::make_unique<kv::AskpassUserInterface>(askpass);
+}
+
+const char kUsage[] =
+    "usage: kvsshaa [--help | --version]\n"
+    "Starts the SSH authentication agent, or shows the window of the one already running.\n"
+    "Clients reach it through SSH_AUTH_SOCK; see `kvsshaa-client env` and kvsshaa(1).\n";
+
+// The agent takes no arguments: --help and --version answer and end, anything else is a
+// usage error (exit status 2), so a mistyped option never starts an agent by surprise.
+std::optional<int> HandleCommandLine(int argc, char** argv) {
+    if (argc <= 1) return std::nullopt;
+    const std::string arg = argv[1];
+    if (argc == 2 && (arg == "--help" || arg == "-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc == 2 && arg == "--version") {
+        std::printf("kvsshaa %s\n", KV_VERSION);
+        return 0;
+    }
+    std::fprintf(stderr, "kvsshaa: unknown argument '%s'\n%s", arg.c_str(), kUsage);
+    return 2;
 }
 
 int g_signal_pipe[2] = {-1, -1};
@@ -80,6 +110,7 @@ void QuitOnTerminationSignals(QApplication& qt) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto status = HandleCommandLine(argc, argv)) return *status;
     HardenProcess();
     const bool askpass_only = UseAskpass();
     QApplication qt(argc, argv);
@@ -104,6 +135,8 @@ int main(int argc, char** argv) {
     kv::StartupUnlock(app);
     std::fprintf(stderr, "kvsshaa: serving on %s\n", kv::AgentSocketDescription().c_str());
     const int status = QApplication::exec();
+    // The window reads the application object, which goes before the user interface does.
+    if (desktop != nullptr) desktop->DestroyConfigurationWindow();
     app.ExitInstance();
     return status;
 }

@@ -1,4 +1,6 @@
 // kvsshaa-client: talks to the agent over its native protocol, for people and scripts.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +11,7 @@
 #include "client/key_input.h"
 #include "client/output.h"
 #include "platform/named_objects.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -26,6 +29,9 @@ const char kUsage[] =
     "  show-window                           ask the agent to show its window\n"
     "  raw CODE [HEX] [--flags N]            send any envelope, print the reply envelope\n"
     "  wait-trigger [--timeout MS]           wait until the key set or lock state changes\n"
+    "  env [-s | -c]                         print shell commands that point SSH_AUTH_SOCK\n"
+    "                                        at the agent (sh, or csh with -c):\n"
+    "                                        eval \"$(kvsshaa-client env)\"\n"
     "options:\n"
     "  --socket PATH     the agent's socket (default <runtime>/agent)\n"
     "  --from TEXT       an origin string, as a forwarded request carries (repeatable)\n"
@@ -151,10 +157,44 @@ int RunWaitTrigger(Args& a, kv::Output& out) {
     return out.Triggered(trigger->Wait(a.wait_ms));
 }
 
+// Quoted for both shell families when the path holds anything but the usual characters.
+std::string ShellWord(const std::string& text) {
+    if (text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+                               "/._-+:,@") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("'\"'\"'") : std::string(1, c);
+    return quoted + "'";
+}
+
+// The lines ssh-agent prints for its socket, so that `eval` of them sets SSH_AUTH_SOCK.
+int RunEnv(const Args& a) {
+    const bool csh = a.positional.size() > 1 && a.positional[1] == "-c";
+    if (a.positional.size() > 2 || (a.positional.size() == 2 && !csh && a.positional[1] != "-s")) {
+        return Fail("env takes -s or -c");
+    }
+    const std::string socket = ShellWord(kv::paths::SshSocketPath());
+    if (csh) {
+        std::printf("setenv SSH_AUTH_SOCK %s;\n", socket.c_str());
+    } else {
+        std::printf("SSH_AUTH_SOCK=%s; export SSH_AUTH_SOCK;\n", socket.c_str());
+    }
+    if (::access(kv::paths::SshSocketPath().c_str(), F_OK) != 0) {
+        std::fprintf(stderr, "kvsshaa-client: the agent is not running yet (%s is missing)\n",
+                     kv::paths::SshSocketPath().c_str());
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Args a;
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (!ParseArgs(argc, argv, a)) {
         std::fputs(kUsage, stderr);
         return 2;
@@ -162,6 +202,7 @@ int main(int argc, char** argv) {
     kv::Output out(a.json);
     kv::AgentClient client(a.options);
     const std::string& command = a.positional[0];
+    if (command == "env") return RunEnv(a);
     if (command == "wait-trigger") return RunWaitTrigger(a, out);
     if (command == "raw") return RunRaw(client, a, out);
     if (!client.Connect()) return Fail(client.Error());

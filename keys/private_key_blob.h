@@ -1,6 +1,7 @@
-// The private half of a key pair, always as the module's container: protected by a
-// passphrase when stored, plain only on its way in from a client. The key itself exists in
-// usable form only inside the module, for the length of one call.
+// The private half of a key pair, always as the module's container: protected by the agent
+// passphrase when stored; plain only on its way in from a client or an unprotected key file,
+// or out to an unprotected key file. The key in usable form exists only inside the module,
+// which keeps the keys it opened until the agent locks (CryptoModule::ForgetSecrets).
 #pragma once
 
 #include <cstdint>

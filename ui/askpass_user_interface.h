@@ -37,8 +37,9 @@ class AskpassUserInterface : public UserInterface {
     // How often an unusable answer (empty, or two entries that differ) is asked again.
     static constexpr int kMaxEmptyAnswers = 3;
 
-    // Runs the program; nothing when it failed or exited non-zero.
-    std::optional<SecureBytes> Run(const std::string& prompt, bool confirm);
+    // Asks one question: the program's output, or nothing when it failed or exited non-zero
+    // (for `confirm`, any value means yes). Other ways of asking replace this one.
+    virtual std::optional<SecureBytes> Run(const std::string& prompt, bool confirm);
 
     std::string m_program;
 };

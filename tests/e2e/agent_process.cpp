@@ -56,6 +56,8 @@ std::string AgentProcess::BinDir() {
 pid_t AgentProcess::Spawn(const std::string& stderr_path) const {
     const pid_t pid = ::fork();
     if (pid != 0) return pid;
+    // No controlling terminal: the agent would otherwise ask the developer's own terminal.
+    ::setsid();
     ::setenv("HOME", m_home.c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (m_home + "/config").c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", (m_home + "/run").c_str(), 1);

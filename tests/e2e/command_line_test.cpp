@@ -1,0 +1,151 @@
+// The agent as a new user meets it in a shell: its command line, the shell lines of
+// `kvsshaa-client env`, and prompts asked on the terminal when there is no display.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "tests/e2e/agent_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace kv {
+namespace {
+
+std::string Agent() { return AgentProcess::BinDir() + "/kvsshaa"; }
+std::string Client() { return AgentProcess::BinDir() + "/kvsshaa-client"; }
+
+TEST(CommandLine, HelpVersionAndUnknownOptions) {
+    std::string out;
+    EXPECT_EQ(RunCommand(Agent() + " --help", &out), 0);
+    EXPECT_NE(out.find("usage: kvsshaa"), std::string::npos);
+    EXPECT_EQ(RunCommand(Agent() + " --version", &out), 0);
+    EXPECT_EQ(out.rfind("kvsshaa 1.", 0), 0u) << out;
+    // A mistyped option starts nothing: usage and status 2.
+    EXPECT_EQ(RunCommand(Agent() + " --lokc", &out), 2);
+    EXPECT_NE(out.find("usage: kvsshaa"), std::string::npos);
+    EXPECT_EQ(RunCommand(Agent() + " extra", &out), 2);
+    EXPECT_EQ(RunCommand(Client() + " --help", &out), 0);
+    EXPECT_NE(out.find("env [-s | -c]"), std::string::npos);
+}
+
+TEST(CommandLine, EnvPrintsLinesAShellCanEval) {
+    TempDir home;
+    const std::string runtime = home.Path() + "/run time's";
+    const std::string env = "XDG_RUNTIME_DIR=\"" + runtime + "\" ";
+    std::string out;
+    ASSERT_EQ(RunCommand(env + "sh -c 'eval \"$(" + Client() +
+                             " env 2>/dev/null)\"; printf %s \"$SSH_AUTH_SOCK\"'",
+                         &out),
+              0);
+    EXPECT_EQ(out, runtime + "/kvsshaa/ssh");
+    ASSERT_EQ(RunCommand("(XDG_RUNTIME_DIR=/run/user/7 " + Client() + " env -c 2>/dev/null)", &out),
+              0);
+    EXPECT_EQ(out, "setenv SSH_AUTH_SOCK /run/user/7/kvsshaa/ssh;\n");
+    EXPECT_EQ(RunCommand(Client() + " env -x", &out), 1);
+}
+
+// The agent on a pseudo terminal, as when started from a shell over ssh.
+class TerminalAgent {
+  public:
+    explicit TerminalAgent(const std::string& home) {
+        m_pid = ::forkpty(&m_master, nullptr, nullptr, nullptr);
+        if (m_pid != 0) return;
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", (home + "/run").c_str(), 1);
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "SSH_ASKPASS", "QT_QPA_PLATFORM"})
+            ::unsetenv(name);
+        const std::string binary = Agent();
+        ::execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ~TerminalAgent() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_master >= 0) ::close(m_master);
+    }
+
+    // Reads what the agent writes until `text` appears (up to 10 s).
+    bool WaitFor(const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (m_seen.find(text) != std::string::npos) {
+                m_seen.erase(0, m_seen.find(text) + text.size());
+                return true;
+            }
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(m_master, &readable);
+            timeval tick{0, 100000};
+            if (::select(m_master + 1, &readable, nullptr, nullptr, &tick) <= 0) continue;
+            char chunk[512];
+            const ssize_t n = ::read(m_master, chunk, sizeof chunk);
+            if (n <= 0) return false;
+            m_seen.append(chunk, static_cast<std::size_t>(n));
+            m_all.append(chunk, static_cast<std::size_t>(n));
+        }
+        return false;
+    }
+    void Type(const std::string& line) {
+        const std::string text = line + "\n";
+        ASSERT_EQ(::write(m_master, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+    const std::string& Unread() const { return m_seen; }
+    const std::string& Transcript() const { return m_all; }
+
+  private:
+    pid_t m_pid = -1;
+    int m_master = -1;
+    std::string m_seen;
+    std::string m_all;
+};
+
+TEST(TerminalPrompts, NewPassphraseIsAskedWithoutEchoAndMustBeTypedTwiceAlike) {
+    TempDir home;
+    TerminalAgent agent(home.Path());
+    ASSERT_TRUE(agent.WaitFor("prompts are asked on this terminal")) << agent.Unread();
+    ASSERT_TRUE(agent.WaitFor("New Passphrase:")) << agent.Unread();
+    agent.Type("first try");
+    ASSERT_TRUE(agent.WaitFor("Retype New Passphrase:")) << agent.Unread();
+    agent.Type("second try");
+    // They differ: asked again, and nothing typed was echoed.
+    ASSERT_TRUE(agent.WaitFor("the two passphrases differ")) << agent.Unread();
+    ASSERT_TRUE(agent.WaitFor("New Passphrase:")) << agent.Unread();
+    agent.Type("terminal secret");
+    ASSERT_TRUE(agent.WaitFor("Retype New Passphrase:")) << agent.Unread();
+    agent.Type("terminal secret");
+    ASSERT_TRUE(agent.WaitFor("serving on")) << agent.Unread();
+
+    EXPECT_EQ(agent.Transcript().find("try"), std::string::npos) << agent.Transcript();
+
+    // The passphrase took: after a lock, ssh-add -X unlocks with it.
+    const std::string askpass = home.Path() + "/askpass.sh";
+    ASSERT_EQ(RunCommand("printf '#!/bin/sh\\necho terminal secret\\n' > " + askpass +
+                         " && chmod 700 " + askpass),
+              0);
+    const std::string ssh_add =
+        "SSH_AUTH_SOCK=" + home.Path() +
+        "/run/kvsshaa/ssh SSH_ASKPASS_REQUIRE=force SSH_ASKPASS=" + askpass +
+        " DISPLAY=:0 ssh-add ";
+    std::string out;
+    EXPECT_EQ(RunCommand(ssh_add + "-x </dev/null", &out), 0) << out;
+    EXPECT_EQ(RunCommand(ssh_add + "-X </dev/null", &out), 0) << out;
+}
+
+TEST(TerminalPrompts, EndOfInputCancelsAndTheAgentRunsOn) {
+    TempDir home;
+    TerminalAgent agent(home.Path());
+    ASSERT_TRUE(agent.WaitFor("New Passphrase:")) << agent.Unread();
+    agent.Type("\x04");  // Ctrl-D at the start of a line: end of input, the prompt is cancelled
+    ASSERT_TRUE(agent.WaitFor("serving on")) << agent.Unread();
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,96 @@
+#include "ui/terminal_user_interface.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <cstdio>
+
+namespace kv {
+
+namespace {
+
+// The controlling terminal, closed on every way out, with its echo restored.
+class Terminal {
+  public:
+    Terminal() : m_fd(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
+    ~Terminal() {
+        if (m_echo_off) ::tcsetattr(m_fd, TCSAFLUSH, &m_saved);
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    // Only the foreground job may read: a background agent would be stopped by SIGTTIN.
+    bool Usable() const { return m_fd >= 0 && ::tcgetpgrp(m_fd) == ::getpgrp(); }
+    int Fd() const { return m_fd; }
+
+    void Write(const std::string& text) const {
+        for (std::size_t done = 0; done < text.size();) {
+            const ssize_t n = ::write(m_fd, text.data() + done, text.size() - done);
+            if (n <= 0) return;
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+    void EchoOff() {
+        if (::tcgetattr(m_fd, &m_saved) != 0) return;
+        termios quiet = m_saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        quiet.c_lflag |= ECHONL;
+        m_echo_off = ::tcsetattr(m_fd, TCSAFLUSH, &quiet) == 0;
+    }
+
+  private:
+    int m_fd;
+    bool m_echo_off = false;
+    termios m_saved{};
+};
+
+// One line from the terminal, read as it becomes readable; nothing on end of file, on an
+// error, or when the agent is asked to quit while it waits.
+std::optional<SecureBytes> ReadLine(const Terminal& terminal) {
+    SecureBytes line;
+    bool done = false;
+    bool ok = false;
+    QEventLoop loop;
+    QSocketNotifier notifier(terminal.Fd(), QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
+        char c = 0;
+        const ssize_t n = ::read(terminal.Fd(), &c, 1);
+        if (n == 1 && c != '\n') {
+            line.push_back(static_cast<std::uint8_t>(c));
+            SecureWipe(&c, 1);
+            return;
+        }
+        ok = n == 1;
+        done = true;
+        loop.quit();
+    });
+    loop.exec();
+    if (!done || !ok) return std::nullopt;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+}  // namespace
+
+bool TerminalUserInterface::Available() { return Terminal().Usable(); }
+
+std::optional<SecureBytes> TerminalUserInterface::Run(const std::string& prompt, bool confirm) {
+    Terminal terminal;
+    if (!terminal.Usable()) return std::nullopt;
+    terminal.Write("\n" + prompt + (confirm ? " [y/N] " : " "));
+    if (!confirm) {
+        terminal.EchoOff();
+        return ReadLine(terminal);
+    }
+    const auto answer = ReadLine(terminal);
+    const bool yes = answer && !answer->empty() && ((*answer)[0] == 'y' || (*answer)[0] == 'Y');
+    if (!yes) return std::nullopt;
+    return SecureBytes{};
+}
+
+}  // namespace kv
