@@ -97,6 +97,7 @@ void CKeyPropertiesDialog::SetProperties(const KeyProperties& properties) {
     m_md5->setText(properties.md5_fingerprint);
     m_changed = false;
     m_ok->setText(tr("OK"));
+    m_name->setFocus();  // the first field the user can change
 }
 
 void CKeyPropertiesDialog::MarkChanged() {

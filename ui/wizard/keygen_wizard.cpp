@@ -16,6 +16,8 @@ CKeygenWizard::CKeygenWizard(CAgentApp& app, WizardKeyState& state, KeyGenerator
     setOption(QWizard::NoDefaultButton, false);
     setWindowIcon(AgentIcon(false));
     setWindowTitle("*");
+    // Without a mnemonic, so that Alt+F reaches "&File Name:" on the last page.
+    setButtonText(QWizard::FinishButton, tr("Finish"));
     m_start = new CWizardPageKvcKeygenStart(state);
     m_generate = new CWizardPageKvcKeygenGenerate(state, std::move(generate));
     m_finish = new CWizardPageKvcKeygenFinish(app, state);

@@ -48,7 +48,13 @@ void WizardKeyState::JoinWorker() {
 }
 
 void RunKeyGeneration(WizardKeyState& state, const KeyGenerator& generate) {
-    if (state.State() != KeyGenRunning) return;
+    if (state.State() != KeyGenRunning) {
+        // Stopped before this thread got going: say so, or the wizard, which waits for the
+        // worker's word, could never close.
+        std::int32_t expected = KeyGenCancelRequested;
+        state.state.compare_exchange_strong(expected, KeyGenCancelled, std::memory_order_acq_rel);
+        return;
+    }
     const GenerationProgress progress = [&state](int) {
         if (state.State() == KeyGenCancelRequested) return false;  // the module gives up
         state.progress.store(true, std::memory_order_relaxed);

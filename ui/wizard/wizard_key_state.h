@@ -65,8 +65,9 @@ class WizardKeyState {
     std::thread m_worker;
 };
 
-// The worker thread's body: generates, then sets the state to done, failed or cancelled. From
-// that moment on it touches neither the pages nor the record.
+// The worker thread's body: generates, then sets the state to done, failed or cancelled (also
+// when the cancel request came before it started). From that moment on it touches neither the
+// pages nor the record.
 void RunKeyGeneration(WizardKeyState& state, const KeyGenerator& generate);
 
 }  // namespace kv
