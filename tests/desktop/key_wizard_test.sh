@@ -58,35 +58,68 @@ click_in 60 50 "$window"
 ds_keys Down Down
 ds_screenshot keys_page_empty
 
-# The wizard opens on DSA and 2048. A 3072-bit DSA key takes seconds: Escape asks whether to
-# stop; No goes on, Yes cancels.
+# True while the wizard's window shows the finished step 2.
+generation_done() { xdotool search --onlyvisible --name "^$step2_done\$" >/dev/null 2>&1; }
+
+# Presses Back until step 1 shows (Back is usable once the page has seen the worker end).
+back_to_step1() {
+    for ((i = 0; i < 100; i++)); do
+        ds_keys alt+b
+        xdotool search --onlyvisible --name "^$step1\$" >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    ds_fail "Back did not lead to step 1"
+}
+
+# A 3072-bit DSA key takes seconds to make: Escape at once, and Yes stops it. When the key was
+# quicker than the question (its page then says done), a 2048-bit key is made in between so
+# that the next 3072-bit one is new, and the stop is tried again.
+cancel_3072() {
+    ds_keys alt+t Home alt+l End alt+n
+    ds_window "$step2" >/dev/null
+    ds_keys Escape
+    question=$(dialog_over "$title" "$window")
+    ds_keys y
+    closed "$question"
+    sleep 0.7  # more than one tick: a finished generation shows by now
+    if generation_done; then
+        back_to_step1
+        ds_keys alt+l End Up alt+n
+        ds_window "$step2_done" >/dev/null
+        back_to_step1
+        return 1
+    fi
+}
+
+# The wizard opens on DSA and 2048.
 ds_keys alt+g
 wizard=$(ds_window "$step1")
 focus "$wizard"
 shot wizard_desktop_step1
-ds_keys alt+l End alt+n
+cancelled=""
+for attempt in 1 2 3 4; do
+    if cancel_3072; then
+        cancelled=yes
+        break
+    fi
+done
+[ -n "$cancelled" ] || ds_fail "four 3072-bit keys were quicker than Escape and Yes"
+sleep 0.5
+ds_screenshot wizard_desktop_cancelled
+
+# Cancelled, the same choice makes a new key. Escape asks again; No lets it run to the end.
+back_to_step1
+ds_keys alt+n
 ds_window "$step2" >/dev/null
 ds_keys Escape
 question=$(dialog_over "$title" "$window")
 shot wizard_desktop_generating_stop_question
 ds_keys n
 closed "$question"
-ds_window "$step2" >/dev/null
 ds_screenshot wizard_desktop_generating
-focus "$wizard"
-ds_keys Escape
-question=$(dialog_over "$title" "$window")
-ds_keys y
-closed "$question"
-# The page says so on its next tick, and Back becomes usable.
-focus "$wizard"
-sleep 1.5
-ds_screenshot wizard_desktop_cancelled
-for ((i = 0; i < 50; i++)); do
-    ds_keys alt+b
-    xdotool search --onlyvisible --name "^$step1\$" >/dev/null 2>&1 && break
-done
-ds_window "$step1" >/dev/null
+ds_wait 1200 generation_done || ds_fail "the 3072-bit key was not finished after No"
+ds_screenshot wizard_desktop_done_3072
+back_to_step1
 
 # RSA 1024, and a key is made.
 ds_keys alt+t Down alt+l Home Down

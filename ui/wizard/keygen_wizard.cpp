@@ -1,6 +1,5 @@
 #include "ui/wizard/keygen_wizard.h"
 
-#include <QAbstractButton>
 #include <QShortcut>
 
 #include "app/agent_app.h"
@@ -13,7 +12,6 @@ CKeygenWizard::CKeygenWizard(CAgentApp& app, WizardKeyState& state, KeyGenerator
     : QWizard(parent), m_app(app) {
     setWizardStyle(QWizard::ClassicStyle);
     setOption(QWizard::HaveHelpButton, true);
-    setOption(QWizard::NoDefaultButton, false);
     setWindowIcon(AgentIcon(false));
     setWindowTitle("*");
     // Without a mnemonic, so that Alt+F reaches "&File Name:" on the last page.
