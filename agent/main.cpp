@@ -89,6 +89,7 @@ std::optional<int> HandleCommandLine(int argc, char** argv) {
 }
 
 int g_signal_pipe[2] = {-1, -1};
+bool g_quit_requested = false;
 
 void OnTerminationSignal(int) {
     const char byte = 1;
@@ -96,11 +97,16 @@ void OnTerminationSignal(int) {
 }
 
 // SIGTERM and SIGINT end the agent through the event loop, so shut-down runs in order
-// (timer, socket, named objects) instead of the process vanishing mid-request.
+// (timer, socket, named objects) instead of the process vanishing mid-request. exit() also
+// ends the nested loop of an open prompt, which counts as cancelled; a signal that comes
+// during start-up's prompts, before the main loop runs, is remembered so it never starts.
 void QuitOnTerminationSignals(QApplication& qt) {
     if (::pipe2(g_signal_pipe, O_CLOEXEC) != 0) return;
     auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, &qt);
-    QObject::connect(notifier, &QSocketNotifier::activated, &qt, &QApplication::quit);
+    QObject::connect(notifier, &QSocketNotifier::activated, &qt, [] {
+        g_quit_requested = true;
+        QCoreApplication::exit(0);
+    });
     struct sigaction action {};
     action.sa_handler = OnTerminationSignal;
     ::sigaction(SIGTERM, &action, nullptr);
@@ -132,7 +138,11 @@ int main(int argc, char** argv) {
         return made;
     });
     if (!started) return 0;
-    kv::StartupUnlock(app);
+    if (!g_quit_requested) kv::StartupUnlock(app);
+    if (g_quit_requested) {
+        app.ExitInstance();
+        return 0;
+    }
     std::fprintf(stderr, "kvsshaa: serving on %s\n", kv::AgentSocketDescription().c_str());
     const int status = QApplication::exec();
     // The window reads the application object, which goes before the user interface does.
