@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the OpenSSH load client against kvsshaa and against Debian's ssh-agent holding the
-# same keys (RSA-2048 and DSA-1024 made by ssh-keygen, then 1,000 keys for the list case),
+# same keys (RSA-2048, DSA-1024, Ed25519 and ECDSA nistp256 made by ssh-keygen, then 1,000
+# keys for the list case),
 # in one run, and prints both with the ratios.
 #
 #   bench/openssh_load/run.sh [BUILD_DIR] [REQUESTS]      (defaults: build, 1000)
@@ -33,6 +34,8 @@ wait_for_socket() {
 
 ssh-keygen -q -t rsa -b 2048 -N '' -C 'bench rsa' -f "$tmp/rsa"
 ssh-keygen -q -t dsa -b 1024 -N '' -C 'bench dsa' -f "$tmp/dsa"
+ssh-keygen -q -t ed25519 -N '' -C 'bench ed25519' -f "$tmp/ed25519"
+ssh-keygen -q -t ecdsa -b 256 -N '' -C 'bench ecdsa' -f "$tmp/ecdsa"
 
 ssh_agent_sock=$tmp/ssh-agent.sock
 ssh-agent -D -a "$ssh_agent_sock" >/dev/null 2>&1 &
@@ -54,7 +57,7 @@ wait_for_socket "$kvsshaa_sock"
 for _ in $(seq 200); do grep -q 'kvsshaa: unlocked' "$tmp/kvsshaa.stderr" && break; sleep 0.05; done
 
 for sock in "$ssh_agent_sock" "$kvsshaa_sock"; do
-    SSH_AUTH_SOCK=$sock ssh-add -q "$tmp/rsa" "$tmp/dsa" </dev/null
+    SSH_AUTH_SOCK=$sock ssh-add -q "$tmp/rsa" "$tmp/dsa" "$tmp/ed25519" "$tmp/ecdsa" </dev/null
 done
 
 header() {
