@@ -34,6 +34,12 @@ std::string ImportError(const std::string& path, int code) {
             return "private key file " + path + ": wrong passphrase";
         case KVCLM_E_UNSUPPORTED:
             return "private key file " + path + ": the key type, curve or cipher is not supported";
+        case KVCLM_E_FORM_UNAVAILABLE:
+            return "private key file " + path +
+                   ": an RSA key in an encrypted OpenSSH-format file cannot be opened with the "
+                   "SSH library installed (libssh before 0.11); add it with ssh-add, or convert "
+                   "it with: ssh-keygen -p -m PEM -f " +
+                   path;
         case KVCLM_E_NOT_READY:
             return "the cryptographic module is not available";
         default:

@@ -51,6 +51,9 @@ extern "C" {
 #define KVCLM_E_CRYPTO 1113    /* OpenSSL failed unexpectedly */
 #define KVCLM_E_DECRYPT 1114   /* RSA ciphertext invalid (padding, size) */
 #define KVCLM_E_DATA_SIZE 1115 /* input too long for the key / operation */
+#define KVCLM_E_FORM_UNAVAILABLE                                 \
+    1116 /* a key type the module holds, in a file form that the \
+            SSH library in use cannot open (see ImportFile) */
 
 /* ---- Constants --------------------------------------------------------------------------- */
 #define KVCLM_KEY_DSS 0 /* KeyInfo.type, kvclm_PrivateKeyGenerate algorithm; name "DSA" */
@@ -336,7 +339,8 @@ KVCLM_API int kvclm_CurveKeyGenerate(KVCLM_PRIVATE_KEY* key, int type, uint32_t 
  * passphrase is given. KVCLM_E_NEED_PASSPHRASE: the file is encrypted and none was given;
  * KVCLM_E_BAD_PASSPHRASE: it does not open with the one given; KVCLM_E_BAD_FORMAT: not such a
  * file, or damaged; KVCLM_E_UNSUPPORTED: a key type, curve or cipher the module does not take;
- * KVCLM_E_BAD_KEY: numbers that do not make a key. */
+ * KVCLM_E_BAD_KEY: numbers that do not make a key; KVCLM_E_FORM_UNAVAILABLE: an RSA key in an
+ * encrypted OpenSSH-format file, which libssh before 0.11 decrypts but cannot hand over. */
 KVCLM_API int kvclm_PrivateKeyImportFile(KVCLM_PRIVATE_KEY* key, const unsigned char* passphrase,
                                          uint32_t passphraseLength, int passphraseKind,
                                          const unsigned char* text, uint32_t textLength,

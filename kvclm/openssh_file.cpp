@@ -122,10 +122,17 @@ int DecryptOpenSsh(std::string_view text, const OpenSshKeyFile& file, const Pass
         return KVCLM_E_BAD_PASSPHRASE;
     SshKeyPtr opened(raw);
     SshText plain;
-    if (ssh_pki_export_privkey_base64(opened.get(), nullptr, nullptr, nullptr, &plain.text) !=
-            SSH_OK ||
-        plain.text == nullptr)
-        return KVCLM_E_CRYPTO;
+#if defined(LIBSSH_VERSION_INT) && LIBSSH_VERSION_INT >= SSH_VERSION_INT(0, 11, 0)
+    const int exported = ssh_pki_export_privkey_base64_format(
+        opened.get(), nullptr, nullptr, nullptr, &plain.text, SSH_FILE_FORMAT_OPENSSH);
+#else
+    const int exported =
+        ssh_pki_export_privkey_base64(opened.get(), nullptr, nullptr, nullptr, &plain.text);
+#endif
+    // libssh 0.10 builds RSA keys from this format without their CRT exponents, and OpenSSL
+    // then refuses to write them out: the key opened, but cannot be handed over.
+    if (exported != SSH_OK || plain.text == nullptr)
+        return type == KVCLM_KEY_RSA ? KVCLM_E_FORM_UNAVAILABLE : KVCLM_E_CRYPTO;
     const std::string_view plainText(plain.text);
     PemArmor plainArmor;
     if (!FindPemArmor(plainText, &plainArmor)) return KVCLM_E_CRYPTO;
@@ -162,23 +169,44 @@ int ReadKeyFile(const std::uint8_t* data, std::size_t n, const Passphrase& pass,
     return ReadPem(armor, pass, key);
 }
 
+// PKCS#8 PEM without encryption, as OpenSSL writes it (CRT exponents included).
+int PlainPem(const EVP_PKEY* key, SecureBytes* text) {
+    std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_secmem()));
+    if (!bio) throw std::bad_alloc();
+    if (PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1)
+        return KVCLM_E_CRYPTO;
+    char* data = nullptr;
+    const long n = BIO_get_mem_data(bio.get(), &data);
+    if (n <= 0 || data == nullptr) return KVCLM_E_CRYPTO;
+    text->assign(data, data + n);
+    return KVCLM_OK;
+}
+
 // The encrypted form as libssh writes it: the OpenSSH format for every key type where the
 // library can (0.11 on), else the OpenSSH format for Ed25519 and PKCS#8 PEM for the others.
-int EncryptWithLibssh(const SecureBytes& plainText, const Passphrase& pass, SecureBytes* out) {
-    SecureBytes input(plainText), password;
+// libssh 0.10 reads its keys best from the form it would write: Ed25519 from the OpenSSH
+// format, the others from PEM (from the OpenSSH format it loses the RSA CRT exponents).
+int EncryptWithLibssh(const EVP_PKEY* key, const SecureBytes& plainText, const Passphrase& pass,
+                      SecureBytes* out) {
+    SecureBytes input, password;
+    if (EVP_PKEY_is_a(key, "ED25519")) {
+        input = plainText;
+    } else if (const int rc = PlainPem(key, &input); rc != KVCLM_OK) {
+        return rc;
+    }
     input.push_back(0);
     if (!CString(pass.data, pass.length, &password)) return KVCLM_E_BAD_PARAM;
     ssh_key raw = nullptr;
     if (ssh_pki_import_privkey_base64(AsChars(input), nullptr, nullptr, nullptr, &raw) != SSH_OK)
         return KVCLM_E_CRYPTO;
-    SshKeyPtr key(raw);
+    SshKeyPtr opened(raw);
     SshText text;
 #if defined(LIBSSH_VERSION_INT) && LIBSSH_VERSION_INT >= SSH_VERSION_INT(0, 11, 0)
     const int rc = ssh_pki_export_privkey_base64_format(
-        key.get(), AsChars(password), nullptr, nullptr, &text.text, SSH_FILE_FORMAT_OPENSSH);
+        opened.get(), AsChars(password), nullptr, nullptr, &text.text, SSH_FILE_FORMAT_OPENSSH);
 #else
-    const int rc =
-        ssh_pki_export_privkey_base64(key.get(), AsChars(password), nullptr, nullptr, &text.text);
+    const int rc = ssh_pki_export_privkey_base64(opened.get(), AsChars(password), nullptr, nullptr,
+                                                 &text.text);
 #endif
     if (rc != SSH_OK || text.text == nullptr) return KVCLM_E_CRYPTO;
     const std::string_view written(text.text);
@@ -254,7 +282,7 @@ extern "C" int kvclm_PrivateKeyExportFile(KVCLM_PRIVATE_KEY key, const unsigned 
         if (rc != KVCLM_OK) return rc;
         if (pass.length == 0) return CopyOut(plain.data(), plain.size(), out, outLength);
         SecureBytes encrypted;
-        rc = EncryptWithLibssh(plain, pass, &encrypted);
+        rc = EncryptWithLibssh(k->pkey.get(), plain, pass, &encrypted);
         if (rc != KVCLM_OK) return rc;
         return CopyOut(encrypted.data(), encrypted.size(), out, outLength);
     });

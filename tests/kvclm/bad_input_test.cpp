@@ -156,7 +156,8 @@ TEST(BadContainer, FramingFieldsMustAgree) {
 TEST(BadContainer, UnknownKeyTypesAndCiphersAreUnsupported) {
     Bytes cipherBlob;
     PutString(&cipherBlob, Bytes(16, 1));
-    EXPECT_EQ(ImportPlain(Container("ssh-xmss@openssh.com", "none", cipherBlob)), KVCLM_E_UNSUPPORTED);
+    EXPECT_EQ(ImportPlain(Container("ssh-xmss@openssh.com", "none", cipherBlob)),
+              KVCLM_E_UNSUPPORTED);
     EXPECT_EQ(ImportPlain(Container("if-modn{sign{rsa", "none", cipherBlob)), KVCLM_E_UNSUPPORTED);
     PrivateKey key;
     EXPECT_EQ(Import("pw", Container(kRsaType, "aes128-cbc", cipherBlob), &key),
