@@ -103,9 +103,9 @@ bool ReadCertified(SshReader& in, AddedKey& key) {
     if (!in.Ok() || !plain || KeyTypeOfBlob(*plain) != key.type) return false;
     key.certificate.assign(certificate.begin(), certificate.end());
     key.public_blob = *plain;
-    SshReader pub = PublicFieldsOf(key.public_blob);
-    const Bytes certified = key.public_blob;
-    return ReadPrivateFields(in, &pub, key) && key.public_blob == certified;
+    // The reader points into `plain`, which outlives the key's own blob being rebuilt.
+    SshReader pub = PublicFieldsOf(*plain);
+    return ReadPrivateFields(in, &pub, key) && key.public_blob == *plain;
 }
 
 }  // namespace
