@@ -107,6 +107,9 @@ int ReadOpenSsh(std::string_view text, const PemArmor& armor, const Passphrase& 
 int DecryptOpenSsh(std::string_view text, const OpenSshKeyFile& file, const Passphrase& pass,
                    PkeyPtr* key) {
     if (file.kdf != "bcrypt") return KVCLM_E_UNSUPPORTED;
+    const std::uint32_t rounds = BcryptRounds(file);
+    if (rounds == 0) return KVCLM_E_BAD_FORMAT;
+    if (rounds > kMaxBcryptRounds) return KVCLM_E_UNSUPPORTED;
     int type = -1;
     std::uint32_t bits = 0;
     const int rc = ParsePublicBlob(file.publicBlob, file.publicBlobLength, &type, &bits);

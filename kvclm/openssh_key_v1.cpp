@@ -88,10 +88,9 @@ int ParseOpenSshKeyFile(std::string_view body, OpenSshKeyFile* file) {
     file->decoded.resize(n);
     Reader r(file->decoded.data(), file->decoded.size());
     const std::uint8_t* magic = nullptr;
-    std::string_view kdfOptions;
     std::uint32_t keys = 0;
     if (!r.Raw(kMagic.size(), &magic) || std::memcmp(magic, kMagic.data(), kMagic.size()) != 0 ||
-        !r.String(&file->cipher) || !r.String(&file->kdf) || !r.String(&kdfOptions) ||
+        !r.String(&file->cipher) || !r.String(&file->kdf) || !r.String(&file->kdfOptions) ||
         !r.U32(&keys) || keys != 1 || !r.String(&file->publicBlob, &file->publicBlobLength) ||
         !r.String(&file->section, &file->sectionLength) || r.Remaining() != 0)
         return KVCLM_E_BAD_FORMAT;
@@ -198,5 +197,14 @@ int WrapOpenSshKeyFile(std::string_view base64, SecureBytes* text) {
 }
 
 bool IsOpenSshLabel(std::string_view label) { return label == kOpenSshLabel; }
+
+std::uint32_t BcryptRounds(const OpenSshKeyFile& file) {
+    Reader r(reinterpret_cast<const std::uint8_t*>(file.kdfOptions.data()),
+             file.kdfOptions.size());
+    std::string_view salt;
+    std::uint32_t rounds = 0;
+    if (!r.String(&salt) || !r.U32(&rounds) || r.Remaining() != 0 || salt.empty()) return 0;
+    return rounds;
+}
 
 }  // namespace kvclm

@@ -34,6 +34,7 @@ struct OpenSshKeyFile {
     Bytes decoded;  // the Base64 body decoded; the views below point into it
     std::string_view cipher;
     std::string_view kdf;
+    std::string_view kdfOptions;  // bcrypt: string salt, uint32 rounds
     const std::uint8_t* publicBlob = nullptr;
     std::size_t publicBlobLength = 0;
     const std::uint8_t* section = nullptr;
@@ -41,6 +42,10 @@ struct OpenSshKeyFile {
 
     bool Encrypted() const { return cipher != "none"; }
 };
+
+// The most bcrypt rounds accepted: ssh-keygen uses 16 unless told more (-a), and each round
+// costs milliseconds, so a hostile file must not keep the caller busy for minutes.
+constexpr std::uint32_t kMaxBcryptRounds = 1024;
 
 // Decodes and frames the body: exactly one key, cipher and KDF both "none" or neither.
 int ParseOpenSshKeyFile(std::string_view body, OpenSshKeyFile* file);
@@ -53,6 +58,8 @@ int ReadOpenSshPrivateFields(std::string_view type, Reader& r, PkeyPtr* key);
 int WriteOpenSshPrivateFields(const EVP_PKEY* key, SecureBytes* out);
 
 bool IsOpenSshLabel(std::string_view label);
+// The rounds of a bcrypt KDF's options; 0 when they are malformed.
+std::uint32_t BcryptRounds(const OpenSshKeyFile& file);
 
 // The whole armored file without encryption, lines of 70 characters, ending with LF.
 int WritePlainOpenSshKeyFile(const EVP_PKEY* key, std::string_view comment, SecureBytes* text);
