@@ -4,7 +4,10 @@
 # keys for the list case),
 # in one run, and prints both with the ratios.
 #
-#   bench/openssh_load/run.sh [BUILD_DIR] [REQUESTS]      (defaults: build, 1000)
+#   bench/openssh_load/run.sh [BUILD_DIR] [REQUESTS] [ROUNDS]   (defaults: build, 1000, 3)
+#
+# The sign and small-list cases run ROUNDS times, the two agents taking turns, so that both see
+# the same machine; the summary gives each agent's median over the rounds and their ratios.
 #
 # KVSSHAA_BIN overrides the agent binary (default BUILD_DIR/bin/kvsshaa).
 set -euo pipefail
@@ -12,6 +15,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$repo/build}" && pwd)
 requests=${2:-1000}
+rounds=${3:-3}
 agent_bin=${KVSSHAA_BIN:-$build/bin/kvsshaa}
 load=$build/bench/openssh_load
 [ -x "$load" ] || { echo "run.sh: build the openssh_load target first" >&2; exit 2; }
@@ -66,8 +70,12 @@ header() {
 }
 
 header
-"$load" --socket "$ssh_agent_sock" --label ssh-agent --requests "$requests" | tee "$tmp/ssh-agent.out"
-"$load" --socket "$kvsshaa_sock" --label kvsshaa --requests "$requests" | tee "$tmp/kvsshaa.out"
+for _ in $(seq "$rounds"); do
+    "$load" --socket "$ssh_agent_sock" --label ssh-agent --requests "$requests" |
+        tee -a "$tmp/ssh-agent.out"
+    "$load" --socket "$kvsshaa_sock" --label kvsshaa --requests "$requests" |
+        tee -a "$tmp/kvsshaa.out"
+done
 
 # The list case with 1,000 keys: the same 998 more keys go into both agents.
 "$load" --populate 998 --socket "$ssh_agent_sock" --socket "$kvsshaa_sock"
@@ -77,8 +85,24 @@ header
     tee -a "$tmp/kvsshaa.out"
 
 echo
-echo "kvsshaa against ssh-agent (throughput ratio: higher is better; p99 ratio: lower is better)"
-printf '%-14s %5s %12s %10s\n' case conns 'req/s ratio' 'p99 ratio'
-awk 'NR == FNR { rps[$2 " " $3] = $5; p99[$2 " " $3] = $7; next }
-     ($2 " " $3) in rps { printf "%-14s %5s %12.2f %10.2f\n", $2, $3, $5 / rps[$2 " " $3], $7 / p99[$2 " " $3] }' \
-    "$tmp/ssh-agent.out" "$tmp/kvsshaa.out"
+echo "Medians over the rounds; kvsshaa against ssh-agent (throughput ratio: higher is better;"
+echo "p99 ratio: lower is better)"
+python3 - "$tmp/ssh-agent.out" "$tmp/kvsshaa.out" <<'PY'
+import statistics, sys
+def medians(path):
+    runs = {}
+    for line in open(path):
+        f = line.split()
+        runs.setdefault((f[1], f[2]), []).append((float(f[4]), float(f[6])))
+    return {k: (statistics.median(r for r, _ in v), statistics.median(p for _, p in v), len(v))
+            for k, v in runs.items()}
+ours, theirs = medians(sys.argv[2]), medians(sys.argv[1])
+print("%-14s %5s %6s %14s %12s %8s %10s" % ("case", "conns", "rounds", "ssh-agent req/s",
+                                              "kvsshaa req/s", "ratio", "p99 ratio"))
+for key, (rps, p99, n) in ours.items():
+    if key not in theirs:
+        continue
+    trps, tp99, _ = theirs[key]
+    print("%-14s %5s %6d %14.0f %12.0f %8.2f %10.2f" % (key[0], key[1], n, trps, rps, rps / trps,
+                                                          p99 / tp99))
+PY
