@@ -69,12 +69,24 @@ header() {
         'p50 us' 'p99 us' failed badsig
 }
 
+# Processor time an agent has used so far, in clock ticks (user + system).
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+
+ssh_agent_pid=${pids[0]}
+kvsshaa_pid=${pids[1]}
+cases="list ssh-rsa rsa-sha2-256 rsa-sha2-512 ssh-dss ssh-ed25519 ecdsa-nistp256"
 header
 for _ in $(seq "$rounds"); do
-    "$load" --socket "$ssh_agent_sock" --label ssh-agent --requests "$requests" |
-        tee -a "$tmp/ssh-agent.out"
-    "$load" --socket "$kvsshaa_sock" --label kvsshaa --requests "$requests" |
-        tee -a "$tmp/kvsshaa.out"
+    for c in $cases; do
+        for agent in ssh-agent kvsshaa; do
+            if [ "$agent" = ssh-agent ]; then sock=$ssh_agent_sock pid=$ssh_agent_pid
+            else sock=$kvsshaa_sock pid=$kvsshaa_pid; fi
+            before=$(cpu_ticks "$pid")
+            "$load" --socket "$sock" --label "$agent" --requests "$requests" --case "$c" |
+                tee -a "$tmp/$agent.out"
+            echo "$c $(( $(cpu_ticks "$pid") - before ))" >>"$tmp/$agent.cpu"
+        done
+    done
 done
 
 # The list case with 1,000 keys: the same 998 more keys go into both agents.
@@ -87,7 +99,7 @@ done
 echo
 echo "Medians over the rounds; kvsshaa against ssh-agent (throughput ratio: higher is better;"
 echo "p99 ratio: lower is better)"
-python3 - "$tmp/ssh-agent.out" "$tmp/kvsshaa.out" <<'PY'
+python3 - "$tmp/ssh-agent.out" "$tmp/kvsshaa.out" "$requests" "$(getconf CLK_TCK)" <<'PY'
 import statistics, sys
 def medians(path):
     runs = {}
@@ -105,4 +117,20 @@ for key, (rps, p99, n) in ours.items():
     trps, tp99, _ = theirs[key]
     print("%-14s %5s %6d %14.0f %12.0f %8.2f %10.2f" % (key[0], key[1], n, trps, rps, rps / trps,
                                                           p99 / tp99))
+
+# Processor time per request (both connection counts and the warm-ups together), which the
+# other work on the machine does not inflate as it does the wall-clock figures.
+requests, tick = int(sys.argv[3]), 1e6 / int(sys.argv[4])
+def cpu(path):
+    runs = {}
+    for line in open(path):
+        name, ticks = line.split()
+        runs.setdefault(name, []).append(int(ticks) * tick / (2 * requests + 50))
+    return {k: statistics.median(v) for k, v in runs.items()}
+ours, theirs = cpu(sys.argv[2].replace(".out", ".cpu")), cpu(sys.argv[1].replace(".out", ".cpu"))
+print()
+print("%-14s %20s %18s %8s" % ("case", "ssh-agent CPU us/req", "kvsshaa CPU us/req", "ratio"))
+for name, us in ours.items():
+    if name in theirs and us > 0:
+        print("%-14s %20.0f %18.0f %8.2f" % (name, theirs[name], us, theirs[name] / us))
 PY
