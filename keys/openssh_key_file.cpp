@@ -93,7 +93,9 @@ bool LooksLikeOpenSshPrivateKeyFile(std::span<const std::uint8_t> bytes) {
 
 std::optional<OpenSshPrivateKeyContents> ReadOpenSshPrivateKeyFile(const std::string& path,
                                                                    Passphrase passphrase,
-                                                                   std::string& error) {
+                                                                   std::string& error,
+                                                                   bool* passphrase_refused) {
+    if (passphrase_refused != nullptr) *passphrase_refused = false;
     const auto text = ReadKeyFileBytes(path);
     if (!text) {
         error = "cannot read private key file " + path;
@@ -109,6 +111,10 @@ std::optional<OpenSshPrivateKeyContents> ReadOpenSshPrivateKeyFile(const std::st
     for (const int code : {container.code, blob.code, comment.code}) {
         if (code != KVCLM_OK) {
             error = ImportError(path, code);
+            if (passphrase_refused != nullptr) {
+                *passphrase_refused =
+                    code == KVCLM_E_NEED_PASSPHRASE || code == KVCLM_E_BAD_PASSPHRASE;
+            }
             return std::nullopt;
         }
     }
@@ -116,6 +122,16 @@ std::optional<OpenSshPrivateKeyContents> ReadOpenSshPrivateKeyFile(const std::st
                                        std::move(comment.value)};
     if (contents.comment.empty()) contents.comment = CommentBeside(path, contents.public_blob);
     return contents;
+}
+
+bool ReadOpenSshPublicKeyFile(KeyPair& pair) {
+    const auto bytes = ReadKeyFileBytes(pair.Path());
+    if (!bytes) return false;
+    std::optional<OpenSshPublicKeyLine> line = ParseOpenSshPublicKeyLine(*bytes);
+    if (!line) return false;
+    pair.SetBlob(line->blob);
+    pair.SetComment(line->comment);
+    return true;
 }
 
 std::optional<OpenSshPublicKeyLine> ParseOpenSshPublicKeyLine(std::span<const std::uint8_t> text) {

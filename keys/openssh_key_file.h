@@ -38,15 +38,20 @@ struct OpenSshPrivateKeyContents {
 
 // Reads and opens a private key file (empty passphrase: none). On failure `error` says why
 // and names the file: unreadable, protected (no passphrase given), wrong passphrase,
-// unsupported key type, or not a (whole) private key file.
-std::optional<OpenSshPrivateKeyContents> ReadOpenSshPrivateKeyFile(const std::string& path,
-                                                                   Passphrase passphrase,
-                                                                   std::string& error);
+// unsupported key type, or not a (whole) private key file. `passphrase_refused`, when given,
+// tells whether another passphrase might open the file (none given, or a wrong one).
+std::optional<OpenSshPrivateKeyContents> ReadOpenSshPrivateKeyFile(
+    const std::string& path, Passphrase passphrase, std::string& error,
+    bool* passphrase_refused = nullptr);
 
 struct OpenSshPublicKeyLine {
     Bytes blob;
     std::string comment;
 };
+
+// Reads a one-line public key file at pair.Path(): sets the blob and the comment. On failure
+// the pair is unchanged.
+bool ReadOpenSshPublicKeyFile(KeyPair& pair);
 
 // The first line of the form "<type> <Base64 blob> [comment]" whose blob names that type.
 std::optional<OpenSshPublicKeyLine> ParseOpenSshPublicKeyLine(std::span<const std::uint8_t> text);

@@ -42,6 +42,7 @@ KeyProperties PropertiesOf(const KeyPair& pair, FileTime now) {
     properties.sha1_fingerprint =
         QString::fromStdString(KeyFingerprint(pair, kFingerprintBubbleBabble));
     properties.md5_fingerprint = QString::fromStdString(KeyFingerprint(pair, kFingerprintMd5Hex));
+    properties.sha256_fingerprint = QString::fromStdString(KeyFingerprintSha256(pair));
     return properties;
 }
 

@@ -1,11 +1,14 @@
 // The export command: the public key file the user names, the private key file beside it,
-// protected by a passphrase chosen for the export (or none).
+// protected by a passphrase chosen for the export (or none). RSA and DSA keys go to SSH2 files;
+// Ed25519 and ECDSA keys, which those cannot hold, to OpenSSH's (a one-line public key and a
+// private key file that ssh-keygen and ssh-add read).
 #include <optional>
 
 #include "agent/handlers/unlock_on_demand.h"
 #include "app/agent_app.h"
 #include "app/prompt_runner.h"
 #include "keys/key_file_names.h"
+#include "keys/openssh_key_file.h"
 #include "keys/ssh2_key_file.h"
 #include "res/string_ids.h"
 #include "ui/keys/key_command_support.h"
@@ -30,9 +33,15 @@ std::optional<SecureBytes> AskExportPassphrase(CAgentApp& app) {
 bool WriteKeyFiles(CAgentApp& app, const KeyPair& pair, const PrivateKeyBlob& blob,
                    const std::string& public_path, const std::string& private_path,
                    Passphrase file_passphrase) {
-    if (!WritePublicKeyFile(pair, public_path)) return false;
+    const bool openssh = NeedsOpenSshKeyFile(pair.Blob());
+    if (!(openssh ? WriteOpenSshPublicKeyFile(pair, public_path)
+                  : WritePublicKeyFile(pair, public_path))) {
+        return false;
+    }
     // Taken only now: the agent may have been locked while the prompt was open.
-    return WritePrivateKeyFile(blob, private_path, app.Keys().HeldPassphrase(), file_passphrase);
+    const Passphrase held = app.Keys().HeldPassphrase();
+    return openssh ? WriteOpenSshPrivateKeyFile(blob, private_path, held, file_passphrase)
+                   : WritePrivateKeyFile(blob, private_path, held, file_passphrase);
 }
 
 void ExportTo(CAgentApp& app, std::int32_t key_number, const std::string& name,

@@ -77,9 +77,12 @@ QWidget* CKeyPropertiesDialog::MakeFingerprintGroup() {
     auto* group = new QGroupBox(tr("Fingerprints"), this);
     m_sha1 = ReadOnlyField(group);
     m_md5 = ReadOnlyField(group);
+    m_sha256 = ReadOnlyField(group);
     auto* form = new QFormLayout(group);
     form->addRow(tr("SHA1"), m_sha1);
     form->addRow(tr("MD5"), m_md5);
+    // The form OpenSSH's tools show, so that a key can be compared with `ssh-keygen -l`.
+    form->addRow(tr("SHA256"), m_sha256);
     return group;
 }
 
@@ -95,6 +98,7 @@ void CKeyPropertiesDialog::SetProperties(const KeyProperties& properties) {
     m_seconds->setEnabled(properties.has_expiry);
     m_sha1->setText(properties.sha1_fingerprint);
     m_md5->setText(properties.md5_fingerprint);
+    m_sha256->setText(properties.sha256_fingerprint);
     m_changed = false;
     m_ok->setText(tr("OK"));
     m_name->setFocus();  // the first field the user can change

@@ -14,7 +14,8 @@ class QPushButton;
 namespace kv {
 
 struct KeyProperties {
-    QString type_text;  // the key description, "RSA (1024 bits)" or "Invalid key"
+    QString
+        type_text;  // the key description: "RSA (1024 bits)", "ED25519 (256 bits)", "Invalid key"
     QString name;
     QString comment;
     bool compat = true;
@@ -22,6 +23,7 @@ struct KeyProperties {
     std::int32_t seconds = 0;  // until expiry
     QString sha1_fingerprint;
     QString md5_fingerprint;
+    QString sha256_fingerprint;  // "SHA256:..." as ssh-keygen -l shows it
 };
 
 class CKeyPropertiesDialog : public QDialog {
@@ -46,6 +48,7 @@ class CKeyPropertiesDialog : public QDialog {
     QLineEdit* TypeField() const { return m_type; }
     QLineEdit* Sha1Field() const { return m_sha1; }
     QLineEdit* Md5Field() const { return m_md5; }
+    QLineEdit* Sha256Field() const { return m_sha256; }
 
     void accept() override;
 
@@ -62,6 +65,7 @@ class CKeyPropertiesDialog : public QDialog {
     QLineEdit* m_seconds;
     QLineEdit* m_sha1;
     QLineEdit* m_md5;
+    QLineEdit* m_sha256;
     QPushButton* m_ok;
     KeyProperties m_properties;
     bool m_changed = false;
