@@ -73,11 +73,13 @@ TEST_F(KeyEditCommandsTest, PropertiesShowTheKeyAndOkWithoutChangesWritesNothing
         EXPECT_EQ(dialog.TypeField()->text(), "DSA (1024 bits)");
         EXPECT_EQ(dialog.CommentField()->text(), "laptop key");
         EXPECT_TRUE(dialog.CompatBox()->isChecked());
+        EXPECT_TRUE(dialog.CompatBox()->isEnabled());
         EXPECT_FALSE(dialog.ExpiryBox()->isChecked());
         EXPECT_FALSE(dialog.SecondsField()->isEnabled());
         EXPECT_EQ(dialog.SecondsField()->text(), "0");
         EXPECT_EQ(dialog.Md5Field()->text().size(), 48);
         EXPECT_EQ(dialog.Sha1Field()->text().size(), 65);
+        EXPECT_TRUE(dialog.Sha256Field()->text().startsWith("SHA256:"));
         EXPECT_EQ(dialog.OkButton()->text(), "OK");
         test::SaveScreenshot(dialog, "key_properties");
         QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);

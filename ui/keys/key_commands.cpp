@@ -4,6 +4,7 @@
 #include "agent/handlers/unlock_on_demand.h"
 #include "app/agent_app.h"
 #include "keys/fingerprint.h"
+#include "keys/openssh_key_file.h"
 #include "res/string_ids.h"
 #include "ui/keys/key_command_support.h"
 #include "ui/keys/key_properties_dialog.h"
@@ -37,6 +38,8 @@ KeyProperties PropertiesOf(const KeyPair& pair, FileTime now) {
     properties.name = QString::fromStdString(pair.Name());
     properties.comment = QString::fromStdString(pair.Comment());
     properties.compat = pair.Compat() != 0;
+    // Curve keys are exactly those an SSH1 attempt can never use.
+    properties.ssh1_capable = !NeedsOpenSshKeyFile(pair.Blob());
     properties.has_expiry = pair.Expiry() != kFileTimeNever;
     properties.seconds = pair.SecondsLeft(now);
     properties.sha1_fingerprint =
@@ -58,7 +61,7 @@ void SaveProperties(CAgentApp& app, std::int32_t key_number, const KeyProperties
     KeyPair pair = *stored;
     pair.SetComment(edited.comment.toStdString());
     pair.SetFileName(edited.name.toStdString());
-    pair.SetCompat(edited.compat ? 1 : 0);
+    if (edited.ssh1_capable) pair.SetCompat(edited.compat ? 1 : 0);
     if (edited.has_expiry) {
         pair.SetLifetime(edited.seconds, app.TimeSource().Now());
     } else {

@@ -92,7 +92,8 @@ void CKeyPropertiesDialog::SetProperties(const KeyProperties& properties) {
     m_type->setText(properties.type_text);
     m_name->setText(properties.name);
     m_comment->setText(properties.comment);
-    m_compat->setChecked(properties.compat);
+    m_compat->setChecked(properties.compat && properties.ssh1_capable);
+    m_compat->setEnabled(properties.ssh1_capable);
     m_expiry->setChecked(properties.has_expiry);
     m_seconds->setText(QString::number(properties.seconds));
     m_seconds->setEnabled(properties.has_expiry);

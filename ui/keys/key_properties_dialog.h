@@ -19,6 +19,9 @@ struct KeyProperties {
     QString name;
     QString comment;
     bool compat = true;
+    // False for Ed25519 and ECDSA keys, which SSH1 cannot use: the box shows them unchecked
+    // and cannot be changed, and the stored flag is left as it is.
+    bool ssh1_capable = true;
     bool has_expiry = false;
     std::int32_t seconds = 0;  // until expiry
     QString sha1_fingerprint;
