@@ -2,7 +2,9 @@
 // (plain, encrypted, PEM), the Import command takes them, the properties show what
 // `ssh-keygen -l` shows, and what Export writes is read by ssh-keygen and accepted by ssh-add.
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
@@ -155,6 +157,40 @@ TEST_F(OpenSshKeyDialogsTest, WrongPassphrasesAndCancelImportNothing) {
     EXPECT_EQ(Shown(), "key:id_ecdsa | box:Invalid passphrase | key:id_ecdsa");
     EXPECT_EQ(app->Keys().Count(), 0u);
     EXPECT_TRUE(Logged().empty());
+}
+
+// The open dialog itself: a private key file typed without an extension is taken as it is,
+// and a name that is not a file still gets ".pub".
+TEST_F(OpenSshKeyDialogsTest, TheOpenDialogTakesAPrivateKeyFileTypedWithoutExtension) {
+    const std::string folder = File("keys");
+    std::filesystem::create_directory(folder);
+    test::WriteText(folder + "/id_ed25519", "private\n");
+    test::WriteText(folder + "/work.pub", "public\n");
+    QtKeyFileChooser chooser(qt, nullptr);
+    // Qt's "file not found" box would leave both dialogs open: it fails the test and closes them.
+    QTimer guard;
+    guard.setInterval(5);
+    QObject::connect(&guard, &QTimer::timeout, [] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            ADD_FAILURE() << box->text().toStdString();
+            box->reject();
+        } else if (auto* files = qobject_cast<QFileDialog*>(modal); files && files->isVisible()) {
+            if (files->property("typed").toBool()) files->reject();
+        }
+    });
+    guard.start();
+    for (const auto& [typed, expected] : {std::pair{"id_ed25519", folder + "/id_ed25519"},
+                                          std::pair{"work", folder + "/work.pub"}}) {
+        WhenModal<QFileDialog>([typed](QFileDialog& dialog) {
+            auto* name = dialog.findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_NE(name, nullptr);
+            QTest::keyClicks(name, typed);
+            dialog.setProperty("typed", true);
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+        EXPECT_EQ(chooser.ChooseImportFile(folder), expected);
+    }
 }
 
 TEST_F(OpenSshKeyDialogsTest, BadFilesAreNamedAndNothingIsStored) {

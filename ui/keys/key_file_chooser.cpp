@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <cstdlib>
 #include <filesystem>
 
@@ -16,6 +17,24 @@ namespace {
 // The filter list of the key file dialogs. "All files" matches names without a dot too, as
 // most key files on this platform have none.
 QStringList NameFilters() { return {"public key files (*.pub)", "all files (*)"}; }
+
+// Qt's dialog adds the default extension to a name typed without one even when a file of
+// that very name exists. OpenSSH's private key files have no extension, and the import takes
+// them alone, so a typed name that names an existing file is taken as it is.
+class KeyFileDialog : public QFileDialog {
+  public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        if (acceptMode() == AcceptOpen) {
+            setDefaultSuffix(QString());
+            const QStringList typed = selectedFiles();
+            const bool exists_as_typed = typed.size() == 1 && QFileInfo(typed.first()).isFile();
+            setDefaultSuffix(exists_as_typed ? QString() : QString(kPublicKeyFileExtension));
+        }
+        QFileDialog::accept();
+    }
+};
 
 std::string DataFolder() {
     const char* xdg = std::getenv("XDG_DATA_HOME");
@@ -36,8 +55,8 @@ std::optional<std::string> QtKeyFileChooser::ChooseExportFile(const std::string&
 }
 
 std::optional<std::string> QtKeyFileChooser::Choose(bool save, const std::string& start_folder) {
-    QFileDialog dialog(m_owner, save ? QStringLiteral("Save As") : QStringLiteral("Open"),
-                       QString::fromStdString(start_folder));
+    KeyFileDialog dialog(m_owner, save ? QStringLiteral("Save As") : QStringLiteral("Open"),
+                         QString::fromStdString(start_folder));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setNameFilters(NameFilters());
     dialog.setDefaultSuffix(kPublicKeyFileExtension);
