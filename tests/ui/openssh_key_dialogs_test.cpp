@@ -224,6 +224,22 @@ TEST_F(OpenSshKeyDialogsTest, BadFilesAreNamedAndNothingIsStored) {
     EXPECT_EQ(Shown(), "box:Import failed");
     EXPECT_TRUE(LoggedText("ERROR:Could not import private keypair (mixed)"));
     EXPECT_EQ(app->Keys().Count(), 0u);
+
+    // A failure after the right passphrase ends the import with the reader's reason: an RSA
+    // key in an encrypted OpenSSH-format file, which libssh before 0.11 cannot hand over.
+    const KeygenKey rsa = MakeKey("locked_rsa", "rsa", "-b 2048", "file secret");
+    ui.shown.clear();
+    const std::size_t logged = Logged().size();
+    Import(rsa.public_file, "file secret");
+    if (app->Keys().FindByBlob(rsa.blob) == nullptr) {
+        EXPECT_EQ(
+            Shown().rfind("key:locked_rsa | box:Error loading private key\nprivate key file " +
+                              rsa.private_file + ": an RSA key",
+                          0),
+            0u)
+            << Shown();
+        EXPECT_EQ(Logged().size(), logged);
+    }
 }
 
 TEST_F(OpenSshKeyDialogsTest, PropertiesShowTheCurveAndTheFingerprintsSshKeygenShows) {
