@@ -120,7 +120,7 @@ class PromptDialogsTest : public QObject {
 
     void ConfirmDeniesOnEnter() {
         CConfirmOperationDialog dialog;
-        dialog.SetRequest({"laptop key", "work", "sign", "ssh (pid 4242)"});
+        dialog.SetRequest({"laptop key", "work", "sign", "ssh (pid 4242)", ""});
         Save(dialog, "confirm_operation");
         QVERIFY(dialog.DenyButton()->isDefault());
         QTest::keyClick(&dialog, Qt::Key_Return);
