@@ -101,7 +101,7 @@ void DesktopSessionWatcher::WatchLoginManager() {
     m_system_bus.connect(kLogin1, kLogin1Path, kManager, "PrepareForShutdown", this,
                          SLOT(OnPrepareForShutdown(bool)));
     m_system_bus.connect(kLogin1, kLogin1Path, kManager, "SessionRemoved", this,
-                         SLOT(OnSessionRemoved(QString, QDBusObjectPath)));
+                         SLOT(OnSessionRemoved(QDBusMessage)));
     ++m_pending;
     FindSessionByPid();
     if (m_sink.Follows(SessionEvent::kSuspending)) TakeSleepInhibitor();
@@ -227,8 +227,12 @@ void DesktopSessionWatcher::OnPrepareForShutdown(bool start) {
     if (start) m_sink.OnSessionEvent(SessionEvent::kSessionEnded);
 }
 
-void DesktopSessionWatcher::OnSessionRemoved(const QString&, const QDBusObjectPath& path) {
-    if (!m_session_path.isEmpty() && path.path() == m_session_path)
+// Taken as the whole message: the arguments are (session id, object path).
+void DesktopSessionWatcher::OnSessionRemoved(const QDBusMessage& signal) {
+    const QVariantList arguments = signal.arguments();
+    if (arguments.size() < 2) return;
+    const QString path = arguments.at(1).value<QDBusObjectPath>().path();
+    if (!m_session_path.isEmpty() && path == m_session_path)
         m_sink.OnSessionEvent(SessionEvent::kSessionEnded);
 }
 

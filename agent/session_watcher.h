@@ -17,6 +17,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <QObject>
 #include <QString>
@@ -24,9 +25,6 @@
 #include <functional>
 
 #include "app/session_lock.h"
-
-class QDBusMessage;
-class QDBusObjectPath;
 
 namespace kv {
 
@@ -46,7 +44,7 @@ class DesktopSessionWatcher : public QObject {
     void OnSessionLock();
     void OnPrepareForSleep(bool start);
     void OnPrepareForShutdown(bool start);
-    void OnSessionRemoved(const QString& id, const QDBusObjectPath& path);
+    void OnSessionRemoved(const QDBusMessage& signal);
     void OnSessionPropertiesChanged(const QString& interface, const QVariantMap& changed,
                                     const QStringList& invalidated);
 

@@ -49,6 +49,7 @@ void RememberedApprovals::ForgetAll() {
 }
 
 void RememberedApprovals::ForgetKey(std::int32_t key_number) {
+    ++m_key_removals;
     std::erase_if(m_approvals,
                   [key_number](const Approval& a) { return a.key_number == key_number; });
 }

@@ -34,6 +34,9 @@ class RememberedApprovals {
     // Moves on with every ForgetAll: a prompt that was open across a lock compares it, so that
     // its answer is not remembered past the lock.
     std::uint64_t Generation() const { return m_generation; }
+    // Moves on with every ForgetKey: a key deleted and stored again under the same number
+    // while a prompt was open is not the key the prompt asked about.
+    std::uint64_t KeyRemovals() const { return m_key_removals; }
     std::size_t Count() const { return m_approvals.size(); }
 
   private:
@@ -50,6 +53,7 @@ class RememberedApprovals {
     const Clock& m_clock;
     std::vector<Approval> m_approvals;  // a handful: one per key and program in use
     std::uint64_t m_generation = 0;
+    std::uint64_t m_key_removals = 0;
 };
 
 }  // namespace kv

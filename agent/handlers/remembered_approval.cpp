@@ -1,7 +1,5 @@
 #include "agent/handlers/remembered_approval.h"
 
-#include <algorithm>
-
 #include "agent/handlers/format_text.h"
 #include "app/agent_app.h"
 #include "keys/key_pair.h"
@@ -19,7 +17,8 @@ std::optional<ProcessStamp> LocalRequester(const RequestPeer* peer, const Origin
 ApprovalMemory::ApprovalMemory(CAgentApp& app, const KeyPair* key, const ProcessStamp* requester)
     : m_app(app),
       m_minutes(app.Settings().GetNumber(IDS_SETTING_REMEMBER_APPROVAL_MINUTES)),
-      m_generation(app.Approvals().Generation()) {
+      m_generation(app.Approvals().Generation()),
+      m_key_removals(app.Approvals().KeyRemovals()) {
     if (m_minutes <= 0 || key == nullptr || requester == nullptr) return;
     m_program = IdentifyProgram(*requester);
     m_key_number = key->Number();
@@ -40,9 +39,9 @@ bool ApprovalMemory::LockedMeanwhile() const {
 }
 
 void ApprovalMemory::Keep() const {
-    if (!m_program || LockedMeanwhile()) return;
-    const KeyPair* key = m_app.Keys().FindByNumber(m_key_number);
-    if (key == nullptr || !std::ranges::equal(key->Blob(), m_key_blob)) return;
+    if (!m_program || LockedMeanwhile() || m_app.Approvals().KeyRemovals() != m_key_removals) {
+        return;
+    }
     m_app.Approvals().Remember(m_key_number, m_key_blob, *m_program, m_minutes);
 }
 

@@ -39,8 +39,8 @@ class ApprovalMemory {
     // True when the agent locked while the prompt was open (the desktop session locks it at
     // once, prompt or not): what the prompt answered no longer counts.
     bool LockedMeanwhile() const;
-    // The user allowed with the box ticked: remembered, unless the agent locked or the key
-    // went while the prompt was open.
+    // The user allowed with the box ticked: remembered, unless the agent locked or a key was
+    // deleted while the prompt was open (it may have been this one, stored again since).
     void Keep() const;
 
   private:
@@ -49,7 +49,9 @@ class ApprovalMemory {
     std::int32_t m_key_number = -1;
     Bytes m_key_blob;
     std::int32_t m_minutes = 0;
-    std::uint64_t m_generation = 0;  // of the remembered approvals, which every lock moves on
+    // Of the remembered approvals: every lock, and every key deleted, moves them on.
+    std::uint64_t m_generation = 0;
+    std::uint64_t m_key_removals = 0;
 };
 
 }  // namespace kv

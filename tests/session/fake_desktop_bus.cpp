@@ -10,6 +10,8 @@
 //   shutdown            login1.Manager.PrepareForShutdown(true)
 //   session-removed     login1.Manager.SessionRemoved("c1", its path)
 //   session-closing     c1's State becomes "closing"; PropertiesChanged(Active false)
+//   barrier PID         pings process PID's connection on both buses, so that every signal
+//                       emitted before has reached that process ("barrier passed")
 //
 // It prints "ready" once its names are owned, "emitted <command>" after each signal, and
 // "inhibitor taken" / "inhibitor released" as the agent holds and closes its sleep delay.
@@ -20,6 +22,7 @@
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
@@ -100,7 +103,8 @@ class FakeLogin1 : public QDBusVirtualObject {
     // closes its copy, as the login manager sees the delay lock go.
     QDBusMessage Inhibit(const QDBusMessage& message) {
         int ends[2];
-        if (::pipe(ends) != 0) return message.createErrorReply("org.freedesktop.DBus.Error.Failed", "pipe");
+        if (::pipe(ends) != 0)
+            return message.createErrorReply("org.freedesktop.DBus.Error.Failed", "pipe");
         const QDBusUnixFileDescriptor handed(ends[1]);
         ::close(ends[1]);
         auto* notifier = new QSocketNotifier(ends[0], QSocketNotifier::Read);
@@ -119,6 +123,19 @@ class FakeLogin1 : public QDBusVirtualObject {
     bool m_session_by_pid;
     QString m_state = "active";
 };
+
+// Pings every connection of process `pid`: its answer comes after the signals sent before.
+bool Ping(QDBusConnection bus, uint pid) {
+    QDBusConnectionInterface* daemon = bus.interface();
+    bool pinged = false;
+    for (const QString& name : daemon->registeredServiceNames().value()) {
+        if (!name.startsWith(':') || daemon->servicePid(name).value() != pid) continue;
+        QDBusMessage ping =
+            QDBusMessage::createMethodCall(name, "/", "org.freedesktop.DBus.Peer", "Ping");
+        pinged = bus.call(ping, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
+    }
+    return pinged;
+}
 
 void Emit(QDBusConnection bus, const QString& path, const QString& interface, const QString& name,
           const QVariantList& arguments) {
@@ -156,9 +173,11 @@ int main(int argc, char** argv) {
         buffer[n] = 0;
         for (const QString& command : QString::fromLatin1(buffer).split('\n', Qt::SkipEmptyParts)) {
             if (command == "screensaver-active") {
-                Emit(session, "/ScreenSaver", "org.freedesktop.ScreenSaver", "ActiveChanged", {true});
+                Emit(session, "/ScreenSaver", "org.freedesktop.ScreenSaver", "ActiveChanged",
+                     {true});
             } else if (command == "gnome-active") {
-                Emit(session, "/org/gnome/ScreenSaver", "org.gnome.ScreenSaver", "ActiveChanged", {true});
+                Emit(session, "/org/gnome/ScreenSaver", "org.gnome.ScreenSaver", "ActiveChanged",
+                     {true});
             } else if (command == "session-lock") {
                 Emit(system, kSessionPath, kSessionInterface, "Lock", {});
             } else if (command == "sleep" || command == "wake") {
@@ -168,6 +187,11 @@ int main(int argc, char** argv) {
             } else if (command == "session-removed") {
                 Emit(system, kRoot, kManager, "SessionRemoved",
                      {QString("c1"), QVariant::fromValue(QDBusObjectPath(kSessionPath))});
+            } else if (command.startsWith("barrier ")) {
+                const uint pid = command.mid(8).toUInt();
+                const bool passed = Ping(session, pid) && Ping(system, pid);
+                Say(passed ? "barrier passed" : "barrier failed");
+                continue;
             } else if (command == "session-closing") {
                 login1.SetState("closing");
                 Emit(system, kSessionPath, kProperties, "PropertiesChanged",
