@@ -135,6 +135,8 @@ int main(int argc, char** argv) {
     kv::StartupUnlock(app);
     std::fprintf(stderr, "kvsshaa: serving on %s\n", kv::AgentSocketDescription().c_str());
     const int status = QApplication::exec();
+    // The window reads the application object, which goes before the user interface does.
+    if (desktop != nullptr) desktop->DestroyConfigurationWindow();
     app.ExitInstance();
     return status;
 }

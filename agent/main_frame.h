@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 
+#include "agent/command_ids.h"
 #include "agent/request_dispatcher.h"
 #include "app/agent_app.h"
 #include "platform/envelope.h"
@@ -18,17 +19,6 @@
 class QLocalSocket;
 
 namespace kv {
-
-// Tray menu command ids.
-enum Command : int {
-    ID_OPEN_CONFIGURATION = 32771,
-    ID_UNLOCK = 32800,
-    ID_LOCK = 32801,
-    ID_CHANGE_PASSPHRASE = 32803,
-    ID_HELP = 32804,
-    ID_EXIT = 32805,
-    ID_APP_ABOUT = 57664,
-};
 
 class CMainFrame : public QObject, public MainFrameInterface {
     Q_OBJECT

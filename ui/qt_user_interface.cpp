@@ -11,6 +11,7 @@
 #include "app/prompt_runner.h"
 #include "res/string_ids.h"
 #include "res/string_table.h"
+#include "ui/config/config_dialog.h"
 #include "ui/prompts/change_passphrase_dialog.h"
 #include "ui/prompts/confirm_operation_dialog.h"
 #include "ui/prompts/enter_passphrase_dialog.h"
@@ -82,6 +83,9 @@ int QtUserInterface::RunDialog(QDialog& dialog) {
 int QtUserInterface::RunModal(QDialog& dialog) {
     QPointer<QWidget> previous = QApplication::activeWindow();
     m_open.emplace_back(&dialog);
+    // Modal from its first showing: exec() cannot make a window that is already visible modal,
+    // and the agent's other windows must not take input while a prompt waits.
+    dialog.setWindowModality(Qt::ApplicationModal);
     dialog.show();
     TakeForeground(&dialog);
     const int result = dialog.exec();
@@ -93,11 +97,38 @@ int QtUserInterface::RunModal(QDialog& dialog) {
     return result;
 }
 
+// The configuration window comes up; an open prompt goes above it and takes the focus.
 void QtUserInterface::BringToFront() {
+    if (m_config && m_config->isVisible()) {
+        if (m_open.empty()) {
+            TakeForeground(m_config.get());
+        } else {
+            m_config->raise();
+        }
+    }
     for (auto& dialog : m_open) {
         if (!dialog.isNull()) TakeForeground(dialog);
     }
 }
+
+void QtUserInterface::OpenConfigurationWindow() {
+    if (m_app == nullptr) return AskpassUserInterface::OpenConfigurationWindow();
+    if (!m_config) m_config = std::make_unique<CConfigDialog>(*m_app, *this);
+    m_config->show();
+    TakeForeground(m_config.get());
+}
+
+void QtUserInterface::RefreshWindow() {
+    if (m_config) m_config->Refresh();
+}
+
+void QtUserInterface::ShowKeysAndImport() {
+    if (m_app == nullptr) return;
+    m_app->OpenConfigurationWindow();
+    if (m_config && m_app->PromptDepth() == 0) m_config->ShowKeysAndImport();
+}
+
+void QtUserInterface::DestroyConfigurationWindow() { m_config.reset(); }
 
 PassphraseAnswer QtUserInterface::AskNewPassphrase(const std::string& message, bool empty_allowed,
                                                    const std::string& empty_question) {

@@ -13,6 +13,7 @@ class QDialog;
 namespace kv {
 
 class CAgentApp;
+class CConfigDialog;
 
 class QtUserInterface : public AskpassUserInterface {
   public:
@@ -41,6 +42,17 @@ class QtUserInterface : public AskpassUserInterface {
     PassphraseAnswer AskKeyPassphrase(const std::string& key_name,
                                       const std::string& key_comment) override;
     ConfirmOperationAnswer ConfirmOperation(const ConfirmOperationRequest& request) override;
+
+    // The configuration window: made at the first open, then only shown and hidden.
+    void OpenConfigurationWindow() override;
+    void RefreshWindow() override;
+    bool WindowIsOpen() const override { return m_config != nullptr; }
+    // "Add key...": the window opens on its Keys page and the import starts.
+    void ShowKeysAndImport();
+    CConfigDialog* ConfigWindow() const { return m_config.get(); }
+    // At exit, while the application object still exists: the window's pages let go of it.
+    void DestroyConfigurationWindow();
+
     int MessageBox(const std::string& text, const std::string& caption,
                    std::uint32_t style) override;
     void BringToFront() override;
@@ -55,6 +67,7 @@ class QtUserInterface : public AskpassUserInterface {
     CommandRunner m_run_command;
     std::unique_ptr<QSystemTrayIcon> m_tray;
     std::vector<QPointer<QDialog>> m_open;  // open prompts, topmost last
+    std::unique_ptr<CConfigDialog> m_config;
 };
 
 }  // namespace kv

@@ -1,0 +1,290 @@
+// The configuration window in this process, offscreen: its pages, their refresh after lock
+// changes and client requests, the event list, help contexts, and hiding and showing.
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "agent/command_ids.h"
+#include "app/module_description.h"
+#include "kvclm/kvclm.h"
+#include "res/string_ids.h"
+#include "tests/ui/agent_under_test.h"
+#include "ui/config/config_dialog.h"
+#include "ui/config/page_event_log.h"
+#include "ui/config/page_keys.h"
+#include "ui/config/page_status.h"
+
+namespace kv::test {
+
+class ConfigWindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<AgentUnderTest> agent;
+
+    CConfigDialog* Open() {
+        agent->App().OpenConfigurationWindow();
+        return agent->Ui().ConfigWindow();
+    }
+
+    static QStringList Column(QTreeWidget* list, int column) {
+        QStringList texts;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            texts << list->topLevelItem(i)->text(column);
+        }
+        return texts;
+    }
+
+    // How many of "&Delete Keypair", "&Export Keypair..." and "Key &Properties" are enabled.
+    static int SelectionButtonsEnabled(const CPageKeys* keys) {
+        return keys->DeleteButton()->isEnabled() + keys->ExportButton()->isEnabled() +
+               keys->PropertiesButton()->isEnabled();
+    }
+
+  private slots:
+    void init() { agent = std::make_unique<AgentUnderTest>(); }
+
+    void cleanup() {
+        const std::vector<QString> unexpected = agent->Hand().Unexpected();
+        QVERIFY2(unexpected.empty(), qPrintable(unexpected.empty() ? QString() : unexpected[0]));
+        agent.reset();
+    }
+
+    void OpensOnceAndKeepsItsPageWhenHidden() {
+        // While a prompt is open, opening only brings the prompt forward.
+        QVERIFY(agent->App().PushPrompt());
+        agent->App().OpenConfigurationWindow();
+        QVERIFY(!agent->Ui().WindowIsOpen());
+        agent->App().PopPrompt();
+
+        CConfigDialog* window = Open();
+        QVERIFY(window != nullptr && window->isVisible());
+        QCOMPARE(window->windowTitle(), QString("Korvenix SSH Authentication Agent"));
+        QCOMPARE(window->ActivePage(), int(CConfigDialog::kStatusPage));
+        QStringList pages;
+        for (int i = 0; i < window->PageList()->count(); ++i) {
+            pages << window->PageList()->item(i)->text();
+            QCOMPARE(window->PageList()->item(i)->data(Qt::UserRole).toInt(), (i + 1) * 100);
+            QVERIFY(!window->PageList()->item(i)->icon().isNull());
+        }
+        QCOMPARE(pages, QStringList({"Status", "Event Log", "Keys"}));
+        QCOMPARE(window->LockButton()->text(), QString("Unlock"));
+        QCOMPARE(window->HelpButton()->text(), QString("&Help"));
+        QCOMPARE(window->CloseButton()->text(), QString("&Close"));
+
+        window->PageList()->setCurrentRow(CConfigDialog::kKeysPage);
+        QCOMPARE(window->ActivePage(), int(CConfigDialog::kKeysPage));
+        QTest::keyClick(window, Qt::Key_Escape);
+        QVERIFY(!window->isVisible());
+        QVERIFY(agent->Ui().WindowIsOpen());  // hidden, not destroyed
+
+        agent->UnlockFirstUse();
+        agent->App().SetAutoLockDeadline(CAgentApp::kNoDeadline);
+        QCOMPARE(Open(), window);
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->ActivePage(), int(CConfigDialog::kKeysPage));
+        QCOMPARE(window->PageList()->currentRow(), int(CConfigDialog::kKeysPage));
+        // Opening the window counts as the user's activity.
+        QVERIFY(agent->App().AutoLockDeadline() != CAgentApp::kNoDeadline);
+
+        QTest::mouseClick(window->CloseButton(), Qt::LeftButton);
+        QVERIFY(!window->isVisible());
+    }
+
+    void LockButtonAndAgentRowFollowTheLockAtOnce() {
+        CConfigDialog* window = Open();
+        const CPageStatus* status = window->StatusPage();
+        QCOMPARE(status->Row(0).Label(), QString("SSH Agent"));
+        QCOMPARE(status->Row(0).Value(), QString("Locked"));
+        QCOMPARE(status->Row(0).Icon(), StatusIcon::Locked);
+
+        // "Unlock" runs the tray's Unlock command; on first use it asks for a new passphrase.
+        agent->Hand().Next(TypePassphrase("pw"));
+        QTest::mouseClick(window->LockButton(), Qt::LeftButton);
+        QCOMPARE(agent->Commands(), std::vector<int>({ID_UNLOCK}));
+        QVERIFY(!agent->App().Keys().IsLocked());
+        QCOMPARE(window->LockButton()->text(), QString("Lock"));
+        QCOMPARE(status->Row(0).Value(), QString("Available"));
+        QCOMPARE(status->Row(0).Icon(), StatusIcon::Ok);
+
+        // Locked from elsewhere (the tray), the window follows without being asked.
+        agent->App().LockCommand();
+        QCOMPARE(window->LockButton()->text(), QString("Unlock"));
+        QCOMPARE(status->Row(0).Value(), QString("Locked"));
+
+        agent->Hand().Next(TypePassphrase("pw"));
+        QTest::mouseClick(window->LockButton(), Qt::LeftButton);
+        QCOMPARE(window->LockButton()->text(), QString("Lock"));
+        QTest::mouseClick(window->LockButton(), Qt::LeftButton);
+        QCOMPARE(agent->Commands(), std::vector<int>({ID_UNLOCK, ID_UNLOCK, ID_LOCK}));
+        QVERIFY(agent->App().Keys().IsLocked());
+        QCOMPARE(window->LockButton()->text(), QString("Unlock"));
+    }
+
+    void StatusRowsShowTheAgentAndItsLibrary() {
+        CConfigDialog* window = Open();
+        const CPageStatus* status = window->StatusPage();
+        QStringList labels;
+        for (int i = 0; i < status->RowCount(); ++i) labels << status->Row(i).Label();
+        QCOMPARE(labels, QStringList({"SSH Agent", "Keys in storage", "Cryprographic library",
+                                      "Certification", "Version", "Mode", "", "", "", ""}));
+        QCOMPARE(status->Row(1).Link()->accessibleName(), QString("Add key..."));
+        QCOMPARE(status->Row(9).Link()->accessibleName(), QString("Settings"));
+
+        QCOMPARE(status->Row(1).Value(), QString("0"));
+        QCOMPARE(status->Row(2).Value(), QString("Loaded"));
+        QCOMPARE(status->Row(2).Icon(), StatusIcon::Ok);
+        QCOMPARE(status->Row(3).Value(), QString("Not certified yet"));
+        const ModuleFacts facts = CurrentModuleFacts();
+        QCOMPARE(status->Row(4).Value(),
+                 QString("%1.%2 build %3").arg(facts.major).arg(facts.minor).arg(facts.build));
+        QCOMPARE(status->Row(5).Value(), QString("Non-FIPS"));
+
+        agent->UnlockFirstUse();
+        for (const char* name : {"one", "two", "three"}) QCOMPARE(agent->ClientAdds(name), 0);
+        QCOMPARE(status->Row(1).Value(), QString("3"));
+        QCOMPARE(status->Row(0).Value(), QString("Available"));
+        // Nothing changed, nothing is repainted.
+        QCOMPARE(window->StatusPage()->Refresh(), 0);
+    }
+
+    void ACorruptLibraryIsReportedOncePerProcess() {
+        ModuleFacts broken;
+        broken.status = KVCLM_STATUS_ERROR;
+        broken.mode = KVCLM_MODE_FIPS;
+        broken.flags = KVCLM_VERSION_FIPS140;
+        CPageStatus first(agent->App(), {}, [&] { return broken; });
+        first.Refresh();
+        first.Refresh();
+        QCOMPARE(first.Row(2).Value(), QString("Corrupted"));
+        QCOMPARE(first.Row(2).Icon(), StatusIcon::Error);
+        QCOMPARE(first.Row(3).Value(), QString("Certified by NIST for FIPS-140-2"));
+        QCOMPARE(first.Row(5).Value(), QString("FIPS-140-2 compliant"));
+        CPageStatus second(agent->App(), {}, [&] { return broken; });
+        second.Refresh();
+        QCOMPARE(agent->LoggedCount("Cryptographic library reported corruption"), 1);
+    }
+
+    void KeyListFollowsClientsAndDisablesTheSelectionButtons() {
+        agent->UnlockFirstUse();
+        agent->App().Settings().SetFlag(IDS_SETTING_ALLOW_AGENT_REMOVE, true);
+        QCOMPARE(agent->ClientAdds("beta", "second"), 0);
+        QCOMPARE(agent->ClientAdds("alpha", "first"), 0);
+        CConfigDialog* window = Open();
+        window->ShowPage(CConfigDialog::kKeysPage);
+        CPageKeys* keys = window->KeysPage();
+        QTreeWidget* list = keys->List();
+        QCOMPARE(list->headerItem()->text(0), QString("Filename"));
+        QCOMPARE(list->headerItem()->text(1), QString("Comment"));
+        QCOMPARE(Column(list, 0), QStringList({"alpha", "beta"}));
+        QCOMPARE(Column(list, 1), QStringList({"first", "second"}));
+        const std::int32_t alpha =
+            list->topLevelItem(0)->data(0, CPageKeys::kKeyNumberRole).toInt();
+        QCOMPARE(agent->App().Keys().FindByNumber(alpha)->Name(), std::string("alpha"));
+        QCOMPARE(SelectionButtonsEnabled(keys), 0);
+        QVERIFY(keys->GenerateButton()->isEnabled() && keys->ImportButton()->isEnabled());
+
+        list->setCurrentItem(list->topLevelItem(1));
+        QCOMPARE(SelectionButtonsEnabled(keys), 3);
+        QCOMPARE(keys->SelectedKeyNumber(),
+                 list->topLevelItem(1)->data(0, CPageKeys::kKeyNumberRole).toInt());
+
+        // A client adds a key while a row is selected: the list is rebuilt, sorted.
+        QCOMPARE(agent->ClientAdds("Gamma", "third"), 0);
+        QCOMPARE(Column(list, 0), QStringList({"alpha", "beta", "Gamma"}));
+        QCOMPARE(SelectionButtonsEnabled(keys), 0);
+
+        // A client deletes the selected key.
+        list->setCurrentItem(list->topLevelItem(0));
+        QCOMPARE(SelectionButtonsEnabled(keys), 3);
+        QCOMPARE(agent->ClientDeletes("alpha"), 0);
+        QCOMPARE(Column(list, 0), QStringList({"beta", "Gamma"}));
+        QCOMPARE(SelectionButtonsEnabled(keys), 0);
+        QCOMPARE(keys->SelectedKeyNumber(), -1);
+
+        // A row whose key left the store without a refresh does not enable them.
+        const std::int32_t beta = list->topLevelItem(0)->data(0, CPageKeys::kKeyNumberRole).toInt();
+        list->clearSelection();
+        QVERIFY(agent->App().Keys().Delete(beta));
+        list->setCurrentItem(list->topLevelItem(0));
+        QCOMPARE(SelectionButtonsEnabled(keys), 0);
+    }
+
+    void EventListMirrorsTheRing() {
+        agent->App().Log().AddLogEntry(LogInfo, "before the window");
+        CConfigDialog* window = Open();
+        QTreeWidget* list = window->EventLogPage()->List();
+        QCOMPARE(list->headerItem()->text(0), QString("Time"));
+        QCOMPARE(list->headerItem()->text(1), QString("Event"));
+        QCOMPARE(list->headerItem()->text(2), QString("Message"));
+        QCOMPARE(Column(list, 2).last(), QString("before the window"));
+
+        const EventLog::Origins origins = {"local client", "host"};
+        agent->App().Log().LogMessage(&origins, LogError, IDS_CANNOT_UNLOCK);
+        QCOMPARE(Column(list, 1).mid(list->topLevelItemCount() - 3),
+                 QStringList({"ERROR", "", ""}));
+        QCOMPARE(Column(list, 2).mid(list->topLevelItemCount() - 3),
+                 QStringList({"Cannot unlock", " from : host", " from : local client"}));
+        QVERIFY(
+            QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(Column(list, 0).last()).hasMatch());
+
+        // The double-click shows the whole entry with its date.
+        const int rows = list->topLevelItemCount();
+        QString shown;
+        agent->Hand().Next(ReadMessage(&shown));
+        window->EventLogPage()->ShowDetails(list->topLevelItem(rows - 3));
+        const std::string stamp = agent->App().Log().Entries()[rows - 3].stamp;
+        QCOMPARE(shown, QString::fromStdString(stamp) + " [ERROR] : Cannot unlock");
+        agent->Hand().Next(ReadMessage(&shown));
+        window->EventLogPage()->ShowDetails(list->topLevelItem(rows - 1));
+        QCOMPARE(shown, QString::fromStdString(stamp) + " from : local client");
+
+        // A full ring drops the oldest entries from the list too, in step.
+        for (int i = 0; i < 2 * EventLog::kRingSize; ++i) {
+            agent->App().Log().AddLogEntry(LogInfo, "entry " + std::to_string(i));
+        }
+        QStringList ring;
+        for (const LogEntry& entry : agent->App().Log().Entries()) {
+            ring << QString::fromStdString(entry.message);
+        }
+        QCOMPARE(Column(list, 2), ring);
+        QCOMPARE(list->topLevelItemCount(), EventLog::kRingSize - 1);
+    }
+
+    void HelpOpensThePageOfTheActivePage() {
+        HelpPages help({131, 143, 183});
+        CConfigDialog* window = Open();
+        QTest::mouseClick(window->HelpButton(), Qt::LeftButton);
+        window->ShowPage(CConfigDialog::kEventLogPage);
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window->EventLogPage()->List(), Qt::Key_F1);
+        window->ShowPage(CConfigDialog::kKeysPage);
+        QTest::mouseClick(window->HelpButton(), Qt::LeftButton);
+        QCOMPARE(help.opened, QStringList({"131.html", "143.html", "183.html"}));
+    }
+
+    void AddKeyLinkShowsTheKeysPage() {
+        CConfigDialog* window = Open();
+        window->StatusPage()->Row(1).Link()->click();
+        QCOMPARE(window->ActivePage(), int(CConfigDialog::kKeysPage));
+        QCOMPARE(window->PageList()->currentRow(), int(CConfigDialog::kKeysPage));
+    }
+
+    void EveryControlHasAnAccessibleName() {
+        agent->UnlockFirstUse();
+        QCOMPARE(agent->ClientAdds("one"), 0);
+        CConfigDialog* window = Open();
+        for (int page = 0; page < 3; ++page) {
+            window->ShowPage(page);
+            QCOMPARE(UnnamedControls(window), QStringList());
+        }
+    }
+};
+
+}  // namespace kv::test
+
+QTEST_MAIN(kv::test::ConfigWindowTest)
+#include "config_window_test.moc"

@@ -1,0 +1,86 @@
+#include "ui/config/settings_sheet.h"
+
+#include <QDialogButtonBox>
+#include <QKeySequence>
+#include <QPointer>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+#include "agent/handlers/unlock_on_demand.h"
+#include "app/agent_app.h"
+#include "res/string_ids.h"
+#include "res/string_table.h"
+#include "ui/config/config_widgets.h"
+#include "ui/config/page_crypt.h"
+#include "ui/config/page_lock.h"
+#include "ui/config/page_log.h"
+#include "ui/config/property_sheet.h"
+#include "ui/prompts/prompt_widgets.h"
+#include "ui/qt_user_interface.h"
+
+namespace kv {
+
+namespace {
+
+// The sheet that is open, as the application records it beside the modal prompt stack.
+QPointer<CSettingsSheet> g_open_sheet;
+
+}  // namespace
+
+CSettingsSheet::CSettingsSheet(CAgentApp& app, QtUserInterface& ui, QWidget* parent)
+    : QDialog(parent), m_app(app) {
+    setWindowTitle(TableText(IDS_SETTINGS_CAPTION));
+    setWindowIcon(AgentIcon(false));
+    m_sheet = new CMyPropertySheet(this);
+    m_crypt = new CPageCrypt(app, ui);
+    m_lock = new CPageLock(app, ui);
+    m_log = new CPageLog(app, ui);
+    m_sheet->AddPage(m_crypt);
+    m_sheet->AddPage(m_lock);
+    m_sheet->AddPage(m_log);
+
+    auto* buttons = new QDialogButtonBox(
+        QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
+    m_ok = buttons->button(QDialogButtonBox::Ok);
+    m_ok->setDefault(true);
+    for (QAbstractButton* button : buttons->buttons()) Named(button, button->text());
+    connect(buttons, &QDialogButtonBox::accepted, this, &CSettingsSheet::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CSettingsSheet::reject);
+    connect(buttons, &QDialogButtonBox::helpRequested, this, &CSettingsSheet::OnHelp);
+    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(f1, &QShortcut::activated, this, &CSettingsSheet::OnHelp);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_sheet);
+    layout->addWidget(buttons);
+}
+
+void CSettingsSheet::accept() {
+    if (m_sheet->OnOK()) QDialog::accept();
+}
+
+void CSettingsSheet::OnHelp() { m_app.ShowHelp(m_sheet->ActiveHelpContext()); }
+
+void OpenSettingsSheet(CAgentApp& app, QtUserInterface& ui, QWidget* owner) {
+    if (!g_open_sheet.isNull()) {
+        ui.BringToFront();
+        return;
+    }
+    const char* prompt = LoadString(IDS_PROMPT_SETTINGS);
+    if (!UnlockOnDemand(app, prompt != nullptr ? prompt : "", false)) return;
+
+    CSettingsSheet sheet(app, ui, owner);
+    app.RestartAutoLock();
+    g_open_sheet = &sheet;
+    const int result = ui.RunDialog(sheet);
+    g_open_sheet = nullptr;
+    if (result == QDialog::Accepted) {
+        // A failed write keeps the new values in memory; the agent follows them until exit.
+        app.Settings().Save();
+        app.ApplySettings();
+    }
+    app.RestartAutoLock();
+}
+
+}  // namespace kv
