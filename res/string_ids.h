@@ -194,5 +194,7 @@ inline constexpr unsigned IDS_PAGE_LOCK_SESSION_GROUP = 1730;
 inline constexpr unsigned IDS_PAGE_LOCK_ON_SCREEN_LOCK = 1731;
 inline constexpr unsigned IDS_PAGE_LOCK_ON_SUSPEND = 1732;
 inline constexpr unsigned IDS_PAGE_LOCK_ON_SESSION_END = 1733;
+inline constexpr unsigned IDS_PAGE_REMEMBER_APPROVALS = 1734;
+inline constexpr unsigned IDS_PAGE_REMEMBER_UNIT = 1735;
 
 }  // namespace kv

@@ -176,6 +176,8 @@ constexpr StringEntry kStrings[] = {
     {IDS_PAGE_LOCK_ON_SCREEN_LOCK, "Lock Agent when the screen locks"},
     {IDS_PAGE_LOCK_ON_SUSPEND, "Lock Agent before the computer goes to sleep"},
     {IDS_PAGE_LOCK_ON_SESSION_END, "Lock Agent when the session ends"},
+    {IDS_PAGE_REMEMBER_APPROVALS, "Let the confirmation remember an approval for"},
+    {IDS_PAGE_REMEMBER_UNIT, "minutes (0: never)"},
     {IDS_COLUMN_COMMENT, "Comment"},
     {IDS_COLUMN_FILENAME, "Filename"},
     {IDS_LOAD_PUBLIC_KEY_FAILED, "Error loading public key"},
