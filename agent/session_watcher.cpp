@@ -65,7 +65,12 @@ bool ServiceMissing(const QDBusMessage& reply) {
 DesktopSessionWatcher::DesktopSessionWatcher(SessionEventSink& sink, QObject* parent)
     : QObject(parent), m_sink(sink), m_session_bus(QString()), m_system_bus(QString()) {}
 
+// From the event loop, once start-up is over: "Agent started" stays the log's first entry.
 void DesktopSessionWatcher::Start() {
+    QMetaObject::invokeMethod(this, &DesktopSessionWatcher::Connect, Qt::QueuedConnection);
+}
+
+void DesktopSessionWatcher::Connect() {
     m_session_bus = QDBusConnection::sessionBus();
     m_system_bus = QDBusConnection::systemBus();
     m_sources.session_bus = m_session_bus.isConnected();

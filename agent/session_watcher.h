@@ -33,8 +33,8 @@ class DesktopSessionWatcher : public QObject {
   public:
     explicit DesktopSessionWatcher(SessionEventSink& sink, QObject* parent = nullptr);
 
-    // Connects to both buses and starts finding the login session; the sink hears once what
-    // could be reached, when all of that is known.
+    // Connects to both buses and starts finding the login session, once the event loop runs;
+    // the sink hears once what could be reached, when all of that is known.
     void Start();
     // The login session followed (its object path), empty while none.
     QString FollowedSession() const { return m_session_path; }
@@ -51,6 +51,7 @@ class DesktopSessionWatcher : public QObject {
   private:
     using ReplyHandler = std::function<void(const QDBusMessage& reply)>;
 
+    void Connect();
     void WatchScreenSaver();
     void WatchLoginManager();
     void FindSessionByPid();
