@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QThread>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -89,18 +90,31 @@ std::optional<int> HandleCommandLine(int argc, char** argv) {
 }
 
 int g_signal_pipe[2] = {-1, -1};
+bool g_quit_requested = false;
 
 void OnTerminationSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(g_signal_pipe[1], &byte, 1);
 }
 
+// Before the main loop runs (a start-up prompt waits), QApplication::quit does nothing: the
+// loops that run are left instead, every later one returns at once, and main does not enter
+// the main loop. The pipe is drained, or its notifier would fire without end.
+void OnQuitRequested() {
+    char bytes[16];
+    while (::read(g_signal_pipe[0], bytes, sizeof bytes) > 0) {
+    }
+    g_quit_requested = true;
+    QApplication::quit();
+    QThread::currentThread()->exit();
+}
+
 // SIGTERM and SIGINT end the agent through the event loop, so shut-down runs in order
 // (timer, socket, named objects) instead of the process vanishing mid-request.
 void QuitOnTerminationSignals(QApplication& qt) {
-    if (::pipe2(g_signal_pipe, O_CLOEXEC) != 0) return;
+    if (::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, &qt);
-    QObject::connect(notifier, &QSocketNotifier::activated, &qt, &QApplication::quit);
+    QObject::connect(notifier, &QSocketNotifier::activated, &qt, OnQuitRequested);
     struct sigaction action {};
     action.sa_handler = OnTerminationSignal;
     ::sigaction(SIGTERM, &action, nullptr);
@@ -134,7 +148,7 @@ int main(int argc, char** argv) {
     if (!started) return 0;
     kv::StartupUnlock(app);
     std::fprintf(stderr, "kvsshaa: serving on %s\n", kv::AgentSocketDescription().c_str());
-    const int status = QApplication::exec();
+    const int status = g_quit_requested ? 0 : QApplication::exec();
     // The window reads the application object, which goes before the user interface does.
     if (desktop != nullptr) desktop->DestroyConfigurationWindow();
     app.ExitInstance();

@@ -82,11 +82,11 @@ bool TerminalUserInterface::Available() { return Terminal().Usable(); }
 std::optional<SecureBytes> TerminalUserInterface::Run(const std::string& prompt, bool confirm) {
     Terminal terminal;
     if (!terminal.Usable()) return std::nullopt;
+    // Echo goes off before the prompt shows: turning it off drops what was typed ahead, so
+    // what is typed once the prompt is there must come after.
+    if (!confirm) terminal.EchoOff();
     terminal.Write("\n" + prompt + (confirm ? " [y/N] " : " "));
-    if (!confirm) {
-        terminal.EchoOff();
-        return ReadLine(terminal);
-    }
+    if (!confirm) return ReadLine(terminal);
     const auto answer = ReadLine(terminal);
     const bool yes = answer && !answer->empty() && ((*answer)[0] == 'y' || (*answer)[0] == 'Y');
     if (!yes) return std::nullopt;
