@@ -7,7 +7,6 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
-#include <QThread>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -97,24 +96,17 @@ void OnTerminationSignal(int) {
     [[maybe_unused]] const ssize_t n = ::write(g_signal_pipe[1], &byte, 1);
 }
 
-// Before the main loop runs (a start-up prompt waits), QApplication::quit does nothing: the
-// loops that run are left instead, every later one returns at once, and main does not enter
-// the main loop. The pipe is drained, or its notifier would fire without end.
-void OnQuitRequested() {
-    char bytes[16];
-    while (::read(g_signal_pipe[0], bytes, sizeof bytes) > 0) {
-    }
-    g_quit_requested = true;
-    QApplication::quit();
-    QThread::currentThread()->exit();
-}
-
 // SIGTERM and SIGINT end the agent through the event loop, so shut-down runs in order
-// (timer, socket, named objects) instead of the process vanishing mid-request.
+// (timer, socket, named objects) instead of the process vanishing mid-request. exit() also
+// ends the nested loop of an open prompt, which counts as cancelled; a signal that comes
+// during start-up's prompts, before the main loop runs, is remembered so it never starts.
 void QuitOnTerminationSignals(QApplication& qt) {
-    if (::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    if (::pipe2(g_signal_pipe, O_CLOEXEC) != 0) return;
     auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, &qt);
-    QObject::connect(notifier, &QSocketNotifier::activated, &qt, OnQuitRequested);
+    QObject::connect(notifier, &QSocketNotifier::activated, &qt, [] {
+        g_quit_requested = true;
+        QCoreApplication::exit(0);
+    });
     struct sigaction action {};
     action.sa_handler = OnTerminationSignal;
     ::sigaction(SIGTERM, &action, nullptr);
@@ -146,9 +138,13 @@ int main(int argc, char** argv) {
         return made;
     });
     if (!started) return 0;
-    kv::StartupUnlock(app);
+    if (!g_quit_requested) kv::StartupUnlock(app);
+    if (g_quit_requested) {
+        app.ExitInstance();
+        return 0;
+    }
     std::fprintf(stderr, "kvsshaa: serving on %s\n", kv::AgentSocketDescription().c_str());
-    const int status = g_quit_requested ? 0 : QApplication::exec();
+    const int status = QApplication::exec();
     // The window reads the application object, which goes before the user interface does.
     if (desktop != nullptr) desktop->DestroyConfigurationWindow();
     app.ExitInstance();

@@ -17,7 +17,7 @@ class Terminal {
   public:
     Terminal() : m_fd(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
     ~Terminal() {
-        if (m_echo_off) ::tcsetattr(m_fd, TCSAFLUSH, &m_saved);
+        if (m_echo_off) ::tcsetattr(m_fd, TCSANOW, &m_saved);
         if (m_fd >= 0) ::close(m_fd);
     }
     Terminal(const Terminal&) = delete;
@@ -40,7 +40,8 @@ class Terminal {
         termios quiet = m_saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         quiet.c_lflag |= ECHONL;
-        m_echo_off = ::tcsetattr(m_fd, TCSAFLUSH, &quiet) == 0;
+        // TCSANOW: flushing would throw away what was typed right after the prompt.
+        m_echo_off = ::tcsetattr(m_fd, TCSANOW, &quiet) == 0;
     }
 
   private:
@@ -82,8 +83,7 @@ bool TerminalUserInterface::Available() { return Terminal().Usable(); }
 std::optional<SecureBytes> TerminalUserInterface::Run(const std::string& prompt, bool confirm) {
     Terminal terminal;
     if (!terminal.Usable()) return std::nullopt;
-    // Echo goes off before the prompt shows: turning it off drops what was typed ahead, so
-    // what is typed once the prompt is there must come after.
+    // Echo goes off before the prompt shows, so nothing typed after it is ever echoed.
     if (!confirm) terminal.EchoOff();
     terminal.Write("\n" + prompt + (confirm ? " [y/N] " : " "));
     if (!confirm) return ReadLine(terminal);

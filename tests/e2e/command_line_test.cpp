@@ -65,11 +65,26 @@ class TerminalAgent {
         ::_exit(127);
     }
     ~TerminalAgent() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
+        Terminate();
         if (m_master >= 0) ::close(m_master);
+    }
+
+    // SIGTERM; its exit status, or -1 when it had to be killed after 10 s.
+    int Terminate() {
+        if (m_pid <= 0) return -1;
+        ::kill(m_pid, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < 500; ++i) {
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+        return -1;
     }
 
     // Reads what the agent writes until `text` appears (up to 10 s).
@@ -137,6 +152,13 @@ TEST(TerminalPrompts, NewPassphraseIsAskedWithoutEchoAndMustBeTypedTwiceAlike) {
     std::string out;
     EXPECT_EQ(RunCommand(ssh_add + "-x </dev/null", &out), 0) << out;
     EXPECT_EQ(RunCommand(ssh_add + "-X </dev/null", &out), 0) << out;
+}
+
+TEST(TerminalPrompts, SigtermDuringTheFirstPromptEndsTheAgent) {
+    TempDir home;
+    TerminalAgent agent(home.Path());
+    ASSERT_TRUE(agent.WaitFor("New Passphrase:")) << agent.Unread();
+    EXPECT_EQ(agent.Terminate(), 0);
 }
 
 TEST(TerminalPrompts, EndOfInputCancelsAndTheAgentRunsOn) {
