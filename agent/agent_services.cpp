@@ -63,6 +63,10 @@ std::unique_ptr<AgentServices> InstallAgentServices(CAgentApp& app, RequestDispa
     frame.SetCommand(ID_LOCK, [&app] { app.LockCommand(); });
     frame.SetCommand(ID_UNLOCK, [&app] { UnlockCommand(app); });
     frame.SetCommand(ID_CHANGE_PASSPHRASE, [&app] { ChangePassphraseCommand(app); });
+    // The menu offers what the lock state allows.
+    frame.SetCommandUpdate(ID_UNLOCK, [&app] { return app.Keys().IsLocked(); });
+    frame.SetCommandUpdate(ID_LOCK, [&app] { return !app.Keys().IsLocked(); });
+    frame.SetCommandUpdate(ID_CHANGE_PASSPHRASE, [&app] { return !app.Keys().IsLocked(); });
     // On first use the user chooses the agent passphrase right after "Agent started".
     frame.SetOnCreated([&app] { FirstUseUnlock(app); });
     return std::make_unique<Services>(app, dispatcher);

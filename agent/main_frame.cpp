@@ -23,6 +23,7 @@ CMainFrame::CMainFrame(CAgentApp& app, RequestDispatcher& dispatcher)
     m_dispatcher.SetShowWindow([this] { OnCommand(ID_OPEN_CONFIGURATION); });
     SetCommand(ID_OPEN_CONFIGURATION, [this] { m_app.OpenConfigurationWindow(); });
     SetCommand(ID_HELP, [this] { m_app.ShowHelp(0); });
+    SetCommand(ID_APP_ABOUT, [this] { m_app.AboutCommand(); });
     SetCommand(ID_EXIT, [this] {
         if (m_app.MessageBox(IDS_CONFIRM_EXIT, MB_YESNO | MB_ICONQUESTION) == IDYES)
             emit CloseRequested();
@@ -66,6 +67,11 @@ bool CMainFrame::OnCommand(int id) {
     if (it == m_commands.end()) return false;
     it->second();
     return true;
+}
+
+bool CMainFrame::IsCommandEnabled(int id) const {
+    const auto it = m_updates.find(id);
+    return it == m_updates.end() || !it->second || it->second();
 }
 
 void CMainFrame::OnNewConnection() {

@@ -11,10 +11,10 @@
 #include <map>
 #include <memory>
 
-#include "agent/command_ids.h"
 #include "agent/request_dispatcher.h"
 #include "app/agent_app.h"
 #include "platform/envelope.h"
+#include "res/tray_menu.h"
 
 class QLocalSocket;
 
@@ -32,6 +32,12 @@ class CMainFrame : public QObject, public MainFrameInterface {
     void SetCommand(int id, std::function<void()> action) { m_commands[id] = std::move(action); }
     // Runs a tray menu command; false when the id is not routed.
     bool OnCommand(int id);
+    // The command-update handler of `id`: asked each time the tray menu opens. A command
+    // without one is always enabled.
+    void SetCommandUpdate(int id, std::function<bool()> enabled) {
+        m_updates[id] = std::move(enabled);
+    }
+    bool IsCommandEnabled(int id) const;
 
     // Called once the frame is up (first-use and start-up prompts).
     void SetOnCreated(std::function<void()> on_created) { m_on_created = std::move(on_created); }
@@ -52,6 +58,7 @@ class CMainFrame : public QObject, public MainFrameInterface {
     QTimer m_timer;
     std::map<QLocalSocket*, std::unique_ptr<Session>> m_sessions;
     std::map<int, std::function<void()>> m_commands;
+    std::map<int, std::function<bool()>> m_updates;
     std::function<void()> m_on_created;
 };
 

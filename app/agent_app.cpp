@@ -164,6 +164,11 @@ void CAgentApp::OpenConfigurationWindow() {
     RestartAutoLock();
 }
 
+void CAgentApp::AboutCommand() {
+    m_ui.ShowAbout();
+    RestartAutoLock();
+}
+
 bool CAgentApp::EmptyLogFile(const std::string& path) {
     if (path.empty()) return false;
     if (!TruncateLogFile(path)) {

@@ -59,6 +59,8 @@ class CAgentApp {
     void KeySetChanged();
     // Code 1046 and the tray's Open command.
     void OpenConfigurationWindow();
+    // The tray's About command: the About box, then the auto-lock deadline from now.
+    void AboutCommand();
     // "&Empty log file" of the logging page, with the path typed there: truncates the file,
     // then tells the user and the log how it went. False when it could not be opened.
     bool EmptyLogFile(const std::string& path);

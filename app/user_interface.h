@@ -67,6 +67,8 @@ class UserInterface {
 
     virtual void ShowTrayLocked(bool locked) = 0;
     virtual void ShowSplash() = 0;
+    // The About box, until the user dismisses it. Front ends without windows show nothing.
+    virtual void ShowAbout() {}
     // Opens a help page with the desktop's browser; false when it cannot.
     virtual bool OpenHelpPage(const std::string& path) = 0;
 };

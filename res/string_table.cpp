@@ -67,7 +67,8 @@ constexpr StringEntry kStrings[] = {
     // Drawn by the about window above the module description; it opens with two line breaks.
     {IDS_LEGAL_NOTICE,
      "\n\nCopyright (C) Korvenix. All rights reserved.\n"
-     "This program and its cryptographic library are protected by copyright law."},
+     "This program and its cryptographic library are\n"
+     "protected by copyright law."},
     {IDS_CAPTION, "Korvenix SSH Authentication Agent"},
     {IDS_CONFIRM_STOP_KEYGEN,
      "Key generation process is still running and it may take a long time.\n"

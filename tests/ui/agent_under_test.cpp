@@ -11,7 +11,6 @@
 #include <QMessageBox>
 #include <cstdlib>
 
-#include "agent/command_ids.h"
 #include "agent/handlers/request_handlers.h"
 #include "agent/handlers/user_commands.h"
 #include "agent/message_codes.h"
@@ -19,6 +18,7 @@
 #include "cryptomodule/key_generation.h"
 #include "platform/paths.h"
 #include "platform/registry/registry_database.h"
+#include "res/tray_menu.h"
 
 namespace kv::test {
 

@@ -14,11 +14,11 @@
 #include <QTabBar>
 #include <QTest>
 
-#include "agent/command_ids.h"
 #include "app/settings_table.h"
 #include "cryptomodule/crypto_module.h"
 #include "platform/registry/registry.h"
 #include "res/string_ids.h"
+#include "res/tray_menu.h"
 #include "tests/ui/agent_under_test.h"
 #include "ui/config/config_dialog.h"
 #include "ui/config/page_crypt.h"

@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "agent/command_ids.h"
 #include "res/string_ids.h"
+#include "res/tray_menu.h"
 #include "ui/config/config_widgets.h"
 #include "ui/qt_user_interface.h"
 
