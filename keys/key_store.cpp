@@ -137,6 +137,20 @@ bool KeyStore::RequireConfirmation(std::span<const std::uint8_t> blob) {
     return found && stored;
 }
 
+bool KeyStore::AttachCertificate(std::span<const std::uint8_t> blob,
+                                 std::span<const std::uint8_t> certificate) {
+    if (certificate.empty() || certificate.size() > kMaxCertificateSize) return false;
+    bool found = false;
+    bool stored = true;
+    for (auto& key : m_keys) {
+        if (!std::equal(key->Blob().begin(), key->Blob().end(), blob.begin(), blob.end())) continue;
+        found = true;
+        key->SetCertificate(certificate);
+        stored = Update(*key) && stored;
+    }
+    return found && stored;
+}
+
 std::uint32_t KeyStore::ReadPrivateValue(std::int32_t number, SecureBytes& out) const {
     RegistryKey subkey;
     if (!subkey.Open(KeySubkeyPath(number), false)) return subkey.LastError();

@@ -59,6 +59,11 @@ class KeyStore {
     // Marks every key with this public blob "confirm before use", in memory at once and in
     // the registry. False when no key has the blob or a write failed.
     bool RequireConfirmation(std::span<const std::uint8_t> blob);
+    // Gives every key with this public blob the OpenSSH certificate (replacing one it had),
+    // in memory at once and in the registry. False when no key has the blob or a write
+    // failed.
+    bool AttachCertificate(std::span<const std::uint8_t> blob,
+                           std::span<const std::uint8_t> certificate);
     // The stored private half of key `number`, owned by that key; nothing when the key or
     // its "Prv" value cannot be found or read.
     std::optional<PrivateKeyBlob> ReadPrivateKey(std::int32_t number) const;

@@ -71,6 +71,9 @@ SecureBytes OpenSshTranslator::AddIdentity(Request& request) {
     if (constraints.confirm && !m_host.RequireConfirmation(key.public_blob))
         return Refuse("ADD_IDENTITY", "the key was added but its confirm mark was not stored",
                       request);
+    if (!key.certificate.empty() && !m_host.AttachCertificate(key.public_blob, key.certificate))
+        return Refuse("ADD_IDENTITY", "the key was added but its certificate was not stored",
+                      request);
     return SuccessReply();
 }
 
