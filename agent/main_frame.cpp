@@ -7,6 +7,7 @@
 
 #include "platform/paths.h"
 #include "platform/peer_credentials.h"
+#include "platform/process_identity.h"
 #include "res/string_ids.h"
 
 namespace kv {
@@ -14,6 +15,7 @@ namespace kv {
 struct CMainFrame::Session {
     EnvelopeReader reader;
     bool same_user = false;
+    RequestPeer peer;
 };
 
 CMainFrame::CMainFrame(CAgentApp& app, RequestDispatcher& dispatcher)
@@ -76,7 +78,10 @@ void CMainFrame::OnNewConnection() {
     while (QLocalSocket* socket = m_server.nextPendingConnection()) {
         auto session = std::make_unique<Session>();
         // Who is calling is decided before anything they send is read.
-        session->same_user = PeerIsSameUser(static_cast<int>(socket->socketDescriptor()));
+        const int fd = static_cast<int>(socket->socketDescriptor());
+        session->same_user = PeerIsSameUser(fd);
+        if (const auto peer = ReadPeerCredentials(fd))
+            session->peer.process = StampProcess(peer->pid);
         m_sessions[socket] = std::move(session);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { OnReadyRead(socket); });
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
@@ -99,8 +104,8 @@ void CMainFrame::OnReadyRead(QLocalSocket* socket) {
         const bool same_user = session.same_user;
         QMetaObject::invokeMethod(
             this,
-            [this, target, request = std::move(*request), same_user] {
-                ProcessRequest(target, request, same_user);
+            [this, target, request = std::move(*request), same_user, peer = session.peer] {
+                ProcessRequest(target, request, same_user, peer);
             },
             Qt::QueuedConnection);
     }
@@ -109,7 +114,8 @@ void CMainFrame::OnReadyRead(QLocalSocket* socket) {
 }
 
 void CMainFrame::ProcessRequest(QPointer<QLocalSocket> socket, const Envelope& request,
-                                bool same_user) {
+                                bool same_user, const RequestPeer& peer) {
+    const RequestPeers::Scope stated(&m_app.Peers(), peer);
     const auto reply = m_dispatcher.Process(request, same_user);
     // A client that went away loses its reply; the agent carries on.
     if (!reply || socket.isNull() || socket->state() != QLocalSocket::ConnectedState) return;

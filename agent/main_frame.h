@@ -49,7 +49,8 @@ class CMainFrame : public QObject, public MainFrameInterface {
     struct Session;
     void OnNewConnection();
     void OnReadyRead(QLocalSocket* socket);
-    void ProcessRequest(QPointer<QLocalSocket> socket, const Envelope& request, bool same_user);
+    void ProcessRequest(QPointer<QLocalSocket> socket, const Envelope& request, bool same_user,
+                        const RequestPeer& peer);
 
     CAgentApp& m_app;
     RequestDispatcher& m_dispatcher;

@@ -182,6 +182,7 @@ bool KeyStore::DeleteAt(std::size_t index) {
         if (found->second.empty()) m_by_blob.erase(found);
     }
     m_keys.erase(m_keys.begin() + static_cast<std::ptrdiff_t>(index));
+    if (m_on_removed) m_on_removed(number);
     RegistryKey parent;
     return parent.Open(kKeyPairsRegistryPath, false) &&
            parent.DeleteSubkey(KeySubkeyName(number).c_str());
@@ -198,8 +199,7 @@ bool KeyStore::DeleteAll() {
     RegistryKey parent;
     if (!parent.Open(kKeyPairsRegistryPath, false)) {
         if (parent.LastError() != kRegNotFound) return false;
-        m_keys.clear();  // nothing stored, so nothing can have been loaded
-        m_by_blob.clear();
+        ClearList();  // nothing stored, so nothing can have been loaded
         return true;
     }
     {
@@ -211,9 +211,17 @@ bool KeyStore::DeleteAll() {
         }
         if (!transaction.Commit()) return false;
     }
+    ClearList();
+    return true;
+}
+
+void KeyStore::ClearList() {
+    std::vector<std::int32_t> numbers;
+    for (const auto& key : m_keys) numbers.push_back(key->Number());
     m_keys.clear();
     m_by_blob.clear();
-    return true;
+    if (m_on_removed)
+        for (const std::int32_t number : numbers) m_on_removed(number);
 }
 
 int KeyStore::ExpirySweep() {

@@ -215,10 +215,11 @@ PassphraseAnswer QtUserInterface::AskKeyPassphrase(const std::string& key_name,
     return answer;
 }
 
-bool QtUserInterface::ConfirmOperation(const ConfirmOperationRequest& request) {
+ConfirmOperationAnswer QtUserInterface::ConfirmOperation(const ConfirmOperationRequest& request) {
     CConfirmOperationDialog dialog;
     dialog.SetRequest(request);
-    return RunModal(dialog) == QDialog::Accepted;
+    const bool allowed = RunModal(dialog) == QDialog::Accepted;
+    return {allowed, allowed && dialog.RememberTicked()};
 }
 
 int QtUserInterface::MessageBox(const std::string& text, const std::string& caption,

@@ -50,7 +50,7 @@ class QtUserInterface : public AskpassUserInterface {
     ChangePassphraseAnswer AskChangePassphrase() override;
     PassphraseAnswer AskKeyPassphrase(const std::string& key_name,
                                       const std::string& key_comment) override;
-    bool ConfirmOperation(const ConfirmOperationRequest& request) override;
+    ConfirmOperationAnswer ConfirmOperation(const ConfirmOperationRequest& request) override;
 
     // The configuration window: made at the first open, then only shown and hidden.
     void OpenConfigurationWindow() override;

@@ -9,7 +9,9 @@
 
 #include "agent/openssh/frame_reader.h"
 #include "agent/openssh/peer_origin.h"
+#include "agent/openssh/session_bind.h"
 #include "platform/peer_credentials.h"
+#include "platform/process_identity.h"
 
 namespace kv {
 
@@ -26,6 +28,7 @@ struct SshAgentEndpoint::Connection {
     QPointer<QLocalSocket> socket;
     SshFrameReader reader;
     std::string origin;
+    RequestPeer peer;
     std::deque<SecureBytes> waiting;
     bool busy = false;       // a message of this connection is being handled
     bool scheduled = false;  // ProcessNext is queued
@@ -87,6 +90,8 @@ void SshAgentEndpoint::Accept(QLocalSocket* socket) {
     auto connection = std::make_shared<Connection>();
     connection->socket = socket;
     connection->origin = PeerOrigin(fd);
+    connection->peer.process = StampProcess(peer->pid);
+    connection->peer.origins_are_hops = false;  // the origin names this peer
     socket->setReadBufferSize(kReadChunk);
     m_connections[socket] = connection;
     connect(socket, &QLocalSocket::readyRead, this,
@@ -134,7 +139,12 @@ void SshAgentEndpoint::ProcessNext(const ConnectionPtr& connection) {
     const SecureBytes message = std::move(connection->waiting.front());
     connection->waiting.pop_front();
     connection->busy = true;
-    const SecureBytes reply = m_translator.Handle(message, connection->origin);
+    // Once ssh has said it forwards this connection, every later request on it is forwarded.
+    if (IsForwardingSessionBind(message)) connection->peer.forwarded = true;
+    const SecureBytes reply = [&] {
+        const RequestPeers::Scope stated(m_peers, connection->peer);
+        return m_translator.Handle(message, connection->origin);
+    }();
     connection->busy = false;
     // The peer may have gone while a prompt was open; its reply is then lost.
     if (!connection->Connected()) return;

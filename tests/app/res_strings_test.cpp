@@ -68,6 +68,8 @@ const std::map<unsigned, std::string> kFormats = {
     {IDS_PROPERTIES_CHANGED, "s"},
     {IDS_KEYGEN_RUNNING, "sd"},
     {IDS_KEYGEN_FAILED, "d"},
+    {IDS_SESSION_NOT_FOLLOWED, "s"},
+    {IDS_REMEMBER_FOR_PROGRAM, "d"},
 };
 
 TEST(StringTable, FormatsTakeExactlyTheArgumentsCallersPass) {

@@ -49,6 +49,9 @@ ds_start() {
     mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
     chmod 700 "$XDG_RUNTIME_DIR"
     unset SSH_ASKPASS SSH_ASKPASS_REQUIRE QT_QPA_PLATFORM WAYLAND_DISPLAY
+    # No bus of the developer's desktop, whose screen lock would lock the agent under test.
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$DS_ROOT/no-session-bus"
+    export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$DS_ROOT/no-system-bus"
     export QT_QPA_PLATFORMTHEME=""  # the same look on every machine
 }
 

@@ -218,6 +218,45 @@ TEST_F(OpenSshToolsTest, AForwardedAgentListsAndSignsOnTheFarSide) {
     EXPECT_NE(out.find("far"), std::string::npos) << out;
 }
 
+// An approval remembered for ssh lets ssh log in again without a prompt; another program is
+// asked, and so is every request ssh forwards from the far side, though ssh relays it.
+TEST_F(OpenSshToolsTest, ARememberedApprovalCoversTheSameToolButNeverAForwardedRequest) {
+    ASSERT_NO_FATAL_FAILURE(StartFresh());
+    std::string out;
+    ASSERT_EQ(Tool("ssh-add " + Key("rsa"), &out), 0) << out;
+    ASSERT_EQ(agent.Stop(), 0);
+    WriteSetting("AskBeforeAgentOp", 1);
+    WriteSetting("RememberApprovalMinutes", 10);
+    ASSERT_NO_FATAL_FAILURE(Start());
+    const std::string asked = "confirm: Remote client requests";
+    const std::string offered = "confirm: Remember for this program for 10 minutes?";
+
+    Answers({"pw", "yes", "yes"});  // unlock, allow, remember
+    ASSERT_EQ(Tool(Ssh() + " true", &out), 0) << out << Prompts();
+    EXPECT_EQ(Count(Prompts(), asked), 1u);
+    EXPECT_EQ(Count(Prompts(), offered), 1u);
+    ASSERT_EQ(Tool(Ssh() + " true", &out), 0) << out << Prompts();
+    EXPECT_EQ(Count(Prompts(), asked), 1u) << Prompts();
+
+    const std::string data = home.Path() + "/data";
+    std::ofstream(data) << "another program\n";
+    Answers({"yes", "no"});
+    ASSERT_EQ(Tool("ssh-keygen -Y sign -f " + Key("rsa.pub") + " -n file " + data, &out), 0) << out;
+    EXPECT_EQ(Count(Prompts(), asked), 2u) << Prompts();
+    EXPECT_EQ(Count(Prompts(), offered), 2u);
+
+    // The outer login is ssh's, remembered; the inner one comes through the forwarding.
+    Answers({"yes"});
+    const std::string inner = "ssh " + SshOptions() + " " + g_shared->user + "@127.0.0.1 echo far";
+    ASSERT_EQ(Tool(Ssh("-A") + " '" + inner + "'", &out), 0) << out << Prompts();
+    EXPECT_NE(out.find("far"), std::string::npos) << out;
+    EXPECT_EQ(Count(Prompts(), asked), 3u) << Prompts();
+    EXPECT_EQ(Count(Prompts(), offered), 2u) << Prompts();  // never offered for it
+    Answers({"no"});
+    EXPECT_NE(Tool(Ssh("-A") + " '" + inner + "'", &out), 0) << out;
+    EXPECT_EQ(Count(Prompts(), asked), 4u) << Prompts();
+}
+
 TEST_F(OpenSshToolsTest, GitClonesOverSshThroughTheAgent) {
     ASSERT_NO_FATAL_FAILURE(StartFresh());
     std::string out;

@@ -22,6 +22,9 @@ class ScriptedUserInterface : public UserInterface {
     int brought_to_front = 0;
     bool window_open = false;
     bool tray_locked = true;
+    // Whether an allowed confirmation ticks the offered "remember" box, and the last offer.
+    bool tick_remember = false;
+    std::string remember_offer;
 
     PassphraseAnswer AskNewPassphrase(const std::string& message, bool empty_allowed,
                                       const std::string&) override {
@@ -40,12 +43,13 @@ class ScriptedUserInterface : public UserInterface {
         answer.new_passphrase = new_one.passphrase;
         return answer;
     }
-    bool ConfirmOperation(const ConfirmOperationRequest& r) override {
+    ConfirmOperationAnswer ConfirmOperation(const ConfirmOperationRequest& r) override {
         shown.push_back("confirm:" + r.operation + ":" + r.key_name + ":" + r.requester);
-        if (confirmations.empty()) return false;
-        const bool answer = confirmations.front();
+        remember_offer = r.remember_offer;
+        if (confirmations.empty()) return {};
+        const bool allowed = confirmations.front();
         confirmations.pop_front();
-        return answer;
+        return {allowed, allowed && tick_remember && !r.remember_offer.empty()};
     }
     int MessageBox(const std::string& text, const std::string&, std::uint32_t) override {
         shown.push_back("box:" + text);

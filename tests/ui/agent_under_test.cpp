@@ -98,6 +98,8 @@ HelpPages::HelpPages(const std::vector<unsigned>& contexts) {
     QDir().mkpath(dir);
     for (unsigned context : contexts) {
         QFile page(QString("%1/%2.html").arg(dir).arg(context));
+        // A real page copied there for other tests stays, and is not removed afterwards.
+        if (page.exists()) continue;
         if (page.open(QIODevice::WriteOnly)) m_files << page.fileName();
     }
     QDesktopServices::setUrlHandler("file", this, "Open");
