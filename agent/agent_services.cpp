@@ -8,7 +8,9 @@
 #include "agent/main_frame.h"
 #include "agent/openssh/ssh_endpoint.h"
 #include "agent/request_dispatcher.h"
+#include "agent/session_watcher.h"
 #include "app/agent_app.h"
+#include "app/session_lock.h"
 #include "platform/paths.h"
 
 namespace kv {
@@ -16,10 +18,11 @@ namespace kv {
 namespace {
 
 // The OpenSSH agent protocol on <runtime>/ssh, through the same handlers as the native one.
-class OpenSshFrontEnd : public AgentServices {
+class OpenSshFrontEnd {
   public:
     OpenSshFrontEnd(CAgentApp& app, const RequestDispatcher& dispatcher)
         : m_host(app), m_endpoint(dispatcher, m_host) {
+        m_endpoint.SetRequestPeers(&app.Peers());
         if (!m_endpoint.Listen(paths::SshSocketPath())) {
             std::fprintf(stderr, "kvsshaa: cannot serve the OpenSSH agent protocol: %s\n",
                          m_endpoint.ErrorString().c_str());
@@ -31,6 +34,26 @@ class OpenSshFrontEnd : public AgentServices {
     SshAgentEndpoint m_endpoint;
 };
 
+// The agent locks with the desktop session: a watcher on D-Bus tells the application's lock.
+class SessionFollower {
+  public:
+    explicit SessionFollower(CAgentApp& app) : m_lock(app), m_watcher(m_lock) { m_watcher.Start(); }
+
+  private:
+    SessionLock m_lock;
+    DesktopSessionWatcher m_watcher;
+};
+
+class Services : public AgentServices {
+  public:
+    Services(CAgentApp& app, const RequestDispatcher& dispatcher)
+        : m_openssh(app, dispatcher), m_session(app) {}
+
+  private:
+    OpenSshFrontEnd m_openssh;
+    SessionFollower m_session;
+};
+
 }  // namespace
 
 std::unique_ptr<AgentServices> InstallAgentServices(CAgentApp& app, RequestDispatcher& dispatcher,
@@ -40,9 +63,13 @@ std::unique_ptr<AgentServices> InstallAgentServices(CAgentApp& app, RequestDispa
     frame.SetCommand(ID_LOCK, [&app] { app.LockCommand(); });
     frame.SetCommand(ID_UNLOCK, [&app] { UnlockCommand(app); });
     frame.SetCommand(ID_CHANGE_PASSPHRASE, [&app] { ChangePassphraseCommand(app); });
+    // The menu offers what the lock state allows.
+    frame.SetCommandUpdate(ID_UNLOCK, [&app] { return app.Keys().IsLocked(); });
+    frame.SetCommandUpdate(ID_LOCK, [&app] { return !app.Keys().IsLocked(); });
+    frame.SetCommandUpdate(ID_CHANGE_PASSPHRASE, [&app] { return !app.Keys().IsLocked(); });
     // On first use the user chooses the agent passphrase right after "Agent started".
     frame.SetOnCreated([&app] { FirstUseUnlock(app); });
-    return std::make_unique<OpenSshFrontEnd>(app, dispatcher);
+    return std::make_unique<Services>(app, dispatcher);
 }
 
 std::string AgentSocketDescription() {

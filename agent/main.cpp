@@ -132,7 +132,9 @@ int main(int argc, char** argv) {
         auto made = std::make_unique<kv::CMainFrame>(owner, dispatcher);
         services = kv::InstallAgentServices(owner, dispatcher, *made);
         if (desktop != nullptr) {
-            desktop->Attach(owner, [frame = made.get()](int id) { return frame->OnCommand(id); });
+            desktop->Attach(
+                owner, [frame = made.get()](int id) { return frame->OnCommand(id); },
+                [frame = made.get()](int id) { return frame->IsCommandEnabled(id); });
         }
         QObject::connect(made.get(), &kv::CMainFrame::CloseRequested, &qt, &QApplication::quit);
         return made;

@@ -7,6 +7,7 @@
 #include "agent/openssh/peer_origin.h"
 #include "platform/paths.h"
 #include "platform/peer_credentials.h"
+#include "platform/process_identity.h"
 #include "res/string_ids.h"
 
 namespace kv {
@@ -18,6 +19,7 @@ struct CMainFrame::Session {
     std::string origin;           // the peer, for the log
     std::size_t waiting = 0;      // posted to the event loop, not yet taken up
     bool refusal_logged = false;  // one malformed or unknown request was logged
+    RequestPeer peer;             // the process, for remembered approvals
 };
 
 CMainFrame::CMainFrame(CAgentApp& app, RequestDispatcher& dispatcher)
@@ -25,6 +27,7 @@ CMainFrame::CMainFrame(CAgentApp& app, RequestDispatcher& dispatcher)
     m_dispatcher.SetShowWindow([this] { OnCommand(ID_OPEN_CONFIGURATION); });
     SetCommand(ID_OPEN_CONFIGURATION, [this] { m_app.OpenConfigurationWindow(); });
     SetCommand(ID_HELP, [this] { m_app.ShowHelp(0); });
+    SetCommand(ID_APP_ABOUT, [this] { m_app.AboutCommand(); });
     SetCommand(ID_EXIT, [this] {
         if (m_app.MessageBox(IDS_CONFIRM_EXIT, MB_YESNO | MB_ICONQUESTION) == IDYES)
             emit CloseRequested();
@@ -79,11 +82,17 @@ bool CMainFrame::OnCommand(int id) {
     return true;
 }
 
+bool CMainFrame::IsCommandEnabled(int id) const {
+    const auto it = m_updates.find(id);
+    return it == m_updates.end() || !it->second || it->second();
+}
+
 void CMainFrame::Accept(int fd) {
     auto session = std::make_shared<Session>();
     // Who is calling is decided before anything they send is read.
     session->same_user = PeerIsSameUser(fd);
     session->origin = PeerOrigin(fd);
+    if (const auto peer = ReadPeerCredentials(fd)) session->peer.process = StampProcess(peer->pid);
     auto* connection = new SecureConnection(fd, this);
     session->connection = connection;
     m_sessions[connection] = session;
@@ -134,7 +143,10 @@ void CMainFrame::ProcessRequest(const SessionPtr& session, const Envelope& reque
     --session->waiting;
     ReadRequests(session);  // room for one more of this connection's requests
     DispatchOutcome outcome = DispatchOutcome::kIgnored;
-    const auto reply = m_dispatcher.Process(request, session->same_user, &outcome);
+    const auto reply = [&] {
+        const RequestPeers::Scope stated(&m_app.Peers(), session->peer);
+        return m_dispatcher.Process(request, session->same_user, &outcome);
+    }();
     if (outcome == DispatchOutcome::kMalformed || outcome == DispatchOutcome::kUnknownCode)
         LogRefusal(*session, request, outcome);
     // A client that went away loses its reply; the agent carries on.

@@ -10,11 +10,11 @@
 #include <map>
 #include <memory>
 
-#include "agent/command_ids.h"
 #include "agent/request_dispatcher.h"
 #include "agent/secure_connection.h"
 #include "app/agent_app.h"
 #include "platform/envelope.h"
+#include "res/tray_menu.h"
 
 namespace kv {
 
@@ -34,6 +34,12 @@ class CMainFrame : public QObject, public MainFrameInterface {
     void SetCommand(int id, std::function<void()> action) { m_commands[id] = std::move(action); }
     // Runs a tray menu command; false when the id is not routed.
     bool OnCommand(int id);
+    // The command-update handler of `id`: asked each time the tray menu opens. A command
+    // without one is always enabled.
+    void SetCommandUpdate(int id, std::function<bool()> enabled) {
+        m_updates[id] = std::move(enabled);
+    }
+    bool IsCommandEnabled(int id) const;
 
     // Requests read from every connection that wait for the event loop to take them up.
     std::size_t WaitingRequests() const;
@@ -58,6 +64,7 @@ class CMainFrame : public QObject, public MainFrameInterface {
     QTimer m_timer;
     std::map<SecureConnection*, SessionPtr> m_sessions;
     std::map<int, std::function<void()>> m_commands;
+    std::map<int, std::function<bool()>> m_updates;
     std::function<void()> m_on_created;
 };
 

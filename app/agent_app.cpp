@@ -19,10 +19,13 @@ namespace kv {
 CAgentApp::CAgentApp(UserInterface& ui, std::unique_ptr<Clock> clock)
     : m_ui(ui),
       m_clock(clock ? std::move(clock) : std::make_unique<SystemClock>()),
+      m_approvals(*m_clock),
       m_keys(m_log, *m_clock),
       m_log(m_settings) {
     // Defined now, so that nothing can read a setting before start-up loads them.
     m_settings.DefineDefaults();
+    m_settings.DefineAdditions();
+    m_keys.SetOnRemoved([this](std::int32_t number) { m_approvals.ForgetKey(number); });
     m_log.SetRefreshWindow([this] {
         if (m_ui.WindowIsOpen()) m_ui.RefreshWindow();
     });
@@ -91,6 +94,7 @@ void CAgentApp::ExitInstance() {
 
 void CAgentApp::InitSettings() {
     m_settings.DefineDefaults();
+    m_settings.DefineAdditions();
     m_settings.Load();
     ApplySettings();
 }
@@ -100,6 +104,8 @@ void CAgentApp::ApplySettings() {
     Module().SetMode(fips ? KVCLM_MODE_FIPS : KVCLM_MODE_NORMAL);
     m_log.SetFileLogging(!m_settings.GetText(IDS_SETTING_LOG_TO_FILE).empty());
     if (m_ui.WindowIsOpen()) m_ui.RefreshWindow();
+    // Switched off, remembering ends for what was remembered before too.
+    if (m_settings.GetNumber(IDS_SETTING_REMEMBER_APPROVAL_MINUTES) <= 0) m_approvals.ForgetAll();
     RestartAutoLock();
 }
 
@@ -155,6 +161,11 @@ void CAgentApp::OpenConfigurationWindow() {
         return;
     }
     m_ui.OpenConfigurationWindow();
+    RestartAutoLock();
+}
+
+void CAgentApp::AboutCommand() {
+    m_ui.ShowAbout();
     RestartAutoLock();
 }
 

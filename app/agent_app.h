@@ -9,6 +9,8 @@
 #include <string>
 
 #include "app/event_log.h"
+#include "app/remembered_approvals.h"
+#include "app/request_peer.h"
 #include "app/settings_table.h"
 #include "app/user_interface.h"
 #include "keys/file_time.h"
@@ -57,6 +59,8 @@ class CAgentApp {
     void KeySetChanged();
     // Code 1046 and the tray's Open command.
     void OpenConfigurationWindow();
+    // The tray's About command: the About box, then the auto-lock deadline from now.
+    void AboutCommand();
     // "&Empty log file" of the logging page, with the path typed there: truncates the file,
     // then tells the user and the log how it went. False when it could not be opened.
     bool EmptyLogFile(const std::string& path);
@@ -74,6 +78,10 @@ class CAgentApp {
     bool ChangePassphraseCommand(const ChangePassphraseAnswer& answer);
 
     KeyStore& Keys() { return m_keys; }
+    // Approvals the user let the agent remember; forgotten on every lock.
+    RememberedApprovals& Approvals() { return m_approvals; }
+    // Who sent the request being handled (app/request_peer.h).
+    RequestPeers& Peers() { return m_peers; }
     const Clock& TimeSource() const { return *m_clock; }
     // Why the cryptographic module is unusable; empty when it loaded.
     const std::string& ModuleError() const { return m_module_error; }
@@ -97,6 +105,8 @@ class CAgentApp {
 
     UserInterface& m_ui;
     std::unique_ptr<Clock> m_clock;
+    RememberedApprovals m_approvals;
+    RequestPeers m_peers;
     KeyStore m_keys;  // before the log it refers to, as the store is constructed first
     std::unique_ptr<MainFrameInterface> m_main_frame;
     std::unique_ptr<TriggerEvent> m_trigger;

@@ -113,4 +113,12 @@ void SettingsTable::DefineDefaults() {
     DefineNumber(IDS_SETTING_AUTO_LOCK_MINUTES, 5);
 }
 
+void SettingsTable::DefineAdditions() {
+    DefineFlag(IDS_SETTING_LOCK_ON_SCREEN_LOCK, true);
+    DefineFlag(IDS_SETTING_LOCK_ON_SUSPEND, true);
+    DefineFlag(IDS_SETTING_LOCK_ON_SESSION_END, false);
+    // 0: the confirmation prompt offers no remembering.
+    DefineNumber(IDS_SETTING_REMEMBER_APPROVAL_MINUTES, 0);
+}
+
 }  // namespace kv

@@ -1,5 +1,5 @@
-// The seventeen user settings, keyed by their string-table id. The value name in the
-// registry is the text of that id.
+// The user settings, keyed by their string-table id: the seventeen the agent has always had,
+// and the few it adds beside them. The value name in the registry is the text of that id.
 #pragma once
 
 #include <cstdint>
@@ -37,8 +37,11 @@ class SettingsTable {
     // Writes every entry; stops at the first failed write and returns false.
     bool Save() const;
 
-    // Defines every setting with its default, in the documented order.
+    // Defines the seventeen settings with their defaults, in the documented order.
     void DefineDefaults();
+    // Defines the settings added beside them: locking with the desktop session and
+    // remembered approvals.
+    void DefineAdditions();
 
     // Ids in definition order, for callers that show or iterate the table.
     const std::vector<std::uint16_t>& Ids() const { return m_order; }

@@ -26,6 +26,14 @@ struct ConfirmOperationRequest {
     std::string key_name;
     std::string operation;
     std::string requester;
+    // The text of a check box that lets the user have the approval remembered ("Remember for
+    // this program for N minutes"); empty: the prompt offers none and is as it always was.
+    std::string remember_offer;
+};
+
+struct ConfirmOperationAnswer {
+    bool allowed = false;
+    bool remember = false;  // only with allowed, and only when the request offered it
 };
 
 class UserInterface {
@@ -45,8 +53,8 @@ class UserInterface {
     // The passphrase of a private key file being imported.
     virtual PassphraseAnswer AskKeyPassphrase(const std::string& key_name,
                                               const std::string& key_comment) = 0;
-    // True when the user allows the operation.
-    virtual bool ConfirmOperation(const ConfirmOperationRequest& request) = 0;
+    // Whether the user allows the operation, and wants that remembered.
+    virtual ConfirmOperationAnswer ConfirmOperation(const ConfirmOperationRequest& request) = 0;
 
     virtual int MessageBox(const std::string& text, const std::string& caption,
                            std::uint32_t style) = 0;
@@ -59,6 +67,8 @@ class UserInterface {
 
     virtual void ShowTrayLocked(bool locked) = 0;
     virtual void ShowSplash() = 0;
+    // The About box, until the user dismisses it. Front ends without windows show nothing.
+    virtual void ShowAbout() {}
     // Opens a help page with the desktop's browser; false when it cannot.
     virtual bool OpenHelpPage(const std::string& path) = 0;
 };

@@ -10,6 +10,7 @@
 
 #include "cryptomodule/private_key.h"
 #include "keys/key_file_io.h"
+#include "keys/openssh_key_file.h"
 #include "keys/ssh2_key_file.h"
 
 namespace kv {
@@ -83,6 +84,7 @@ std::optional<Bytes> ReadPublicKeyBlob(const std::string& path) {
         if (!contents) return std::nullopt;
         return std::move(contents->blob);
     }
+    if (auto line = ParseOpenSshPublicKeyLine(*bytes)) return std::move(line->blob);
     const std::string text(bytes->begin(), bytes->end());
     std::istringstream fields(text);
     std::string type, body;
@@ -107,6 +109,11 @@ std::optional<SecureBytes> ReadPrivateKeyForAdd(const std::string& path,
         error = "cannot read private key file " + path;
         return std::nullopt;
     }
+    if (!LooksArmored(*blob) && LooksLikeOpenSshPrivateKeyFile(*blob)) {
+        auto key = ReadKeyFromPrivateFile(path, passphrase, error);
+        if (!key) return std::nullopt;
+        return std::move(key->container);
+    }
     if (LooksArmored(*blob)) {
         auto contents = ReadPrivateKeyFileContents(path);
         if (!contents) {
@@ -128,6 +135,19 @@ std::optional<SecureBytes> ReadPrivateKeyForAdd(const std::string& path,
         return std::nullopt;
     }
     return std::move(plain.value);
+}
+
+std::optional<KeyFromPrivateFile> ReadKeyFromPrivateFile(
+    const std::string& path, const std::optional<SecureBytes>& passphrase, std::string& error) {
+    auto contents =
+        ReadOpenSshPrivateKeyFile(path, passphrase ? Passphrase(*passphrase) : Passphrase(), error);
+    if (!contents) {
+        if (!passphrase && error.find("protected by a passphrase") != std::string::npos)
+            error += ": give --passphrase-file";
+        return std::nullopt;
+    }
+    return KeyFromPrivateFile{std::move(contents->container), std::move(contents->public_blob),
+                              std::move(contents->comment)};
 }
 
 std::optional<Bytes> DecodeHex(const std::string& hex) {

@@ -10,6 +10,7 @@
 #include "client/agent_client.h"
 #include "client/key_input.h"
 #include "client/output.h"
+#include "keys/key_text.h"
 #include "platform/named_objects.h"
 #include "platform/paths.h"
 
@@ -20,8 +21,12 @@ const char kUsage[] =
     "commands:\n"
     "  list                                  list the agent's keys\n"
     "  add PUBFILE PRVFILE [--name N] [--comment C] [--lifetime SECONDS] [--ssh1 0|1]\n"
-    "      [--passphrase-file F]             SSH2 key files (or raw blobs); a protected\n"
-    "                                        private key is opened with the first line of F\n"
+    "      [--passphrase-file F]             SSH2 or OpenSSH key files (or raw blobs); a\n"
+    "                                        protected private key is opened with the first\n"
+    "                                        line of F\n"
+    "  add PRVFILE [same options]            an OpenSSH private key file (OpenSSH format or\n"
+    "                                        PEM) alone: the public key is derived, the name\n"
+    "                                        is the file's, the comment the key's\n"
     "  delete PUBFILE NAME | delete --all    delete one key (blob and exact name), or all\n"
     "  op OPERATION PUBFILE (--data-file F | --data-hex HEX)\n"
     "                                        a private-key operation (sign, hash-and-sign,\n"
@@ -101,26 +106,47 @@ int Fail(const std::string& message) {
     return 1;
 }
 
+int SendAdd(kv::AgentClient& client, const Args& a, kv::Bytes blob, std::string comment,
+            const kv::SecureBytes& prv, kv::Output& out) {
+    kv::AgentKeyEntry entry;
+    entry.type = 1;
+    entry.blob = std::move(blob);
+    entry.comment = std::move(comment);
+    entry.lifetime = a.lifetime;
+    entry.flags = a.ssh1;
+    const auto reply = client.Add(entry, prv);
+    return out.Status("add", reply, client.Error());
+}
+
+// The key file's own name and comment unless the options give others.
+int RunAddPrivateFile(kv::AgentClient& client, Args& a,
+                      const std::optional<kv::SecureBytes>& passphrase, kv::Output& out) {
+    const std::string& path = a.positional[1];
+    std::string error;
+    auto key = kv::ReadKeyFromPrivateFile(path, passphrase, error);
+    if (!key) return Fail(error);
+    const std::string name = a.name.empty() ? kv::KeyBaseName(path) : a.name;
+    const std::string comment = a.comment.empty() ? key->comment : a.comment;
+    return SendAdd(client, a, std::move(key->public_blob), name + ": " + comment, key->container,
+                   out);
+}
+
 int RunAdd(kv::AgentClient& client, Args& a, kv::Output& out) {
-    if (a.positional.size() != 3) return Fail("add needs PUBFILE and PRVFILE");
-    auto blob = kv::ReadPublicKeyBlob(a.positional[1]);
-    if (!blob) return Fail("cannot read public key file " + a.positional[1]);
+    if (a.positional.size() != 2 && a.positional.size() != 3)
+        return Fail("add needs PUBFILE and PRVFILE, or an OpenSSH private key file");
     std::optional<kv::SecureBytes> passphrase;
     if (!a.passphrase_file.empty()) {
         passphrase = kv::ReadPassphraseFile(a.passphrase_file);
         if (!passphrase) return Fail("cannot read passphrase file " + a.passphrase_file);
     }
+    if (a.positional.size() == 2) return RunAddPrivateFile(client, a, passphrase, out);
+    auto blob = kv::ReadPublicKeyBlob(a.positional[1]);
+    if (!blob) return Fail("cannot read public key file " + a.positional[1]);
     std::string error;
     const auto prv = kv::ReadPrivateKeyForAdd(a.positional[2], passphrase, error);
     if (!prv) return Fail(error);
-    kv::AgentKeyEntry entry;
-    entry.type = 1;
-    entry.blob = std::move(*blob);
-    entry.comment = a.name.empty() ? a.comment : a.name + ": " + a.comment;
-    entry.lifetime = a.lifetime;
-    entry.flags = a.ssh1;
-    const auto reply = client.Add(entry, *prv);
-    return out.Status("add", reply, client.Error());
+    return SendAdd(client, a, std::move(*blob),
+                   a.name.empty() ? a.comment : a.name + ": " + a.comment, *prv, out);
 }
 
 int RunDelete(kv::AgentClient& client, Args& a, kv::Output& out) {

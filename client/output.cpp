@@ -39,18 +39,21 @@ int Output::List(const std::optional<ListReply>& reply, const std::string& error
         std::printf("{\"id\":%d,\"status\":%d,\"keys\":[", reply->id, reply->status);
         for (std::size_t i = 0; i < reply->keys.size(); ++i) {
             const AgentKeyEntry& key = reply->keys[i];
-            std::printf("%s{\"comment\":%s,\"lifetime\":%d,\"flags\":%d,\"blob\":\"%s\"}",
-                        i ? "," : "", JsonString(key.comment.value_or("")).c_str(), key.lifetime,
-                        key.flags, EncodeHex(key.blob.data(), key.blob.size()).c_str());
+            std::printf(
+                "%s{\"comment\":%s,\"lifetime\":%d,\"flags\":%d,\"blob\":\"%s\",\"sha256\":%s}",
+                i ? "," : "", JsonString(key.comment.value_or("")).c_str(), key.lifetime, key.flags,
+                EncodeHex(key.blob.data(), key.blob.size()).c_str(),
+                JsonString(Sha256FingerprintOfBlob(key.blob)).c_str());
         }
         std::printf("]}\n");
         return 0;
     }
     std::printf("%zu key(s)\n", reply->keys.size());
     for (const AgentKeyEntry& key : reply->keys) {
-        // What a person recognises a key by: its kind and size, and its MD5 fingerprint.
-        std::printf("  %s  %s\n      %s  lifetime %s  ssh1 %s\n",
-                    DescribePublicBlob(key.blob).c_str(),
+        // What a person recognises a key by: its kind and size, and its fingerprints in the
+        // SHA-256 form OpenSSH shows and the MD5 form.
+        std::printf("  %s  %s  MD5:%s\n      %s  lifetime %s  ssh1 %s\n",
+                    DescribePublicBlob(key.blob).c_str(), Sha256FingerprintOfBlob(key.blob).c_str(),
                     FingerprintOfBlob(key.blob, kFingerprintMd5Hex).c_str(),
                     key.comment.value_or("").c_str(),
                     key.lifetime == -1 ? "never" : std::to_string(key.lifetime).c_str(),

@@ -65,4 +65,14 @@ ModuleResult<PrivateKey> GenerateDssKey(std::uint32_t primeBits, const Generatio
     return result;
 }
 
+ModuleResult<PrivateKey> GenerateCurveKey(int type, std::uint32_t bits, CryptoModule& module) {
+    const KvclmFunctions* f = module.Functions();
+    if (f == nullptr) return {};
+    KVCLM_PRIVATE_KEY handle = nullptr;
+    ModuleResult<PrivateKey> result;
+    result.code = f->CurveKeyGenerate(&handle, type, bits, 0);
+    if (result.ok()) result.value = PrivateKey(module, handle);
+    return result;
+}
+
 }  // namespace kv

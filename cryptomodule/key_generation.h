@@ -22,4 +22,9 @@ ModuleResult<PrivateKey> GenerateDssKey(std::uint32_t primeBits,
                                         const GenerationProgress& progress = {},
                                         CryptoModule& module = Module());
 
+// Ed25519 (type KVCLM_KEY_ED25519, 256 bits) or ECDSA (KVCLM_KEY_ECDSA, 256, 384 or 521 bits).
+// Quick: no progress.
+ModuleResult<PrivateKey> GenerateCurveKey(int type, std::uint32_t bits,
+                                          CryptoModule& module = Module());
+
 }  // namespace kv

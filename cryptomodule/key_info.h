@@ -9,8 +9,8 @@
 namespace kv {
 
 struct ModuleKeyInfo {
-    int type = -1;          // KVCLM_KEY_DSS or KVCLM_KEY_RSA
-    std::string algorithm;  // "DSA" or "RSA"
+    int type = -1;          // KVCLM_KEY_DSS, KVCLM_KEY_RSA, KVCLM_KEY_ED25519 or KVCLM_KEY_ECDSA
+    std::string algorithm;  // "DSA", "RSA", "ED25519" or "ECDSA"
     std::uint32_t bits = 0;
 };
 

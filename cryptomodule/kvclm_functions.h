@@ -39,7 +39,12 @@ namespace kv {
     X(HashFree)               \
     X(GetBase64Length)        \
     X(EncodeBase64)           \
-    X(DecodeBase64)
+    X(DecodeBase64)           \
+    X(PrivateKeySignSsh)      \
+    X(CurveKeyGenerate)       \
+    X(PrivateKeyImportFile)   \
+    X(PrivateKeyFileComment)  \
+    X(PrivateKeyExportFile)
 
 struct KvclmFunctions {
 #define KV_KVCLM_POINTER(name) decltype(&::kvclm_##name) name = nullptr;

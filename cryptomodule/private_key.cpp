@@ -109,7 +109,73 @@ ModuleResult<ModuleKeyInfo> PrivateKey::GetInfo() const {
 std::uint32_t PrivateKey::SignatureCapacity(const ModuleKeyInfo& info) {
     if (info.type == KVCLM_KEY_DSS) return KVCLM_DSS_SIGNATURE_SIZE;
     if (info.type == KVCLM_KEY_RSA) return info.bits >> 2;
+    if (info.type == KVCLM_KEY_ED25519) return KVCLM_ED25519_SIGNATURE_SIZE;
+    if (info.type == KVCLM_KEY_ECDSA) return KVCLM_CURVE_SIGNATURE_MAX;
     return 0;
+}
+
+ModuleResult<Bytes> PrivateKey::SignSsh(std::span<const std::uint8_t> data) const {
+    if (m_handle == nullptr) return {KVCLM_E_BAD_PARAM, {}};
+    const KvclmFunctions* f = m_module->Functions();
+    if (f == nullptr) return {};
+    if (!FitsModuleLength(data.size())) return {KVCLM_E_DATA_SIZE, {}};
+    return CallTwice<Bytes>(
+        [&](std::uint8_t* out, std::uint32_t* length) {
+            return f->PrivateKeySignSsh(m_handle, 0, data.data(), Length(data), out, length, 0);
+        },
+        KVCLM_CURVE_SIGNATURE_MAX);
+}
+
+ModuleResult<PrivateKey> PrivateKey::ImportFile(std::span<const std::uint8_t> text,
+                                                std::span<const std::uint8_t> passphrase,
+                                                CryptoModule& module) {
+    ModuleResult<PrivateKey> result;
+    const KvclmFunctions* f = module.Functions();
+    if (f == nullptr) return result;
+    if (!FitsModuleLength(text.size()) || !FitsModuleLength(passphrase.size())) {
+        result.code = KVCLM_E_DATA_SIZE;
+        return result;
+    }
+    const bool none = passphrase.empty();
+    KVCLM_PRIVATE_KEY handle = nullptr;
+    result.code = f->PrivateKeyImportFile(
+        &handle, none ? nullptr : passphrase.data(), Length(passphrase),
+        none ? KVCLM_PASSPHRASE_NONE : KVCLM_PASSPHRASE_TEXT, text.data(), Length(text), 0);
+    if (result.ok()) result.value = PrivateKey(module, handle);
+    return result;
+}
+
+ModuleResult<std::string> PrivateKey::FileComment(std::span<const std::uint8_t> text,
+                                                  CryptoModule& module) {
+    const KvclmFunctions* f = module.Functions();
+    if (f == nullptr) return {};
+    if (!FitsModuleLength(text.size())) return {KVCLM_E_DATA_SIZE, {}};
+    auto bytes = CallTwice<Bytes>([&](std::uint8_t* out, std::uint32_t* length) {
+        return f->PrivateKeyFileComment(text.data(), Length(text), out, length, 0);
+    });
+    if (!bytes.ok()) return {bytes.code, {}};
+    return {KVCLM_OK, std::string(bytes.value.begin(), bytes.value.end())};
+}
+
+ModuleResult<SecureBytes> PrivateKey::ExportFile(std::span<const std::uint8_t> passphrase,
+                                                 std::string_view comment) const {
+    // Room for any key file at once: an encrypted export pays its key derivation per call.
+    constexpr std::uint32_t kFileCapacity = 16384;
+    if (m_handle == nullptr) return {KVCLM_E_BAD_PARAM, {}};
+    const KvclmFunctions* f = m_module->Functions();
+    if (f == nullptr) return {};
+    if (!FitsModuleLength(passphrase.size()) || !FitsModuleLength(comment.size()))
+        return {KVCLM_E_DATA_SIZE, {}};
+    const bool none = passphrase.empty();
+    const auto* text = reinterpret_cast<const std::uint8_t*>(comment.data());
+    return CallTwice<SecureBytes>(
+        [&](std::uint8_t* out, std::uint32_t* length) {
+            return f->PrivateKeyExportFile(
+                m_handle, none ? nullptr : passphrase.data(), Length(passphrase),
+                none ? KVCLM_PASSPHRASE_NONE : KVCLM_PASSPHRASE_TEXT, text,
+                static_cast<std::uint32_t>(comment.size()), out, length, 0);
+        },
+        kFileCapacity);
 }
 
 ModuleResult<Bytes> PrivateKey::Sign(int mode, const RsaSignOptions& options,

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "cryptomodule/crypto_module.h"
 #include "cryptomodule/key_info.h"
@@ -53,8 +55,25 @@ class PrivateKey {
     // at the first call (see SignatureCapacity); if it is short the module's size is used.
     ModuleResult<Bytes> Sign(int mode, const RsaSignOptions& options,
                              std::span<const std::uint8_t> data, std::uint32_t capacity = 0) const;
-    // Room for a signature of this key: 40 for DSS, bits / 4 for RSA, 0 for anything else.
+    // Room for a signature of this key: 40 for DSS, bits / 4 for RSA, 64 for Ed25519, the
+    // longest "mpint r, mpint s" for ECDSA, 0 for anything else.
     static std::uint32_t SignatureCapacity(const ModuleKeyInfo& info);
+    // Ed25519 and ECDSA keys: the signature as the SSH protocol carries it (64 bytes, or
+    // "mpint r, mpint s" over the data hashed with the curve's hash).
+    ModuleResult<Bytes> SignSsh(std::span<const std::uint8_t> data) const;
+
+    // From the text of an OpenSSH private key file (OpenSSH format or PEM, see kvclm.h). An
+    // empty passphrase means none.
+    static ModuleResult<PrivateKey> ImportFile(std::span<const std::uint8_t> text,
+                                               std::span<const std::uint8_t> passphrase,
+                                               CryptoModule& module = Module());
+    // The comment a plain OpenSSH-format file carries; empty for the other forms.
+    static ModuleResult<std::string> FileComment(std::span<const std::uint8_t> text,
+                                                 CryptoModule& module = Module());
+    // The key as an OpenSSH private key file text: plain with the comment for an empty
+    // passphrase, else encrypted (see kvclm_PrivateKeyExportFile).
+    ModuleResult<SecureBytes> ExportFile(std::span<const std::uint8_t> passphrase,
+                                         std::string_view comment) const;
 
     // RSA with PKCS#1 v1.5 type 2 padding.
     ModuleResult<SecureBytes> Decrypt(std::span<const std::uint8_t> data) const;

@@ -21,7 +21,7 @@ class PublicKey {
     PublicKey(const PublicKey&) = delete;
     PublicKey& operator=(const PublicKey&) = delete;
 
-    // From an SSH public key blob ("ssh-rsa" or "ssh-dss").
+    // From an SSH public key blob ("ssh-rsa", "ssh-dss", "ssh-ed25519", "ecdsa-sha2-nistp*").
     static ModuleResult<PublicKey> Import(std::span<const std::uint8_t> blob,
                                           CryptoModule& module = Module());
 

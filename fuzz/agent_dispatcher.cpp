@@ -35,7 +35,9 @@ class AnsweringUserInterface : public UserInterface {
     PassphraseAnswer AskKeyPassphrase(const std::string&, const std::string&) override {
         return {};
     }
-    bool ConfirmOperation(const ConfirmOperationRequest&) override { return allow; }
+    ConfirmOperationAnswer ConfirmOperation(const ConfirmOperationRequest&) override {
+        return {allow, false};
+    }
     int MessageBox(const std::string&, const std::string&, std::uint32_t) override { return IDOK; }
     void RefreshWindow() override {}
     bool WindowIsOpen() const override { return false; }

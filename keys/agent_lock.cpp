@@ -15,6 +15,7 @@ constexpr std::int64_t kSecondsPerMinute = 60;
 
 void RunLockCommand(CAgentApp& app) {
     app.Keys().Lock();
+    app.Approvals().ForgetAll();
     app.SetAutoLockDeadline(CAgentApp::kNoDeadline);
     app.KeySetChanged();
     app.Log().LogMessage(nullptr, LogLock, IDS_LOG_LOCKED);

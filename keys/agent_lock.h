@@ -12,9 +12,9 @@ namespace kv {
 class CAgentApp;
 struct ChangePassphraseAnswer;
 
-// The Lock command (tray, configuration window, auto-lock): the store locks, the deadline
-// goes, the trigger event is set, an open window refreshes, "Locked" is logged and the tray
-// shows the locked icon.
+// The Lock command (tray, configuration window, auto-lock, the desktop session): the store
+// locks, remembered approvals and the deadline go, the trigger event is set, an open window
+// refreshes, "Locked" is logged and the tray shows the locked icon.
 void RunLockCommand(CAgentApp& app);
 
 // The deadline `minutes` after `now`; negative minutes give one already passed.

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "cryptomodule/base64.h"
 #include "cryptomodule/hash.h"
 #include "cryptomodule/public_key.h"
 #include "res/string_ids.h"
@@ -31,7 +32,10 @@ std::string DescribePublicBlob(std::span<const std::uint8_t> blob) {
     if (!key.ok()) return kInvalidKeyText;
     const ModuleResult<ModuleKeyInfo> info = key.value.GetInfo();
     if (!info.ok()) return kInvalidKeyText;
-    const std::uint64_t bits = (std::uint64_t{info.value.bits} + 7) / 8 * 8;
+    // A curve's size is its name (nistp521), so only the RSA and DSA sizes are rounded.
+    const bool curve = info.value.type == KVCLM_KEY_ED25519 || info.value.type == KVCLM_KEY_ECDSA;
+    const std::uint64_t bits =
+        curve ? info.value.bits : (std::uint64_t{info.value.bits} + 7) / 8 * 8;
     const int shown = static_cast<int>(std::min<std::uint64_t>(bits, INT_MAX));
     const char* format = LoadString(IDS_KEY_DESCRIPTION);
     if (format == nullptr) return info.value.algorithm + " (" + std::to_string(shown) + " bits)";
@@ -55,6 +59,21 @@ std::string FingerprintOfBlob(std::span<const std::uint8_t> blob, int form) {
 
 std::string KeyFingerprint(const KeyPair& pair, int form) {
     return FingerprintOfBlob(pair.Blob(), form);
+}
+
+std::string Sha256FingerprintOfBlob(std::span<const std::uint8_t> blob) {
+    if (blob.empty()) return kFingerprintNotAvailableText;
+    const ModuleResult<Bytes> digest = Hash::OfBuffer(KVCLM_HASH_SHA256, blob);
+    if (!digest.ok() || digest.value.size() != Hash::DigestSize(KVCLM_HASH_SHA256))
+        return kFingerprintNotAvailableText;
+    ModuleResult<std::string> text = Base64::Encode(digest.value, 0);
+    if (!text.ok()) return kFingerprintNotAvailableText;
+    while (!text.value.empty() && text.value.back() == '=') text.value.pop_back();
+    return "SHA256:" + text.value;
+}
+
+std::string KeyFingerprintSha256(const KeyPair& pair) {
+    return Sha256FingerprintOfBlob(pair.Blob());
 }
 
 std::string ColonHex(std::span<const std::uint8_t> bytes) {

@@ -46,6 +46,7 @@ void KeyPair::CopyFrom(const KeyPair& other) {
     m_comment = other.m_comment;
     m_compat = other.m_compat;
     m_confirm = other.m_confirm;
+    m_certificate = other.m_certificate;
     m_expiry = other.m_expiry;
     m_number = other.m_number;
     m_name = Sanitize(other.m_name);

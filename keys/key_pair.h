@@ -38,6 +38,12 @@ class KeyPair {
     // it with the confirm constraint).
     bool RequiresConfirmation() const { return m_confirm; }
     void SetRequiresConfirmation(bool confirm) { m_confirm = confirm; }
+    // An OpenSSH certificate of this key ("*-cert-v01@openssh.com" blob), added with it by an
+    // OpenSSH client; empty when there is none. The blob above stays the plain public key.
+    const Bytes& Certificate() const { return m_certificate; }
+    void SetCertificate(std::span<const std::uint8_t> certificate) {
+        m_certificate.assign(certificate.begin(), certificate.end());
+    }
 
     void SetNumber(std::int32_t number) { m_number = number; }
     void SetBlob(std::span<const std::uint8_t> blob) { m_blob.assign(blob.begin(), blob.end()); }
@@ -80,6 +86,7 @@ class KeyPair {
     FileTime m_expiry = kFileTimeNever;
     std::uint32_t m_compat = 1;
     bool m_confirm = false;
+    Bytes m_certificate;
 };
 
 }  // namespace kv

@@ -59,6 +59,11 @@ bool ReadPublicValues(const std::vector<RegistryValue>& values, KeyPair& key) {
         confirm != nullptr && confirm->data.size() == 4) {
         key.SetRequiresConfirmation(LittleEndian(confirm->data) != 0);
     }
+    if (const RegistryValue* certificate = FindValue(values, kCertificateValue);
+        certificate != nullptr && certificate->type == kRegBinary &&
+        certificate->data.size() <= kMaxCertificateSize) {
+        key.SetCertificate(certificate->data);
+    }
     const RegistryValue* expiry = FindValue(values, kExpiryValue);
     key.SetExpiry(expiry != nullptr && expiry->data.size() == kExpirySize
                       ? LittleEndian(expiry->data)
@@ -78,7 +83,11 @@ bool WritePublicValues(RegistryKey& subkey, const KeyPair& key) {
            subkey.WriteDword(kCompatValue, key.Compat()) &&
            subkey.WriteBinary(kExpiryValue, expiry.data(), kExpirySize) &&
            subkey.WriteString(kFilenameValue, key.Name().c_str()) &&
-           (!key.RequiresConfirmation() || subkey.WriteDword(kConfirmValue, 1));
+           (!key.RequiresConfirmation() || subkey.WriteDword(kConfirmValue, 1)) &&
+           (key.Certificate().empty() ||
+            (key.Certificate().size() <= kMaxCertificateSize &&
+             subkey.WriteBinary(kCertificateValue, key.Certificate().data(),
+                                static_cast<std::uint32_t>(key.Certificate().size()))));
 }
 
 }  // namespace kv

@@ -23,12 +23,15 @@ inline constexpr const char* kPrvValue = "Prv";
 // Present and non-zero: every use of the key asks first. Written only for such keys, so the
 // values other tools know stay as they were.
 inline constexpr const char* kConfirmValue = "Confirm";
+// An OpenSSH certificate of the key (REG_BINARY), written only for keys that have one.
+inline constexpr const char* kCertificateValue = "Certificate";
 inline constexpr const char* kPassphraseHashValue = "PassphraseHash";
 
 // The largest values the store reads; anything longer counts as unreadable.
 inline constexpr std::uint32_t kMaxPubSize = 5000;
 inline constexpr std::uint32_t kMaxTextSize = 1024;  // terminator included
 inline constexpr std::uint32_t kMaxPrvSize = 10000;
+inline constexpr std::uint32_t kMaxCertificateSize = 16384;
 inline constexpr std::uint32_t kExpirySize = 8;
 
 std::string KeySubkeyName(std::int32_t number);  // "Key<N>"
@@ -44,8 +47,8 @@ std::optional<std::int32_t> KeyNumberFromSubkeyName(std::string_view name);
 // malformed.
 bool ReadPublicValues(const std::vector<RegistryValue>& values, KeyPair& key);
 
-// Writes "Pub", "Comment", "Compat", "Expiry" and "Filename", in this order; stops at the
-// first failure.
+// Writes "Pub", "Comment", "Compat", "Expiry" and "Filename", in this order, then "Confirm"
+// and "Certificate" for keys that have them; stops at the first failure.
 bool WritePublicValues(RegistryKey& subkey, const KeyPair& key);
 
 }  // namespace kv

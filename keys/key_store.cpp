@@ -137,6 +137,20 @@ bool KeyStore::RequireConfirmation(std::span<const std::uint8_t> blob) {
     return found && stored;
 }
 
+bool KeyStore::AttachCertificate(std::span<const std::uint8_t> blob,
+                                 std::span<const std::uint8_t> certificate) {
+    if (certificate.empty() || certificate.size() > kMaxCertificateSize) return false;
+    bool found = false;
+    bool stored = true;
+    for (auto& key : m_keys) {
+        if (!std::equal(key->Blob().begin(), key->Blob().end(), blob.begin(), blob.end())) continue;
+        found = true;
+        key->SetCertificate(certificate);
+        stored = Update(*key) && stored;
+    }
+    return found && stored;
+}
+
 std::uint32_t KeyStore::ReadPrivateValue(std::int32_t number, SecureBytes& out) const {
     RegistryKey subkey;
     if (!subkey.Open(KeySubkeyPath(number), false)) return subkey.LastError();
@@ -168,6 +182,7 @@ bool KeyStore::DeleteAt(std::size_t index) {
         if (found->second.empty()) m_by_blob.erase(found);
     }
     m_keys.erase(m_keys.begin() + static_cast<std::ptrdiff_t>(index));
+    if (m_on_removed) m_on_removed(number);
     RegistryKey parent;
     return parent.Open(kKeyPairsRegistryPath, false) &&
            parent.DeleteSubkey(KeySubkeyName(number).c_str());
@@ -184,8 +199,7 @@ bool KeyStore::DeleteAll() {
     RegistryKey parent;
     if (!parent.Open(kKeyPairsRegistryPath, false)) {
         if (parent.LastError() != kRegNotFound) return false;
-        m_keys.clear();  // nothing stored, so nothing can have been loaded
-        m_by_blob.clear();
+        ClearList();  // nothing stored, so nothing can have been loaded
         return true;
     }
     {
@@ -197,9 +211,17 @@ bool KeyStore::DeleteAll() {
         }
         if (!transaction.Commit()) return false;
     }
+    ClearList();
+    return true;
+}
+
+void KeyStore::ClearList() {
+    std::vector<std::int32_t> numbers;
+    for (const auto& key : m_keys) numbers.push_back(key->Number());
     m_keys.clear();
     m_by_blob.clear();
-    return true;
+    if (m_on_removed)
+        for (const std::int32_t number : numbers) m_on_removed(number);
 }
 
 int KeyStore::ExpirySweep() {

@@ -59,6 +59,11 @@ class KeyStore {
     // Marks every key with this public blob "confirm before use", in memory at once and in
     // the registry. False when no key has the blob or a write failed.
     bool RequireConfirmation(std::span<const std::uint8_t> blob);
+    // Gives every key with this public blob the OpenSSH certificate (replacing one it had),
+    // in memory at once and in the registry. False when no key has the blob or a write
+    // failed.
+    bool AttachCertificate(std::span<const std::uint8_t> blob,
+                           std::span<const std::uint8_t> certificate);
     // The stored private half of key `number`, owned by that key; nothing when the key or
     // its "Prv" value cannot be found or read.
     std::optional<PrivateKeyBlob> ReadPrivateKey(std::int32_t number) const;
@@ -69,6 +74,11 @@ class KeyStore {
     bool DeleteAll();
     // Deletes every expired key, logging each; returns how many went.
     int ExpirySweep();
+    // Told the number of every key that leaves the list (deleted one by one, all at once or
+    // expired), so that what was granted for a key goes with it.
+    void SetOnRemoved(std::function<void(std::int32_t number)> on_removed) {
+        m_on_removed = std::move(on_removed);
+    }
 
     // ---- The lock ----
     bool IsLocked() const { return m_locked; }
@@ -119,6 +129,7 @@ class KeyStore {
     void Load();
     void Append(std::unique_ptr<KeyPair> key);
     bool DeleteAt(std::size_t index);
+    void ClearList();
     std::optional<std::int32_t> NextKeyNumber() const;
     bool WritePrivateValue(std::int32_t number, const SecureBytes& blob) const;
     std::uint32_t ReadPrivateValue(std::int32_t number, SecureBytes& out) const;
@@ -136,6 +147,8 @@ class KeyStore {
     // Blob bytes to the keys holding them, in list order: finds stay quick for large stores.
     std::unordered_map<std::string, std::vector<const KeyPair*>, BlobHash, std::equal_to<>>
         m_by_blob;
+
+    std::function<void(std::int32_t)> m_on_removed;
 
     bool m_locked = true;
     std::uint64_t m_lock_epoch = 0;

@@ -27,8 +27,9 @@ void KeyStore::Load() {
     RegistryKey parent;
     if (!parent.Open(kKeyPairsRegistryPath, false)) return;
     std::vector<RegistrySubkeyValues> subkeys;
-    const std::vector<std::string> wanted = {kPubValue,    kCommentValue,  kCompatValue,
-                                             kExpiryValue, kFilenameValue, kConfirmValue};
+    const std::vector<std::string> wanted = {kPubValue,        kCommentValue,  kCompatValue,
+                                             kExpiryValue,     kFilenameValue, kConfirmValue,
+                                             kCertificateValue};
     if (!parent.ReadSubkeyValues(subkeys, wanted)) return;
 
     std::unordered_map<std::string, const RegistrySubkeyValues*> by_name;

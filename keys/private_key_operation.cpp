@@ -63,6 +63,11 @@ OperationResult Sign(const Operation& op, const ParsedOperation& parsed) {
         options.hashFirst = parsed.kind == OperationKind::HashAndSign;
         options.md5 = o.md5;
         signature = op.key.Sign(KVCLM_SIGN_RSA_PKCS1, options, op.data, capacity);
+    } else if (op.info.type == KVCLM_KEY_ED25519 || op.info.type == KVCLM_KEY_ECDSA) {
+        // These keys sign only as SSH does (ECDSA hashes with its curve's hash either way);
+        // an option asking for another padding or digest cannot be honoured.
+        if (o.pkcs1 || o.md5 || o.sha1) return {};
+        signature = op.key.SignSsh(op.data);
     } else {
         return {};
     }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "kvclm/curve_keys.h"
 #include "kvclm/key_numbers.h"
 #include "kvclm/wire.h"
 
@@ -13,8 +14,10 @@ constexpr std::string_view kDsaTypeName = "dl-modp{sign{dsa-nist-sha1},dh{plain}
 constexpr std::string_view kRsaTypePrefix = "if-modn{sign{rsa";
 constexpr std::string_view kDsaTypePrefix = "dl-modp{sign{dsa";
 
-std::string_view TypeName(int keyType) {
-    return keyType == KVCLM_KEY_RSA ? kRsaTypeName : kDsaTypeName;
+// Curve keys go by their SSH names: the tools that read SSH2 containers know none of them.
+std::string_view TypeName(int kind) {
+    if (const CurveKind* curve = CurveKindByKind(kind)) return curve->sshName;
+    return kind == KVCLM_KEY_RSA ? kRsaTypeName : kDsaTypeName;
 }
 
 int DecodeRsa(Reader& r, PkeyPtr* key) {
@@ -80,6 +83,8 @@ int ParseContainer(const std::uint8_t* blob, std::size_t n, ContainerView* view)
         view->keyType = KVCLM_KEY_RSA;
     } else if (type.size() > kDsaTypePrefix.size() && type.starts_with(kDsaTypePrefix)) {
         view->keyType = KVCLM_KEY_DSS;
+    } else if (const CurveKind* curve = CurveKindBySshName(type)) {
+        view->keyType = curve->kind;
     } else {
         return KVCLM_E_UNSUPPORTED;
     }
@@ -88,10 +93,17 @@ int ParseContainer(const std::uint8_t* blob, std::size_t n, ContainerView* view)
 
 int DecodePayload(int keyType, const std::uint8_t* payload, std::size_t n, PkeyPtr* key) {
     Reader r(payload, n);
+    if (const CurveKind* curve = CurveKindByKind(keyType)) {
+        const int rc = ReadCurvePrivate(*curve, r, key);
+        if (rc != KVCLM_OK) return rc;
+        return r.Remaining() == 0 ? KVCLM_OK : KVCLM_E_BAD_FORMAT;
+    }
     return keyType == KVCLM_KEY_RSA ? DecodeRsa(r, key) : DecodeDsa(r, key);
 }
 
 int EncodePayload(const EVP_PKEY* key, int keyType, SecureBytes* payload) {
+    if (const CurveKind* curve = CurveKindByKind(keyType))
+        return WriteCurvePrivate(*curve, key, payload);
     Writer<SecureBytes> w(payload);
     if (keyType == KVCLM_KEY_RSA) {
         RsaNumbers k;

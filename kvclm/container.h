@@ -3,6 +3,11 @@
 // with, inside the (decrypted) cipher blob, a payload of bit-count-prefixed numbers:
 //   RSA: e, d, n, u, p, q  where this p is OpenSSL's q, this q is OpenSSL's p, u = OpenSSL's iqmp
 //   DSA: uint32 0, p, g, q, y, x
+// The curve keys use the same framing with their SSH name as the key type and their OpenSSH
+// private fields as the payload (see curve_keys.h).
+//
+// A container's kind is its KeyInfo type for RSA and DSS keys and a kKind* value of
+// curve_keys.h for the others.
 #pragma once
 
 #include <string_view>
@@ -16,7 +21,7 @@ constexpr std::string_view kCipherNone = "none";
 constexpr std::string_view kCipher3des = "3des-cbc";
 
 struct ContainerView {
-    int keyType = -1;
+    int keyType = -1;  // the kind
     std::string_view cipher;
     const std::uint8_t* cipherBlob = nullptr;  // contents, without the length field
     std::size_t cipherBlobLength = 0;

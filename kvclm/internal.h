@@ -117,7 +117,8 @@ inline bool ValidInput(const void* data, std::uint32_t length) {
 
 struct kvclm_private_key {
     std::uint32_t magic;
-    int type;  // KVCLM_KEY_DSS or KVCLM_KEY_RSA
+    int type;  // KVCLM_KEY_*
+    int kind;  // its container kind (see container.h)
     std::uint32_t bits;
     kvclm::PkeyPtr pkey;
 };

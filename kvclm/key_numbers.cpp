@@ -5,6 +5,8 @@
 #include <openssl/param_build.h>
 #include <openssl/params.h>
 
+#include "kvclm/curve_keys.h"
+
 namespace kvclm {
 namespace {
 
@@ -166,6 +168,7 @@ int GetDsaNumbers(const EVP_PKEY* key, DsaNumbers* out, bool withPrivate) {
 int KeyTypeOf(const EVP_PKEY* key) {
     if (EVP_PKEY_is_a(key, "RSA")) return KVCLM_KEY_RSA;
     if (EVP_PKEY_is_a(key, "DSA")) return KVCLM_KEY_DSS;
+    if (const CurveKind* curve = CurveKindOf(key)) return curve->type;
     return -1;
 }
 

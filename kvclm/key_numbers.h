@@ -32,7 +32,8 @@ int BuildDsaPrivate(const DsaNumbers& k, PkeyPtr* out);
 int GetRsaNumbers(const EVP_PKEY* key, RsaNumbers* out, bool withPrivate);
 int GetDsaNumbers(const EVP_PKEY* key, DsaNumbers* out, bool withPrivate);
 
-// KVCLM_KEY_RSA, KVCLM_KEY_DSS or -1.
+// KVCLM_KEY_RSA, KVCLM_KEY_DSS, KVCLM_KEY_ED25519, KVCLM_KEY_ECDSA (on a curve the module
+// knows) or -1.
 int KeyTypeOf(const EVP_PKEY* key);
 
 }  // namespace kvclm

@@ -20,7 +20,7 @@ std::mutex g_selfTestMutex;
 SelfTestCorruption g_corruption = SelfTestCorruption::None;
 
 bool ValidCorruption(int which) {
-    return which >= 0 && which <= static_cast<int>(SelfTestCorruption::Dsa);
+    return which >= 0 && which <= static_cast<int>(SelfTestCorruption::Ed25519);
 }
 
 int RunSelfTestsLocked() {

@@ -2,6 +2,7 @@
 #include "kvclm/private_key.h"
 
 #include "kvclm/container.h"
+#include "kvclm/curve_keys.h"
 #include "kvclm/key_numbers.h"
 #include "kvclm/protected_container.h"
 #include "kvclm/public_key.h"
@@ -14,7 +15,11 @@ int NewPrivateHandle(PkeyPtr key, KVCLM_PRIVATE_KEY* out) {
     auto h = std::make_unique<kvclm_private_key>();
     h->magic = kPrivateMagic;
     h->type = type;
-    h->bits = static_cast<std::uint32_t>(EVP_PKEY_get_bits(key.get()));
+    // Curve keys report their curve's size (OpenSSL says 253 for Ed25519).
+    const CurveKind* curve = CurveKindOf(key.get());
+    h->kind = curve != nullptr ? curve->kind : type;
+    h->bits =
+        curve != nullptr ? curve->bits : static_cast<std::uint32_t>(EVP_PKEY_get_bits(key.get()));
     h->pkey = std::move(key);
     *out = h.release();
     return KVCLM_OK;
@@ -52,11 +57,11 @@ int CheckExportParams(const ExportParams* p, ProtectSettings* s) {
 
 int ExportPlain(const kvclm_private_key* k, const SecureBytes& payload, unsigned char* out,
                 uint32_t* outLength) {
-    const std::size_t needed = ContainerHeaderSize(k->type, kCipherNone) + 4 + payload.size();
+    const std::size_t needed = ContainerHeaderSize(k->kind, kCipherNone) + 4 + payload.size();
     int rc = CheckCapacity(needed, out, outLength);
     if (rc != KVCLM_OK) return rc;
     SecureBytes blob;
-    WriteContainerHeader(k->type, kCipherNone, 4 + payload.size(), &blob);
+    WriteContainerHeader(k->kind, kCipherNone, 4 + payload.size(), &blob);
     blob.push_back(static_cast<std::uint8_t>(payload.size() >> 24));
     blob.push_back(static_cast<std::uint8_t>(payload.size() >> 16));
     blob.push_back(static_cast<std::uint8_t>(payload.size() >> 8));
@@ -71,10 +76,10 @@ int ExportProtected(kvclm_private_key* k, const SecureBytes& payload, const Expo
     int rc = CheckExportParams(p, &s);
     if (rc != KVCLM_OK) return rc;
     // Size first: the derivation is only paid when the buffer is there.
-    rc = CheckCapacity(ProtectedSize(k->type, payload.size(), s), out, outLength);
+    rc = CheckCapacity(ProtectedSize(k->kind, payload.size(), s), out, outLength);
     if (rc != KVCLM_OK) return rc;
     SecureBytes blob;
-    rc = WriteProtected(k->type, payload, s, p->passphrase, p->passphraseLength, k->pkey.get(),
+    rc = WriteProtected(k->kind, payload, s, p->passphrase, p->passphraseLength, k->pkey.get(),
                         &blob);
     if (rc != KVCLM_OK) return rc;
     return CopyOut(blob.data(), blob.size(), out, outLength);
@@ -116,7 +121,7 @@ extern "C" int kvclm_PrivateKeyExport(KVCLM_PRIVATE_KEY key, int format, int fla
         if ((plain == 1) == (params != nullptr) || (plain != 0 && plain != 1))
             return KVCLM_E_BAD_PARAM;
         SecureBytes payload;
-        const int rc = EncodePayload(k->pkey.get(), k->type, &payload);
+        const int rc = EncodePayload(k->pkey.get(), k->kind, &payload);
         if (rc != KVCLM_OK) return rc;
         return plain ? ExportPlain(k, payload, out, outLength)
                      : ExportProtected(k, payload, params, out, outLength);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "kvclm/curve_keys.h"
 #include "kvclm/key_numbers.h"
 #include "kvclm/private_key.h"
 #include "kvclm/wire.h"
@@ -41,6 +42,7 @@ int PublicBlobOf(const EVP_PKEY* key, Bytes* blob) {
         w.Mpint(k.y.get());
         return KVCLM_OK;
     }
+    if (const CurveKind* curve = CurveKindOf(key)) return CurvePublicBlob(*curve, key, blob);
     return KVCLM_E_UNSUPPORTED;
 }
 
@@ -62,6 +64,10 @@ int ParsePublicBlob(const std::uint8_t* blob, std::size_t n, int* type, std::uin
         rc = CheckDsaPublic(k);
         *type = KVCLM_KEY_DSS;
         *bits = rc == KVCLM_OK ? static_cast<std::uint32_t>(BN_num_bits(k.p.get())) : 0;
+    } else if (const CurveKind* curve = CurveKindBySshName(name)) {
+        rc = ReadCurvePublic(*curve, r);
+        *type = curve->type;
+        *bits = curve->bits;
     } else {
         return KVCLM_E_UNSUPPORTED;
     }
@@ -75,7 +81,11 @@ int FillKeyInfo(int level, int type, std::uint32_t bits, KeyInfo* info) {
         return KVCLM_E_BAD_RECORD;
     info->type = static_cast<std::uint32_t>(type);
     std::memset(info->algorithm, 0, sizeof(info->algorithm));
-    std::memcpy(info->algorithm, type == KVCLM_KEY_RSA ? "RSA" : "DSA", 3);
+    const char* name = type == KVCLM_KEY_RSA       ? "RSA"
+                       : type == KVCLM_KEY_ED25519 ? "ED25519"
+                       : type == KVCLM_KEY_ECDSA   ? "ECDSA"
+                                                   : "DSA";
+    std::memcpy(info->algorithm, name, std::strlen(name));
     info->bits = bits;
     info->reserved[0] = info->reserved[1] = 0;
     return KVCLM_OK;

@@ -1,4 +1,5 @@
-// The SSH wire public key blob: "ssh-rsa" e n, or "ssh-dss" p q g y.
+// The SSH wire public key blob: "ssh-rsa" e n, "ssh-dss" p q g y, or a curve key's blob
+// (curve_keys.h).
 #pragma once
 
 #include "kvclm/internal.h"

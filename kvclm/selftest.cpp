@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "kvclm/container.h"
+#include "kvclm/curve_keys.h"
 #include "kvclm/hash.h"
 #include "kvclm/selftest_data.h"
 #include "kvclm/sign_ops.h"
@@ -108,11 +109,34 @@ bool DsaPasses(bool corrupt) {
            DsaVerifies(key.get(), fresh);
 }
 
+// RFC 8032, section 7.1, test 1: the empty message.
+constexpr std::uint8_t kEd25519Seed[32] = {
+    0x9d, 0x61, 0xb1, 0x9d, 0xef, 0xfd, 0x5a, 0x60, 0xba, 0x84, 0x4a, 0xf4, 0x92, 0xec, 0x2c, 0xc4,
+    0x44, 0x49, 0xc5, 0x69, 0x7b, 0x32, 0x69, 0x19, 0x70, 0x3b, 0xac, 0x03, 0x1c, 0xae, 0x7f, 0x60};
+constexpr std::uint8_t kEd25519Signature[64] = {
+    0xe5, 0x56, 0x43, 0x00, 0xc3, 0x60, 0xac, 0x72, 0x90, 0x86, 0xe2, 0xcc, 0x80, 0x6e, 0x82, 0x8a,
+    0x84, 0x87, 0x7f, 0x1e, 0xb8, 0xe5, 0xd9, 0x74, 0xd8, 0x73, 0xe0, 0x65, 0x22, 0x49, 0x01, 0x55,
+    0x5f, 0xb8, 0x82, 0x15, 0x90, 0xa3, 0x3b, 0xac, 0xc6, 0x1e, 0x39, 0x70, 0x1c, 0xf9, 0xb4, 0x6b,
+    0xd2, 0x5b, 0xf5, 0xf0, 0x59, 0x5b, 0xbe, 0x24, 0x65, 0x51, 0x41, 0x43, 0x8e, 0x7a, 0x10, 0x0b};
+
+bool Ed25519Passes(bool corrupt) {
+    PkeyPtr key(
+        EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, kEd25519Seed, sizeof kEd25519Seed));
+    if (!key) return false;
+    std::uint8_t expected[64];
+    std::memcpy(expected, kEd25519Signature, sizeof expected);
+    if (corrupt) expected[40] ^= 0x02;
+    Bytes got;
+    return SignCurve(*CurveKindByKind(kKindEd25519), key.get(), nullptr, 0, &got) == KVCLM_OK &&
+           got.size() == sizeof expected && std::memcmp(got.data(), expected, sizeof expected) == 0;
+}
+
 }  // namespace
 
 bool RunSelfTests(SelfTestCorruption corrupt) {
     return HashesPass(corrupt) && RsaPasses(corrupt == SelfTestCorruption::Rsa) &&
-           DsaPasses(corrupt == SelfTestCorruption::Dsa);
+           DsaPasses(corrupt == SelfTestCorruption::Dsa) &&
+           Ed25519Passes(corrupt == SelfTestCorruption::Ed25519);
 }
 
 }  // namespace kvclm

@@ -163,6 +163,39 @@ inline constexpr unsigned IDS_KEYGEN_COMPLETE = 254;
 inline constexpr unsigned IDS_KEY_NAME_IN_USE = 255;
 inline constexpr unsigned IDS_KEYGEN_DONE_TITLE = 257;
 
+// Texts of this agent's own for locking with the desktop session and for remembered
+// approvals, in a block of ids the original table leaves free (1700-1749).
+// Settings beside the seventeen: the text of each id is the registry value name.
+inline constexpr unsigned IDS_SETTING_LOCK_ON_SCREEN_LOCK = 1700;
+inline constexpr unsigned IDS_SETTING_LOCK_ON_SUSPEND = 1701;
+inline constexpr unsigned IDS_SETTING_LOCK_ON_SESSION_END = 1702;
+inline constexpr unsigned IDS_SETTING_REMEMBER_APPROVAL_MINUTES = 1703;
+
+// Event log: Info, when the desktop session locks the agent or cannot be followed.
+inline constexpr unsigned IDS_LOCKED_SCREEN_LOCKED = 1710;
+inline constexpr unsigned IDS_LOCKED_SUSPENDING = 1711;
+inline constexpr unsigned IDS_LOCKED_SESSION_ENDED = 1712;
+inline constexpr unsigned IDS_SESSION_NOT_FOLLOWED = 1713;
+inline constexpr unsigned IDS_SESSION_NO_SESSION_BUS = 1714;
+inline constexpr unsigned IDS_SESSION_NO_SCREEN_SAVER = 1715;
+inline constexpr unsigned IDS_SESSION_NO_SYSTEM_BUS = 1716;
+inline constexpr unsigned IDS_SESSION_NO_LOGIN_MANAGER = 1717;
+inline constexpr unsigned IDS_SESSION_UNKNOWN = 1718;
+
+// Remembered approvals: the continuation line of a use without a prompt, and the check box
+// of the confirmation prompt.
+inline constexpr unsigned IDS_REMEMBERED = 1720;
+inline constexpr unsigned IDS_REMEMBER_FOR_PROGRAM = 1721;
+// Continuation line: an operation allowed in a prompt that stayed open across a lock.
+inline constexpr unsigned IDS_LOCKED_WHILE_ASKING = 1722;
+
+// The settings sheet's controls for these settings.
+inline constexpr unsigned IDS_PAGE_LOCK_SESSION_GROUP = 1730;
+inline constexpr unsigned IDS_PAGE_LOCK_ON_SCREEN_LOCK = 1731;
+inline constexpr unsigned IDS_PAGE_LOCK_ON_SUSPEND = 1732;
+inline constexpr unsigned IDS_PAGE_LOCK_ON_SESSION_END = 1733;
+inline constexpr unsigned IDS_PAGE_REMEMBER_APPROVALS = 1734;
+inline constexpr unsigned IDS_PAGE_REMEMBER_UNIT = 1735;
 // Texts of this agent's own that the original table has no entries for, in a block of ids it
 // leaves free (4000-4099): what the module loader, the OpenSSH front end and the native
 // endpoint log.
@@ -191,6 +224,8 @@ inline constexpr unsigned IDS_OPENSSH_UNLOCK_NOT_POSSIBLE = 4025;
 inline constexpr unsigned IDS_OPENSSH_UNLOCK_PROMPT_OPEN = 4026;
 inline constexpr unsigned IDS_OPENSSH_UNLOCK_WRONG = 4027;
 inline constexpr unsigned IDS_OPENSSH_UNLOCK_FAILURE_PENDING = 4028;
+inline constexpr unsigned IDS_OPENSSH_CERTIFICATE_NOT_STORED = 4029;
+inline constexpr unsigned IDS_OPENSSH_NO_SUCH_CERTIFICATE = 4030;
 
 inline constexpr unsigned IDS_NATIVE_MALFORMED_REQUEST = 4040;
 inline constexpr unsigned IDS_NATIVE_UNKNOWN_REQUEST = 4041;

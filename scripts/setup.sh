@@ -14,7 +14,7 @@ test_packages=(
     git clang libclang-rt-14-dev ccache dpkg-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     putty-tools openssh-client openssh-server sqlite3
-    xvfb xauth x11-utils openbox trayer xdotool imagemagick dbus
+    xvfb xauth x11-utils openbox trayer xdotool imagemagick dbus dbus-daemon
     util-linux procps python3
 )
 

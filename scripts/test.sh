@@ -18,10 +18,11 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug \
 cmake --build build-asan -j"$jobs"
 (
     # Every process the tests start (the agent included) reports to the test's output and
-    # fails on the first finding; known leaks below the agent are listed in tests/lsan.supp.
+    # fails on the first finding; known leaks below the agent are listed in
+    # tests/support/lsan_suppressions.txt.
     export ASAN_OPTIONS="detect_leaks=1"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-    export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+    export LSAN_OPTIONS="suppressions=$PWD/tests/support/lsan_suppressions.txt:print_suppressions=0"
     cd build-asan && ctest --output-on-failure -j"$jobs"
 )
 

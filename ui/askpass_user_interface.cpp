@@ -177,13 +177,20 @@ PassphraseAnswer AskpassUserInterface::AskKeyPassphrase(const std::string& key_n
     return answer;
 }
 
-bool AskpassUserInterface::ConfirmOperation(const ConfirmOperationRequest& request) {
+// An askpass program answers yes or no, so the offer to remember is a second question,
+// asked only after the operation was allowed.
+ConfirmOperationAnswer AskpassUserInterface::ConfirmOperation(
+    const ConfirmOperationRequest& request) {
     const std::string prompt =
         "Remote client requests an operation with your private key.\n"
         "Key Name: " +
         request.key_name + "\nKey Comment: " + request.key_comment +
         "\nOperation: " + request.operation + "\nSource: " + request.requester + "\nAllow?";
-    return Run(prompt, true).has_value();
+    ConfirmOperationAnswer answer;
+    answer.allowed = Run(prompt, true).has_value();
+    if (answer.allowed && !request.remember_offer.empty())
+        answer.remember = Run(request.remember_offer + "?", true).has_value();
+    return answer;
 }
 
 int AskpassUserInterface::MessageBox(const std::string& text, const std::string& caption,

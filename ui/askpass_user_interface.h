@@ -21,7 +21,7 @@ class AskpassUserInterface : public UserInterface {
     ChangePassphraseAnswer AskChangePassphrase() override;
     PassphraseAnswer AskKeyPassphrase(const std::string& key_name,
                                       const std::string& key_comment) override;
-    bool ConfirmOperation(const ConfirmOperationRequest& request) override;
+    ConfirmOperationAnswer ConfirmOperation(const ConfirmOperationRequest& request) override;
     int MessageBox(const std::string& text, const std::string& caption,
                    std::uint32_t style) override;
 

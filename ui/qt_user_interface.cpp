@@ -2,15 +2,20 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QStyle>
 #include <QUrl>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/agent_app.h"
 #include "app/prompt_runner.h"
 #include "res/string_ids.h"
 #include "res/string_table.h"
+#include "res/tray_menu.h"
+#include "ui/about/about_dialog.h"
+#include "ui/about/about_picture.h"
 #include "ui/config/config_dialog.h"
 #include "ui/prompts/change_passphrase_dialog.h"
 #include "ui/prompts/confirm_operation_dialog.h"
@@ -18,6 +23,8 @@
 #include "ui/prompts/new_passphrase_dialog.h"
 #include "ui/prompts/prompt_widgets.h"
 #include "ui/prompts/unlock_dialog.h"
+#include "ui/tray/agent_icon.h"
+#include "ui/tray/system_tray.h"
 
 namespace kv {
 
@@ -64,15 +71,44 @@ int ResultOf(int button) {
     }
 }
 
+// The splash needs a screen a person looks at; offscreen runs go without it.
+bool RealDisplay() {
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+// KVSSHAA_SPLASH_MS lengthens the splash, so that tests can see it and click it away.
+int SplashMilliseconds() {
+    const char* value = std::getenv("KVSSHAA_SPLASH_MS");
+    const int ms = value != nullptr ? std::atoi(value) : 0;
+    return ms > 0 ? ms : CAboutDialog::kSplashMilliseconds;
+}
+
 }  // namespace
 
 QtUserInterface::QtUserInterface() : AskpassUserInterface("") {}
 
 QtUserInterface::~QtUserInterface() = default;
 
-void QtUserInterface::Attach(CAgentApp& app, CommandRunner run_command) {
+void QtUserInterface::Attach(CAgentApp& app, CommandRunner run_command,
+                             CommandState command_enabled) {
     m_app = &app;
     m_run_command = std::move(run_command);
+    m_command_enabled = std::move(command_enabled);
+    AddTrayIcon();
+}
+
+void QtUserInterface::AddTrayIcon() {
+    CSystemTray::Target target;
+    target.run_command = [this](int id) { return RunCommand(id); };
+    target.command_enabled = [this](int id) { return CommandEnabled(id); };
+    target.prompt_open = [this] { return m_app->PromptDepth() > 0; };
+    target.bring_to_front = [this] { m_app->BringToFront(); };
+    // Every window of the agent, message boxes included, carries the padlock.
+    QApplication::setWindowIcon(AgentIcon(false));
+    m_tray = std::make_unique<CSystemTray>(std::move(target));
+    m_tray->AddIcon(TrayTooltip(true), AgentIcon(true), IDR_TRAY_MENU);
+    m_tray->SetDefaultItem(ID_OPEN_CONFIGURATION, false);
 }
 
 int QtUserInterface::RunDialog(QDialog& dialog) {
@@ -83,9 +119,11 @@ int QtUserInterface::RunDialog(QDialog& dialog) {
 int QtUserInterface::RunModal(QDialog& dialog) {
     QPointer<QWidget> previous = QApplication::activeWindow();
     m_open.emplace_back(&dialog);
-    // Modal from its first showing: exec() cannot make a window that is already visible modal,
-    // and the agent's other windows must not take input while a prompt waits.
-    dialog.setWindowModality(Qt::ApplicationModal);
+    // Modal from its first showing (exec() cannot make a visible window modal), and modal to
+    // its own parent only: a prompt of its own blocks nothing, so the tray icon still takes the
+    // clicks that bring it forward, and the configuration window brings it forward when it is
+    // activated. A dialog opened from one of the agent's windows blocks that window.
+    if (dialog.windowModality() == Qt::NonModal) dialog.setWindowModality(Qt::WindowModal);
     dialog.show();
     TakeForeground(&dialog);
     const int result = dialog.exec();
@@ -176,10 +214,11 @@ PassphraseAnswer QtUserInterface::AskKeyPassphrase(const std::string& key_name,
     return answer;
 }
 
-bool QtUserInterface::ConfirmOperation(const ConfirmOperationRequest& request) {
+ConfirmOperationAnswer QtUserInterface::ConfirmOperation(const ConfirmOperationRequest& request) {
     CConfirmOperationDialog dialog;
     dialog.SetRequest(request);
-    return RunModal(dialog) == QDialog::Accepted;
+    const bool allowed = RunModal(dialog) == QDialog::Accepted;
+    return {allowed, allowed && dialog.RememberTicked()};
 }
 
 int QtUserInterface::MessageBox(const std::string& text, const std::string& caption,
@@ -191,20 +230,29 @@ int QtUserInterface::MessageBox(const std::string& text, const std::string& capt
     return ResultOf(RunModal(box));
 }
 
-void QtUserInterface::ShowTrayLocked(bool locked) {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        static bool told = false;
-        if (!told)
-            std::fprintf(stderr, "kvsshaa: the desktop has no tray; the agent runs without one\n");
-        told = true;
-        return;
-    }
-    if (!m_tray) m_tray = std::make_unique<QSystemTrayIcon>();
-    m_tray->setIcon(AgentIcon(locked));
+QString QtUserInterface::TrayTooltip(bool locked) {
     const char* product = LoadString(IDS_PRODUCT_NAME);
     const char* state = LoadString(locked ? IDS_TIP_LOCKED : IDS_TIP_UNLOCKED);
-    m_tray->setToolTip(QString("%1 : %2").arg(product ? product : "", state ? state : ""));
-    m_tray->show();
+    return QString("%1 : %2").arg(product ? product : "", state ? state : "");
+}
+
+void QtUserInterface::ShowTrayLocked(bool locked) {
+    if (!m_tray) return;
+    m_tray->ChangeTooltip(TrayTooltip(locked));
+    m_tray->ChangeIcon(AgentIcon(locked));
+}
+
+void QtUserInterface::ShowSplash() {
+    if (!RealDisplay()) return;
+    CAboutDialog splash(IDB_ABOUT, SplashMilliseconds());
+    splash.show();
+    TakeForeground(&splash);
+    splash.exec();
+}
+
+void QtUserInterface::ShowAbout() {
+    CAboutDialog about(IDB_ABOUT, 0);
+    RunModal(about);
 }
 
 bool QtUserInterface::OpenHelpPage(const std::string& path) {

@@ -2,7 +2,7 @@
 #pragma once
 
 #include <QPointer>
-#include <QSystemTrayIcon>
+#include <QString>
 #include <functional>
 #include <memory>
 
@@ -14,20 +14,29 @@ namespace kv {
 
 class CAgentApp;
 class CConfigDialog;
+class CSystemTray;
 
 class QtUserInterface : public AskpassUserInterface {
   public:
     // Runs a command of the main frame (tray menu ids); false when the id is not routed.
     using CommandRunner = std::function<bool(int command_id)>;
+    // Whether a command of the main frame is enabled now (its command-update handler).
+    using CommandState = std::function<bool(int command_id)>;
 
     QtUserInterface();
     ~QtUserInterface() override;
 
     // Called while the main frame is created, before its first prompt: the windows read the
-    // application's state and send the user's commands to the main frame.
-    void Attach(CAgentApp& app, CommandRunner run_command);
+    // application's state and send the user's commands to the main frame. The tray icon
+    // appears now, locked.
+    void Attach(CAgentApp& app, CommandRunner run_command, CommandState command_enabled = {});
     CAgentApp* App() const { return m_app; }
     bool RunCommand(int command_id) const { return m_run_command && m_run_command(command_id); }
+    bool CommandEnabled(int command_id) const {
+        return !m_command_enabled || m_command_enabled(command_id);
+    }
+    // The tray icon, once attached.
+    CSystemTray* Tray() const { return m_tray.get(); }
 
     // A modal window the user opened from the agent's own windows (settings sheet, key
     // dialogs, file choosers, the wizard): it is on the application's modal prompt stack
@@ -41,7 +50,7 @@ class QtUserInterface : public AskpassUserInterface {
     ChangePassphraseAnswer AskChangePassphrase() override;
     PassphraseAnswer AskKeyPassphrase(const std::string& key_name,
                                       const std::string& key_comment) override;
-    bool ConfirmOperation(const ConfirmOperationRequest& request) override;
+    ConfirmOperationAnswer ConfirmOperation(const ConfirmOperationRequest& request) override;
 
     // The configuration window: made at the first open, then only shown and hidden.
     void OpenConfigurationWindow() override;
@@ -57,15 +66,22 @@ class QtUserInterface : public AskpassUserInterface {
                    std::uint32_t style) override;
     void BringToFront() override;
     void ShowTrayLocked(bool locked) override;
+    void ShowSplash() override;
+    void ShowAbout() override;
     bool OpenHelpPage(const std::string& path) override;
+
+    // The tray's tooltip: the product name, " : " and "Locked" or "Unlocked".
+    static QString TrayTooltip(bool locked);
 
   private:
     // Runs a dialog modally, then gives the foreground back to the window that had it.
     int RunModal(QDialog& dialog);
+    void AddTrayIcon();
 
     CAgentApp* m_app = nullptr;
     CommandRunner m_run_command;
-    std::unique_ptr<QSystemTrayIcon> m_tray;
+    CommandState m_command_enabled;
+    std::unique_ptr<CSystemTray> m_tray;
     std::vector<QPointer<QDialog>> m_open;  // open prompts, topmost last
     std::unique_ptr<CConfigDialog> m_config;
 };

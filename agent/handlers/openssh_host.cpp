@@ -10,13 +10,18 @@ std::vector<StoredKeyName> AgentOpenSshHost::StoredKeyNames() {
     std::vector<StoredKeyName> names;
     names.reserve(keys.Count());
     for (std::size_t i = 0; i < keys.Count(); ++i) {
-        names.push_back({keys.At(i).Blob(), keys.At(i).Name()});
+        names.push_back({keys.At(i).Blob(), keys.At(i).Name(), keys.At(i).Certificate()});
     }
     return names;
 }
 
 bool AgentOpenSshHost::RequireConfirmation(std::span<const uint8_t> public_blob) {
     return m_app.Keys().RequireConfirmation(public_blob);
+}
+
+bool AgentOpenSshHost::AttachCertificate(std::span<const uint8_t> public_blob,
+                                         std::span<const uint8_t> certificate) {
+    return m_app.Keys().AttachCertificate(public_blob, certificate);
 }
 
 bool AgentOpenSshHost::Lock() {

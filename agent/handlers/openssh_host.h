@@ -14,6 +14,8 @@ class AgentOpenSshHost : public OpenSshAgentHost {
 
     std::vector<StoredKeyName> StoredKeyNames() override;
     bool RequireConfirmation(std::span<const uint8_t> public_blob) override;
+    bool AttachCertificate(std::span<const uint8_t> public_blob,
+                           std::span<const uint8_t> certificate) override;
     bool Lock() override;
     UnlockOutcome Unlock(const SecureBytes& passphrase) override;
     void LogRefusal(std::string_view request, std::string_view reason,

@@ -2,6 +2,7 @@
 
 #include "agent/agent_buffer.h"
 #include "agent/handlers/format_text.h"
+#include "agent/handlers/remembered_approval.h"
 #include "agent/handlers/unlock_on_demand.h"
 #include "agent/payloads.h"
 #include "app/agent_app.h"
@@ -13,17 +14,32 @@
 namespace kv {
 
 bool ConfirmPrivateKeyOperation(CAgentApp& app, const KeyPair* key, std::string_view operation,
-                                std::string_view requester) {
+                                std::string_view requester, const ProcessStamp* local_requester) {
     const bool marked = key != nullptr && key->RequiresConfirmation();
     if (!marked && !app.Settings().GetFlag(IDS_SETTING_ASK_BEFORE_AGENT_OP)) return true;
+    const ApprovalMemory memory(app, key, local_requester);
+    if (memory.Covers()) {
+        app.Log().LogMessage(nullptr, LogContinuation, IDS_REMEMBERED);
+        return true;
+    }
     ConfirmOperationRequest request;
     request.key_comment = key != nullptr ? key->Comment() : std::string();
     request.key_name = key != nullptr ? key->Name() : std::string();
     request.operation = std::string(operation);
     request.requester = std::string(requester);
-    if (RunPrompt(app, [&] { return app.Ui().ConfirmOperation(request); })) return true;
-    app.Log().LogMessage(nullptr, LogContinuation, IDS_OPERATION_DENIED);
-    return false;
+    request.remember_offer = memory.Offer();
+    const auto answer = RunPrompt(app, [&] { return app.Ui().ConfirmOperation(request); });
+    if (!answer.allowed) {
+        app.Log().LogMessage(nullptr, LogContinuation, IDS_OPERATION_DENIED);
+        return false;
+    }
+    // The key was opened before the prompt; an agent locked since must not use it.
+    if (memory.LockedMeanwhile()) {
+        app.Log().LogMessage(nullptr, LogContinuation, IDS_LOCKED_WHILE_ASKING);
+        return false;
+    }
+    if (answer.remember) memory.Keep();
+    return true;
 }
 
 namespace {
@@ -64,13 +80,13 @@ const KeyPair* UnlockedKey(CAgentApp& app, const DecodedPrivateKeyOpRequest& req
 // deletion while the confirmation is open refuses the request as it would have been refused
 // had it come first, and nothing computed then leaves the agent.
 void PerformGuarded(CAgentApp& app, const DecodedPrivateKeyOpRequest& request, const KeyPair& key,
-                    const PrivateKeyBlob& blob, AgentBuffer& out) {
+                    const PrivateKeyBlob& blob, const ProcessStamp* local, AgentBuffer& out) {
     KeyStore& keys = app.Keys();
     const KeyUseGuard guard(keys, key);
     const OperationContext context{
         app.Settings(), app.Log(),
-        [&app](const KeyPair* owner, std::string_view op, std::string_view requester) {
-            return ConfirmPrivateKeyOperation(app, owner, op, requester);
+        [&app, local](const KeyPair* owner, std::string_view op, std::string_view requester) {
+            return ConfirmPrivateKeyOperation(app, owner, op, requester, local);
         },
         &guard};
     const OperationResult result =
@@ -109,7 +125,9 @@ bool HandlePrivateKeyOperation(CAgentApp& app, AgentBuffer& in, AgentBuffer& out
     }
     app.Log().LogMessage(&request->origins, LogOperation, IDS_PRIVATE_KEY_OPERATION,
                          request->fields.operation.c_str(), name.c_str());
-    PerformGuarded(app, *request, *key, *blob, out);
+    const std::optional<ProcessStamp> local =
+        LocalRequester(app.Peers().Current(), request->origins);
+    PerformGuarded(app, *request, *key, *blob, local ? &*local : nullptr, out);
     return true;
 }
 

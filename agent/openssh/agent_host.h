@@ -19,6 +19,7 @@ namespace kv {
 struct StoredKeyName {
     Bytes public_blob;
     std::string name;
+    Bytes certificate;  // the key's OpenSSH certificate; empty when it has none
 };
 
 enum class UnlockOutcome {
@@ -43,6 +44,13 @@ class OpenSshAgentHost {
     // has the blob or the mark could not be written; the mark must then still hold for the
     // life of the process.
     virtual bool RequireConfirmation(std::span<const uint8_t> public_blob) = 0;
+
+    // Gives every stored key with this public key blob the OpenSSH certificate, kept with the
+    // key so that it survives a restart; it replaces a certificate the key had. Called right
+    // after a successful native add, with no event processed in between. False when no key
+    // has the blob or the certificate could not be written.
+    virtual bool AttachCertificate(std::span<const uint8_t> public_blob,
+                                   std::span<const uint8_t> certificate) = 0;
 
     // The Lock command, as the tray runs it. False when the agent could not be locked.
     virtual bool Lock() = 0;

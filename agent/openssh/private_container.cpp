@@ -55,4 +55,8 @@ SecureBytes BuildDssContainer(const DssNumbers& key) {
     return Wrap(kDssType, numbers.Data());
 }
 
+SecureBytes BuildCurveContainer(std::string_view ssh_name, const SecureBytes& fields) {
+    return Wrap(ssh_name, fields);
+}
+
 }  // namespace kv

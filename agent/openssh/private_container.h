@@ -4,10 +4,13 @@
 //   uint32 magic 0x3f6ff9eb, uint32 total length, string key type, string cipher "none",
 //   string cipher blob = { string payload = the key numbers }
 // Numbers in the payload are a 32-bit bit count and the minimal big-endian magnitude.
+// Ed25519 and ECDSA containers name the key by its SSH name and carry the OpenSSH private
+// fields as they are (see kvclm.h).
 #pragma once
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "platform/secure_memory.h"
 
@@ -24,5 +27,7 @@ struct DssNumbers {
 
 SecureBytes BuildRsaContainer(const RsaNumbers& key);
 SecureBytes BuildDssContainer(const DssNumbers& key);
+// `fields`: the OpenSSH private fields after the type name.
+SecureBytes BuildCurveContainer(std::string_view ssh_name, const SecureBytes& fields);
 
 }  // namespace kv

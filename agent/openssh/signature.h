@@ -3,6 +3,9 @@
 //   ssh-dss                 "sign": the module hashes with SHA-1 and returns r || s
 //   ssh-rsa                 "hash-and-sign": SHA-1 and its DigestInfo, done by the module
 //   rsa-sha2-256 / -512     "sign" over DigestInfo || digest, made here
+//   ssh-ed25519             "sign": the module gives the 64-byte signature
+//   ecdsa-sha2-nistpN       "sign": the module hashes with the curve's hash and gives
+//                           mpint r, mpint s
 #pragma once
 
 #include <cstdint>
@@ -30,7 +33,7 @@ struct SignPlan {
 };
 
 // nullopt when the key type is unsupported, the data is empty or the digest fails. RSA
-// flags follow OpenSSH: SHA-256 wins when both are set; DSS keys ignore them.
+// flags follow OpenSSH: SHA-256 wins when both are set; the other key types ignore them.
 std::optional<SignPlan> PlanSignature(SshKeyType type, std::span<const uint8_t> data,
                                       uint32_t flags, const DigestFunction& digest);
 

@@ -9,7 +9,9 @@
 
 #include "agent/openssh/frame_reader.h"
 #include "agent/openssh/peer_origin.h"
+#include "agent/openssh/session_bind.h"
 #include "platform/peer_credentials.h"
+#include "platform/process_identity.h"
 
 namespace kv {
 
@@ -25,6 +27,7 @@ struct SshAgentEndpoint::Connection {
     QPointer<SecureConnection> socket;
     SshFrameReader reader;
     std::string origin;
+    RequestPeer peer;
     std::deque<SecureBytes> waiting;
     bool busy = false;       // a message of this connection is being handled or answered
     bool scheduled = false;  // ProcessNext is queued
@@ -79,6 +82,8 @@ void SshAgentEndpoint::Accept(int fd) {
     auto* socket = new SecureConnection(fd, this);
     connection->socket = socket;
     connection->origin = PeerOrigin(fd);
+    connection->peer.process = StampProcess(peer->pid);
+    connection->peer.origins_are_hops = false;  // the origin names this peer
     m_connections[socket] = connection;
     connect(socket, &SecureConnection::readyRead, this,
             [this, connection] { ReadMessages(connection); });
@@ -126,7 +131,12 @@ void SshAgentEndpoint::ProcessNext(const ConnectionPtr& connection) {
     const SecureBytes message = std::move(connection->waiting.front());
     connection->waiting.pop_front();
     connection->busy = true;
-    SshReply reply = m_translator.Handle(message, connection->origin);
+    // Once ssh has said it forwards this connection, every later request on it is forwarded.
+    if (IsForwardingSessionBind(message)) connection->peer.forwarded = true;
+    SshReply reply = [&] {
+        const RequestPeers::Scope stated(m_peers, connection->peer);
+        return m_translator.Handle(message, connection->origin);
+    }();
     if (reply.hold.count() > 0) {
         // Held back on a timer; the connection stays busy so its next message waits.
         QTimer::singleShot(reply.hold, this, [this, connection, held = std::move(reply.message)] {

@@ -16,6 +16,7 @@
 #include "agent/openssh/translator.h"
 #include "agent/request_dispatcher.h"
 #include "agent/secure_connection.h"
+#include "app/request_peer.h"
 
 namespace kv {
 
@@ -34,6 +35,9 @@ class SshAgentEndpoint : public QObject {
     bool Listen(const std::string& path);
     // Stops serving, drops every connection and removes the socket file.
     void Close();
+    // Where each request's peer is stated while it is handled (remembered approvals); the
+    // agent's own. Without it no peer is stated and every confirmation asks.
+    void SetRequestPeers(RequestPeers* peers) { m_peers = peers; }
     std::string ErrorString() const;
 
   private:
@@ -50,6 +54,7 @@ class SshAgentEndpoint : public QObject {
     SecureLocalServer m_server;
     std::string m_path;
     std::map<SecureConnection*, ConnectionPtr> m_connections;
+    RequestPeers* m_peers = nullptr;
 };
 
 }  // namespace kv

@@ -83,22 +83,37 @@ SecureBytes OpenSshTranslator::ListIdentities(Request& request) {
     std::unordered_map<std::string, std::string> names;
     for (const auto& key : stored) names.try_emplace(BlobKey(key.public_blob), key.name);
 
+    std::unordered_map<std::string, const Bytes*> certificates;
+    for (const auto& key : stored) {
+        if (!key.certificate.empty())
+            certificates.try_emplace(BlobKey(key.public_blob), &key.certificate);
+    }
+
     SshWriter keys;
     uint32_t count = 0;
     for (std::size_t i = 0; i < list->keys.size(); ++i) {
         const auto& key = list->keys[i];
         if (KeyTypeOfBlob(key.blob) == SshKeyType::kUnsupported) continue;
         std::string comment;
+        const Bytes* certificate = nullptr;
         if (i < stored.size() && stored[i].public_blob == key.blob) {
             comment = stored[i].name;
+            if (!stored[i].certificate.empty()) certificate = &stored[i].certificate;
         } else if (const auto name = names.find(BlobKey(key.blob)); name != names.end()) {
             comment = name->second;
+            const auto found = certificates.find(BlobKey(key.blob));
+            if (found != certificates.end()) certificate = found->second;
         }
         const std::string own = key.comment.value_or("");
         if (!own.empty()) comment = comment.empty() ? own : comment + ": " + own;
         keys.String(key.blob);
         keys.String(comment);
         ++count;
+        if (certificate != nullptr) {
+            keys.String(*certificate);
+            keys.String(comment);
+            ++count;
+        }
     }
     SshWriter out;
     out.Byte(kIdentitiesAnswer);
@@ -107,12 +122,23 @@ SecureBytes OpenSshTranslator::ListIdentities(Request& request) {
     return out.Release();
 }
 
+std::optional<Bytes> OpenSshTranslator::StoredBlobFor(std::span<const uint8_t> blob) {
+    if (!IsCertificateBlob(blob)) return Bytes(blob.begin(), blob.end());
+    for (auto& key : m_host.StoredKeyNames()) {
+        if (std::ranges::equal(key.certificate, blob)) return std::move(key.public_blob);
+    }
+    return std::nullopt;
+}
+
 SecureBytes OpenSshTranslator::Sign(Request& request) {
-    const auto blob = request.in.String();
+    const auto requested = request.in.String();
     const auto data = request.in.String();
     const uint32_t flags = request.in.Uint32();
     if (!request.in.Ok())
         return Refuse("SIGN_REQUEST", Text(IDS_OPENSSH_MALFORMED_REQUEST), request);
+    const auto stored = StoredBlobFor(requested);
+    if (!stored) return Refuse("SIGN_REQUEST", Text(IDS_OPENSSH_NO_SUCH_CERTIFICATE), request);
+    const Bytes& blob = *stored;
     const SshKeyType type = KeyTypeOfBlob(blob);
     if (type == SshKeyType::kUnsupported)
         return Refuse("SIGN_REQUEST", Text(IDS_OPENSSH_KEY_TYPE_UNSUPPORTED), request);
@@ -132,9 +158,14 @@ SecureBytes OpenSshTranslator::Sign(Request& request) {
 }
 
 SecureBytes OpenSshTranslator::RemoveIdentity(Request& request) {
-    const auto blob = request.in.String();
+    const auto requested = request.in.String();
     if (!request.in.Ok())
         return Refuse("REMOVE_IDENTITY", Text(IDS_OPENSSH_MALFORMED_REQUEST), request);
+    // A certificate and its key are one stored key: removing either removes both.
+    const auto stored = StoredBlobFor(requested);
+    if (!stored)
+        return Refuse("REMOVE_IDENTITY", Text(IDS_OPENSSH_NO_SUCH_CERTIFICATE), request);
+    const Bytes& blob = *stored;
     // The native delete names the key. A blob stored under several names is one identity to
     // the client, so each name is deleted in store order, stopping at the first refusal.
     std::vector<std::string> names;

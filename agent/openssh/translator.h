@@ -2,12 +2,16 @@
 // the same meaning and goes through the native handlers, whose replies become OpenSSH
 // replies. What the native protocol cannot say goes through OpenSshAgentHost.
 //
-//   REQUEST_IDENTITIES     list; comments read "name: comment" ("name" without a comment)
-//   SIGN_REQUEST           private-key operation (see signature.h)
+//   REQUEST_IDENTITIES     list; comments read "name: comment" ("name" without a comment); a
+//                          key with a certificate is listed twice: plain, then certificate
+//   SIGN_REQUEST           private-key operation (see signature.h); a certificate stands for
+//                          the stored key that carries it
 //   ADD_IDENTITY / ADD_ID_CONSTRAINED
 //                          add, as "KeyFromAgent: <comment>"; lifetime becomes the key's
-//                          lifetime, confirm marks the key through the host
-//   REMOVE_IDENTITY        delete by blob and the name of each stored key with that blob
+//                          lifetime, confirm marks the key through the host; a certified key
+//                          is added as its plain key, and the host keeps the certificate
+//   REMOVE_IDENTITY        delete by blob and the name of each stored key with that blob (or
+//                          carrying that certificate)
 //   REMOVE_ALL_IDENTITIES  delete "*all*"
 //   LOCK / UNLOCK          the host's Lock and Unlock; the failure reply to a wrong UNLOCK
 //                          passphrase is held back (UnlockThrottle)
@@ -16,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -76,6 +81,9 @@ class OpenSshTranslator {
 
     // Logs the refusal through the host; `reason` is a string-table text.
     SecureBytes Refuse(std::string_view what, const std::string& reason, const Request& request);
+    // The stored plain blob a request's blob names: itself, or for a certificate the blob of
+    // the first stored key that carries it; nullopt for a certificate no key carries.
+    std::optional<Bytes> StoredBlobFor(std::span<const uint8_t> blob);
 
     NativeChannel m_native;
     OpenSshAgentHost& m_host;

@@ -73,6 +73,8 @@ SecureBytes OpenSshTranslator::AddIdentity(Request& request) {
     if (status != kStatusDone) return FailureReply();  // refused or failed: the handler logged it
     if (constraints.confirm && !m_host.RequireConfirmation(key.public_blob))
         return Refuse("ADD_IDENTITY", FormatString(IDS_OPENSSH_CONFIRM_NOT_STORED), request);
+    if (!key.certificate.empty() && !m_host.AttachCertificate(key.public_blob, key.certificate))
+        return Refuse("ADD_IDENTITY", FormatString(IDS_OPENSSH_CERTIFICATE_NOT_STORED), request);
     return SuccessReply();
 }
 

@@ -2,10 +2,11 @@
 // and SIGN_REQUEST messages, on one and on four connections at once, verifies every
 // signature with OpenSSL, and prints requests per second and p50/p99 latency.
 //
-//   openssh_load --socket PATH [--label NAME] [--requests N] [--list-only]
+//   openssh_load --socket PATH [--label NAME] [--requests N] [--list-only] [--case NAME...]
 //   openssh_load --populate N --socket PATH [--socket PATH...]   adds N RSA keys to each
 //
-// The agent must hold an RSA key and a DSA key (the first of each in its list is used).
+// The agent must hold an RSA key and a DSA key; an Ed25519 key and an ECDSA nistp256 key are
+// used when it holds them (the first of each kind in its list).
 // Exit status 1 when any request failed or any signature did not verify.
 #include <algorithm>
 #include <atomic>
@@ -31,6 +32,7 @@ struct Options {
     int requests = 1000;
     int populate = 0;
     bool list_only = false;
+    std::vector<std::string> only;  // case names to run; all when empty
 };
 
 struct Case {
@@ -127,8 +129,12 @@ bool RunCase(const Options& options, const Case& c, int connections) {
     return all.failures == 0 && all.bad_signatures == 0;
 }
 
-// The first RSA and the first DSA key the agent lists, and how many keys it holds.
-bool FindKeys(const std::string& path, Bytes& rsa, Bytes& dsa, uint32_t& count) {
+struct SignKeys {
+    Bytes rsa, dsa, ed25519, ecdsa256;
+};
+
+// The first key of each kind the agent lists, and how many keys it holds.
+bool FindKeys(const std::string& path, SignKeys& keys, uint32_t& count) {
     AgentSocket socket(path);
     const auto reply = socket.Call({11});
     if (!reply) return false;
@@ -139,8 +145,11 @@ bool FindKeys(const std::string& path, Bytes& rsa, Bytes& dsa, uint32_t& count) 
         Bytes blob, comment;
         if (!in.String(blob) || !in.String(comment)) return false;
         const KeyVerifier key(blob);
-        if (key.Type() == "ssh-rsa" && rsa.empty()) rsa = blob;
-        if (key.Type() == "ssh-dss" && dsa.empty()) dsa = blob;
+        for (auto [type, slot] : {std::pair{"ssh-rsa", &keys.rsa}, std::pair{"ssh-dss", &keys.dsa},
+                                  std::pair{"ssh-ed25519", &keys.ed25519},
+                                  std::pair{"ecdsa-sha2-nistp256", &keys.ecdsa256}}) {
+            if (key.Type() == type && slot->empty()) *slot = blob;
+        }
     }
     return true;
 }
@@ -162,27 +171,36 @@ int Populate(const Options& options) {
 }
 
 int Suite(const Options& options) {
-    Bytes rsa, dsa;
+    SignKeys keys;
     uint32_t count = 0;
-    if (!FindKeys(options.sockets[0], rsa, dsa, count)) {
+    if (!FindKeys(options.sockets[0], keys, count)) {
         std::fprintf(stderr, "openssh_load: cannot list the keys of %s\n",
                      options.sockets[0].c_str());
         return 1;
     }
     std::vector<Case> cases = {{"list(" + std::to_string(count) + ")", false, nullptr, 0}};
     if (!options.list_only) {
-        if (rsa.empty() || dsa.empty()) {
+        if (keys.rsa.empty() || keys.dsa.empty()) {
             std::fprintf(stderr, "openssh_load: the agent needs an RSA and a DSA key\n");
             return 1;
         }
-        cases.push_back({"ssh-rsa", true, &rsa, 0});
-        cases.push_back({"rsa-sha2-256", true, &rsa, 2});
-        cases.push_back({"rsa-sha2-512", true, &rsa, 4});
-        cases.push_back({"ssh-dss", true, &dsa, 0});
+        cases.push_back({"ssh-rsa", true, &keys.rsa, 0});
+        cases.push_back({"rsa-sha2-256", true, &keys.rsa, 2});
+        cases.push_back({"rsa-sha2-512", true, &keys.rsa, 4});
+        cases.push_back({"ssh-dss", true, &keys.dsa, 0});
+        if (!keys.ed25519.empty()) cases.push_back({"ssh-ed25519", true, &keys.ed25519, 0});
+        if (!keys.ecdsa256.empty()) cases.push_back({"ecdsa-nistp256", true, &keys.ecdsa256, 0});
     }
     bool ok = true;
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
+        const bool wanted =
+            options.only.empty() ||
+            std::find(options.only.begin(), options.only.end(), c.name) != options.only.end() ||
+            (c.name.starts_with("list(") &&
+             std::find(options.only.begin(), options.only.end(), "list") != options.only.end());
+        if (!wanted) continue;
         for (int connections : {1, 4}) ok = RunCase(options, c, connections) && ok;
+    }
     return ok ? 0 : 1;
 }
 
@@ -200,6 +218,8 @@ bool ParseArguments(int argc, char** argv, Options& options) {
             options.populate = std::atoi(argv[++i]);
         else if (arg == "--list-only")
             options.list_only = true;
+        else if (arg == "--case" && has_value)
+            options.only.push_back(argv[++i]);
         else
             return false;
     }
@@ -215,6 +235,8 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: openssh_load --socket PATH [--label NAME] [--requests N] [--list-only]\n"
+            "                    [--case NAME]...  (ssh-rsa, rsa-sha2-256, rsa-sha2-512, ssh-dss,\n"
+            "                    ssh-ed25519, ecdsa-nistp256, list)\n"
             "       openssh_load --populate N --socket PATH [--socket PATH...]\n");
         return 2;
     }

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Runs the OpenSSH load client against kvsshaa and against Debian's ssh-agent holding the
-# same keys (RSA-2048 and DSA-1024 made by ssh-keygen, then 1,000 keys for the list case),
+# same keys (RSA-2048, DSA-1024, Ed25519 and ECDSA nistp256 made by ssh-keygen, then 1,000
+# keys for the list case),
 # in one run, and prints both with the ratios.
 #
-#   bench/openssh_load/run.sh [BUILD_DIR] [REQUESTS]      (defaults: build, 1000)
+#   bench/openssh_load/run.sh [BUILD_DIR] [REQUESTS] [ROUNDS]   (defaults: build, 1000, 3)
+#
+# The sign and small-list cases run ROUNDS times, the two agents taking turns, so that both see
+# the same machine; the summary gives each agent's median over the rounds and their ratios.
 #
 # KVSSHAA_BIN overrides the agent binary (default BUILD_DIR/bin/kvsshaa).
 set -euo pipefail
@@ -11,6 +15,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$repo/build}" && pwd)
 requests=${2:-1000}
+rounds=${3:-3}
 agent_bin=${KVSSHAA_BIN:-$build/bin/kvsshaa}
 load=$build/bench/openssh_load
 [ -x "$load" ] || { echo "run.sh: build the openssh_load target first" >&2; exit 2; }
@@ -33,6 +38,8 @@ wait_for_socket() {
 
 ssh-keygen -q -t rsa -b 2048 -N '' -C 'bench rsa' -f "$tmp/rsa"
 ssh-keygen -q -t dsa -b 1024 -N '' -C 'bench dsa' -f "$tmp/dsa"
+ssh-keygen -q -t ed25519 -N '' -C 'bench ed25519' -f "$tmp/ed25519"
+ssh-keygen -q -t ecdsa -b 256 -N '' -C 'bench ecdsa' -f "$tmp/ecdsa"
 
 ssh_agent_sock=$tmp/ssh-agent.sock
 ssh-agent -D -a "$ssh_agent_sock" >/dev/null 2>&1 &
@@ -54,7 +61,7 @@ wait_for_socket "$kvsshaa_sock"
 for _ in $(seq 200); do grep -q 'kvsshaa: unlocked' "$tmp/kvsshaa.stderr" && break; sleep 0.05; done
 
 for sock in "$ssh_agent_sock" "$kvsshaa_sock"; do
-    SSH_AUTH_SOCK=$sock ssh-add -q "$tmp/rsa" "$tmp/dsa" </dev/null
+    SSH_AUTH_SOCK=$sock ssh-add -q "$tmp/rsa" "$tmp/dsa" "$tmp/ed25519" "$tmp/ecdsa" </dev/null
 done
 
 header() {
@@ -62,9 +69,25 @@ header() {
         'p50 us' 'p99 us' failed badsig
 }
 
+# Processor time an agent has used so far, in clock ticks (user + system).
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+
+ssh_agent_pid=${pids[0]}
+kvsshaa_pid=${pids[1]}
+cases="list ssh-rsa rsa-sha2-256 rsa-sha2-512 ssh-dss ssh-ed25519 ecdsa-nistp256"
 header
-"$load" --socket "$ssh_agent_sock" --label ssh-agent --requests "$requests" | tee "$tmp/ssh-agent.out"
-"$load" --socket "$kvsshaa_sock" --label kvsshaa --requests "$requests" | tee "$tmp/kvsshaa.out"
+for _ in $(seq "$rounds"); do
+    for c in $cases; do
+        for agent in ssh-agent kvsshaa; do
+            if [ "$agent" = ssh-agent ]; then sock=$ssh_agent_sock pid=$ssh_agent_pid
+            else sock=$kvsshaa_sock pid=$kvsshaa_pid; fi
+            before=$(cpu_ticks "$pid")
+            "$load" --socket "$sock" --label "$agent" --requests "$requests" --case "$c" |
+                tee -a "$tmp/$agent.out"
+            echo "$c $(( $(cpu_ticks "$pid") - before ))" >>"$tmp/$agent.cpu"
+        done
+    done
+done
 
 # The list case with 1,000 keys: the same 998 more keys go into both agents.
 "$load" --populate 998 --socket "$ssh_agent_sock" --socket "$kvsshaa_sock"
@@ -74,8 +97,40 @@ header
     tee -a "$tmp/kvsshaa.out"
 
 echo
-echo "kvsshaa against ssh-agent (throughput ratio: higher is better; p99 ratio: lower is better)"
-printf '%-14s %5s %12s %10s\n' case conns 'req/s ratio' 'p99 ratio'
-awk 'NR == FNR { rps[$2 " " $3] = $5; p99[$2 " " $3] = $7; next }
-     ($2 " " $3) in rps { printf "%-14s %5s %12.2f %10.2f\n", $2, $3, $5 / rps[$2 " " $3], $7 / p99[$2 " " $3] }' \
-    "$tmp/ssh-agent.out" "$tmp/kvsshaa.out"
+echo "Medians over the rounds; kvsshaa against ssh-agent (throughput ratio: higher is better;"
+echo "p99 ratio: lower is better)"
+python3 - "$tmp/ssh-agent.out" "$tmp/kvsshaa.out" "$requests" "$(getconf CLK_TCK)" <<'PY'
+import statistics, sys
+def medians(path):
+    runs = {}
+    for line in open(path):
+        f = line.split()
+        runs.setdefault((f[1], f[2]), []).append((float(f[4]), float(f[6])))
+    return {k: (statistics.median(r for r, _ in v), statistics.median(p for _, p in v), len(v))
+            for k, v in runs.items()}
+ours, theirs = medians(sys.argv[2]), medians(sys.argv[1])
+print("%-14s %5s %6s %14s %12s %8s %10s" % ("case", "conns", "rounds", "ssh-agent req/s",
+                                              "kvsshaa req/s", "ratio", "p99 ratio"))
+for key, (rps, p99, n) in ours.items():
+    if key not in theirs:
+        continue
+    trps, tp99, _ = theirs[key]
+    print("%-14s %5s %6d %14.0f %12.0f %8.2f %10.2f" % (key[0], key[1], n, trps, rps, rps / trps,
+                                                          p99 / tp99))
+
+# Processor time per request (both connection counts and the warm-ups together), which the
+# other work on the machine does not inflate as it does the wall-clock figures.
+requests, tick = int(sys.argv[3]), 1e6 / int(sys.argv[4])
+def cpu(path):
+    runs = {}
+    for line in open(path):
+        name, ticks = line.split()
+        runs.setdefault(name, []).append(int(ticks) * tick / (2 * requests + 50))
+    return {k: statistics.median(v) for k, v in runs.items()}
+ours, theirs = cpu(sys.argv[2].replace(".out", ".cpu")), cpu(sys.argv[1].replace(".out", ".cpu"))
+print()
+print("%-14s %20s %18s %8s" % ("case", "ssh-agent CPU us/req", "kvsshaa CPU us/req", "ratio"))
+for name, us in ours.items():
+    if name in theirs and us > 0:
+        print("%-14s %20.0f %18.0f %8.2f" % (name, theirs[name], us, theirs[name] / us))
+PY

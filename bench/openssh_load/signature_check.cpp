@@ -40,6 +40,8 @@ bool KeyVerifier::Verify(const Bytes& data, const Bytes& signature_blob, uint32_
     const std::string algorithm(algorithm_bytes.begin(), algorithm_bytes.end());
     if (m_type == "ssh-dss")
         return algorithm == m_type && test::VerifyDssWith(m_key, data, signature);
+    if (m_type == "ssh-ed25519" || m_type.starts_with("ecdsa-sha2-"))
+        return algorithm == m_type && test::VerifyCurveWith(m_key, data, signature);
     std::string expected = m_type;
     const EVP_MD* md = EVP_sha1();
     if (flags & 2) {

@@ -15,7 +15,7 @@ namespace kv::bench {
 
 class KeyVerifier {
   public:
-    // From an SSH public key blob ("ssh-rsa" or "ssh-dss"); Valid() is false otherwise.
+    // From an SSH public key blob (RSA, DSA, Ed25519, ECDSA); Valid() is false otherwise.
     explicit KeyVerifier(const Bytes& blob);
     ~KeyVerifier();
     KeyVerifier(const KeyVerifier&) = delete;

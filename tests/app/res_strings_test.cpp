@@ -68,6 +68,8 @@ const std::map<unsigned, std::string> kFormats = {
     {IDS_PROPERTIES_CHANGED, "s"},
     {IDS_KEYGEN_RUNNING, "sd"},
     {IDS_KEYGEN_FAILED, "d"},
+    {IDS_SESSION_NOT_FOLLOWED, "s"},
+    {IDS_REMEMBER_FOR_PROGRAM, "d"},
     {IDS_MODULE_CANNOT_LOAD, "s"},
     {IDS_MODULE_LACKS_CALLS, "ss"},
     {IDS_MODULE_MORE_MISSING, "sd"},

@@ -66,6 +66,10 @@ pid_t AgentProcess::Spawn(const std::string& stderr_path) const {
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
     ::unsetenv("SSH_ASKPASS");
+    // No bus of the developer's desktop: its screen lock would lock the agent under test.
+    // Tests of the desktop session name their own buses.
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + m_home + "/no-session-bus").c_str(), 1);
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + m_home + "/no-system-bus").c_str(), 1);
     for (const auto& [name, value] : m_env) ::setenv(name.c_str(), value.c_str(), 1);
     if (std::freopen(stderr_path.c_str(), "a", stderr) == nullptr) ::_exit(126);
     const std::string binary = BinDir() + "/kvsshaa";

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <regex>
 
 #include "agent/message_codes.h"
@@ -199,6 +200,26 @@ TEST_F(AgentStartupTest, ClientCommandExplainsWhenNoAgentRuns) {
     std::string output;
     EXPECT_EQ(RunCommand(Client("list"), &output), 1);
     EXPECT_NE(output.find("cannot connect"), std::string::npos) << output;
+}
+
+// SIGTERM while the first-use prompt waits (before the main loop has started) still ends the
+// agent in order, and at once.
+TEST(AgentShutdown, SigtermWhileAStartUpPromptWaitsEndsTheAgent) {
+    TempDir home;
+    const char* source = std::getenv("KV_TEST_SOURCE_DIR");
+    AgentProcess agent(home.Path(), {{"SSH_ASKPASS", std::string(source ? source : ".") +
+                                                         "/tests/support/askpass.sh"},
+                                     {"KV_ASKPASS_QUEUE", home.Path() + "/queue"},
+                                     {"KV_ASKPASS_LOG", home.Path() + "/askpass.log"}});
+    { std::ofstream(home.Path() + "/queue") << "!hold\n"; }
+    ASSERT_TRUE(agent.Start()) << agent.Stderr();
+    const std::string log = home.Path() + "/askpass.log";
+    for (int i = 0; i < 250 && ::access(log.c_str(), F_OK) != 0; ++i) ::usleep(20000);
+    ASSERT_EQ(::access(log.c_str(), F_OK), 0) << agent.Stderr();
+    EXPECT_EQ(agent.Stop(5000), 0) << agent.Stderr();
+    EXPECT_NE(::access(agent.SocketPath().c_str(), F_OK), 0);
+    // Should the agent have left its askpass program behind, it ends now.
+    std::ofstream(home.Path() + "/queue.release") << "go";
 }
 
 }  // namespace

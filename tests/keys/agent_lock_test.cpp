@@ -27,7 +27,7 @@ class RecordingUserInterface : public UserInterface {
     PassphraseAnswer AskKeyPassphrase(const std::string&, const std::string&) override {
         return {};
     }
-    bool ConfirmOperation(const ConfirmOperationRequest&) override { return false; }
+    ConfirmOperationAnswer ConfirmOperation(const ConfirmOperationRequest&) override { return {}; }
     int MessageBox(const std::string& text, const std::string&, std::uint32_t style) override {
         boxes.push_back(text + "|" + std::to_string(style));
         return IDOK;

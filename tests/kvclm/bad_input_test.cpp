@@ -156,7 +156,8 @@ TEST(BadContainer, FramingFieldsMustAgree) {
 TEST(BadContainer, UnknownKeyTypesAndCiphersAreUnsupported) {
     Bytes cipherBlob;
     PutString(&cipherBlob, Bytes(16, 1));
-    EXPECT_EQ(ImportPlain(Container("ssh-ed25519", "none", cipherBlob)), KVCLM_E_UNSUPPORTED);
+    EXPECT_EQ(ImportPlain(Container("ssh-xmss@openssh.com", "none", cipherBlob)),
+              KVCLM_E_UNSUPPORTED);
     EXPECT_EQ(ImportPlain(Container("if-modn{sign{rsa", "none", cipherBlob)), KVCLM_E_UNSUPPORTED);
     PrivateKey key;
     EXPECT_EQ(Import("pw", Container(kRsaType, "aes128-cbc", cipherBlob), &key),
@@ -263,7 +264,7 @@ TEST(BadPublicBlob, NamesNumbersAndTrailingBytes) {
     n.back() = 0x5d;  // odd, 762 bits
     const Bytes e = {0x01, 0x00, 0x01};
     EXPECT_EQ(ImportPublic(rsaBlob("ssh-rsa", e, n)), 0);
-    EXPECT_EQ(ImportPublic(rsaBlob("ssh-ed25519", e, n)), KVCLM_E_UNSUPPORTED);
+    EXPECT_EQ(ImportPublic(rsaBlob("ssh-xmss@openssh.com", e, n)), KVCLM_E_UNSUPPORTED);
     EXPECT_EQ(ImportPublic(rsaBlob("ssh-rsa", e, {})), KVCLM_E_BAD_KEY);
     Bytes even = n;
     even.back() = 0x5c;

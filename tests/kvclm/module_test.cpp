@@ -32,7 +32,7 @@ TEST(Module, ReadyAfterLoadWithOurVersionFlags) {
 }
 
 TEST(Module, CorruptedKnownAnswerFailsTheSelfTestAndStopsAllWork) {
-    for (int which = 1; which <= 5; ++which) {
+    for (int which = 1; which <= 6; ++which) {
         EXPECT_EQ(kvclm_TestCorruptSelfTest(which, 0), KVCLM_E_NOT_READY) << which;
         EXPECT_EQ(kvclm_GetModuleStatus(0), KVCLM_STATUS_ERROR) << which;
         Bytes out(20);
@@ -44,7 +44,7 @@ TEST(Module, CorruptedKnownAnswerFailsTheSelfTestAndStopsAllWork) {
     EXPECT_EQ(kvclm_TestCorruptSelfTest(0, 0), 0);
     EXPECT_EQ(kvclm_GetModuleStatus(0), KVCLM_STATUS_READY);
     EXPECT_EQ(kvclm_Selftest(0), 0);
-    EXPECT_EQ(kvclm_TestCorruptSelfTest(6, 0), KVCLM_E_BAD_PARAM);
+    EXPECT_EQ(kvclm_TestCorruptSelfTest(7, 0), KVCLM_E_BAD_PARAM);
 }
 
 TEST(Module, CorruptionHookWorksFromTheEnvironmentAtLoad) {

@@ -47,20 +47,31 @@ INSTANTIATE_TEST_SUITE_P(SshKeygenKeys, AddedKeyTest,
                          ::testing::Values("rsa1024", "rsa2048", "dsa1024"));
 
 TEST(AddedKeyRefusalTest, OtherKeyTypesAreNamedInTheRefusal) {
-    const auto fixture = LoadKeyFixture("ed25519");
-    SshReader in(fixture.private_wire);
+    const auto security_key = test::Message(0, [](SshWriter& w) {
+        w.String("sk-ssh-ed25519@openssh.com");
+        w.String(Bytes(32, 1));
+    });
+    SshReader in{std::span(security_key).subspan(1)};
     AddedKey key;
     std::string refusal;
     EXPECT_FALSE(ReadAddedKey(in, key, refusal));
-    EXPECT_EQ(refusal, "key type ssh-ed25519 is not supported");
+    EXPECT_EQ(refusal, "key type sk-ssh-ed25519@openssh.com is not supported");
 
     const auto cert = test::Message(0, [](SshWriter& w) {
-        w.String("ssh-rsa-cert-v01@openssh.com");
+        w.String("sk-ssh-ed25519-cert-v01@openssh.com");
         w.String("cert");
     });
     SshReader cert_in{std::span(cert).subspan(1)};
     EXPECT_FALSE(ReadAddedKey(cert_in, key, refusal));
-    EXPECT_EQ(refusal, "key type ssh-rsa-cert-v01@openssh.com is not supported");
+    EXPECT_EQ(refusal, "key type sk-ssh-ed25519-cert-v01@openssh.com is not supported");
+
+    const auto damaged_cert = test::Message(0, [](SshWriter& w) {
+        w.String("ssh-rsa-cert-v01@openssh.com");
+        w.String("cert");
+    });
+    SshReader damaged_in{std::span(damaged_cert).subspan(1)};
+    EXPECT_FALSE(ReadAddedKey(damaged_in, key, refusal));
+    EXPECT_EQ(refusal, "malformed key");
 }
 
 TEST(AddedKeyRefusalTest, EveryTruncationFailsCleanly) {

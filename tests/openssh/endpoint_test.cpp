@@ -20,6 +20,7 @@
 #include "agent/openssh/messages.h"
 #include "agent/openssh/ssh_endpoint.h"
 #include "agent/payloads.h"
+#include "app/request_peer.h"
 #include "tests/openssh/openssh_test_support.h"
 #include "tests/support/temp_dir.h"
 
@@ -301,6 +302,53 @@ TEST(EndpointHoldTest, AWrongUnlockIsAnsweredLateWhileOthersAreServed) {
     EXPECT_EQ(order, expected);
     // The other connection's attempt was never checked.
     EXPECT_EQ(host.unlock_attempts, std::vector<std::string>({"wrong", "correct horse"}));
+}
+
+// Each request states its connection's peer while it is handled: this process, named by its
+// origin rather than by forwarding hops, and forwarded once ssh bound the connection with
+// "is_forwarding" set.
+TEST_F(EndpointTest, RequestsStateTheirPeerAndABindingMarksAConnectionForwarded) {
+    RequestPeers peers;
+    endpoint.SetRequestPeers(&peers);
+    std::vector<RequestPeer> seen;
+    agent.dispatcher.SetHandler(AGENT_LIST_KEYS, [&](AgentBuffer&, AgentBuffer& out) {
+        if (peers.Current() != nullptr) seen.push_back(*peers.Current());
+        WriteListReplyHeader(0, out);
+        return true;
+    });
+    auto bind = [](bool forwarding) {
+        return test::Message(kExtension, [forwarding](SshWriter& w) {
+            w.String("session-bind@openssh.com");
+            w.String("host key");
+            w.String("session id");
+            w.String("signature");
+            w.Byte(forwarding ? 1 : 0);
+        });
+    };
+    RunClients({[&] {
+        const int local = Connect(path);
+        SendAll(local, Framed({bind(false), test::Message(kRequestIdentities)}));
+        ReplyReader local_replies(local);
+        local_replies.Next();
+        local_replies.Next();
+        const int forwarded = Connect(path);
+        SendAll(forwarded, Framed({test::Message(kRequestIdentities), bind(true),
+                                   test::Message(kRequestIdentities)}));
+        ReplyReader forwarded_replies(forwarded);
+        for (int i = 0; i < 3; ++i) forwarded_replies.Next();
+        ::close(local);
+        ::close(forwarded);
+    }});
+    ASSERT_EQ(seen.size(), 3u);
+    for (const RequestPeer& peer : seen) {
+        ASSERT_TRUE(peer.process.has_value());
+        EXPECT_EQ(peer.process->pid, ::getpid());
+        EXPECT_FALSE(peer.origins_are_hops);
+    }
+    EXPECT_FALSE(seen[0].forwarded);
+    EXPECT_FALSE(seen[1].forwarded);  // before its binding
+    EXPECT_TRUE(seen[2].forwarded);
+    EXPECT_EQ(peers.Current(), nullptr);  // stated only while a request is handled
 }
 
 TEST_F(EndpointTest, APeerOfAnotherUserIsClosedUnanswered) {

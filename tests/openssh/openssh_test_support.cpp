@@ -48,7 +48,7 @@ FakeNativeAgent::FakeNativeAgent() {
         origins.push_back(Requester(request->origins));
         last_added = request->entry;
         last_added_private = request->private_blob;
-        if (allow_add) keys.push_back({request->entry, "added"});
+        if (allow_add) keys.push_back({request->entry, "added", {}});
         WriteStatusReply(allow_add ? kStatusDone : kStatusNotDone, out);
         return true;
     });
@@ -101,13 +101,25 @@ void FakeNativeAgent::AddKey(std::span<const uint8_t> blob, std::string name, st
 
 std::vector<StoredKeyName> FakeHost::StoredKeyNames() {
     std::vector<StoredKeyName> names;
-    for (const auto& key : m_agent.keys) names.push_back({key.entry.blob, key.name});
+    for (const auto& key : m_agent.keys)
+        names.push_back({key.entry.blob, key.name, key.certificate});
     return names;
 }
 
 bool FakeHost::RequireConfirmation(std::span<const uint8_t> public_blob) {
     confirmed.emplace_back(public_blob.begin(), public_blob.end());
     return confirm_succeeds;
+}
+
+bool FakeHost::AttachCertificate(std::span<const uint8_t> public_blob,
+                                 std::span<const uint8_t> certificate) {
+    bool found = false;
+    for (auto& key : m_agent.keys) {
+        if (!std::ranges::equal(key.entry.blob, public_blob)) continue;
+        key.certificate.assign(certificate.begin(), certificate.end());
+        found = true;
+    }
+    return found && certificate_succeeds;
 }
 
 bool FakeHost::Lock() {
@@ -177,9 +189,11 @@ KeyFixture LoadKeyFixture(const std::string& name) {
         std::span(decoded.value).subspan(decoded.value.size() - in.Remaining() - priv.Remaining());
     SshReader walk(body);
     const auto type = walk.String();
-    const int numbers = std::ranges::equal(type, Span("ssh-rsa"))   ? 6
-                        : std::ranges::equal(type, Span("ssh-dss")) ? 5
-                                                                    : 2;
+    const std::string_view kind(reinterpret_cast<const char*>(type.data()), type.size());
+    const int numbers = kind == "ssh-rsa"                ? 6
+                        : kind == "ssh-dss"              ? 5
+                        : kind.starts_with("ecdsa-sha2") ? 3
+                                                         : 2;
     for (int i = 0; i < numbers; ++i) walk.String();
     fixture.comment = walk.Text();
     if (!in.Ok() || !priv.Ok() || !walk.Ok()) throw std::runtime_error("bad key file " + name);

@@ -25,6 +25,7 @@ void UseBuiltModule();
 struct FakeKey {
     AgentKeyEntry entry;
     std::string name;
+    Bytes certificate;
 };
 
 // List, add, delete and private-key operation handlers over a key list, recording what
@@ -61,6 +62,8 @@ class FakeHost : public OpenSshAgentHost {
 
     std::vector<StoredKeyName> StoredKeyNames() override;
     bool RequireConfirmation(std::span<const uint8_t> public_blob) override;
+    bool AttachCertificate(std::span<const uint8_t> public_blob,
+                           std::span<const uint8_t> certificate) override;
     bool Lock() override;
     UnlockOutcome Unlock(const SecureBytes& passphrase) override;
     void LogRefusal(std::string_view request, std::string_view reason,
@@ -68,6 +71,7 @@ class FakeHost : public OpenSshAgentHost {
 
     std::vector<Bytes> confirmed;
     bool confirm_succeeds = true;
+    bool certificate_succeeds = true;
     int locks = 0;
     std::string agent_passphrase = "correct horse";
     bool first_use = false;

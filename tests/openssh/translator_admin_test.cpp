@@ -91,7 +91,12 @@ TEST_F(TranslatorAdminTest, UnsupportedConstraintsAndKeysAreRefusedBeforeTheNati
         {kConstrainLifetime, 0, 0},
     };
     for (const auto& constraints : cases) EXPECT_EQ(Send(Add(key, constraints)), FailureReply());
-    EXPECT_EQ(Send(Add(test::LoadKeyFixture("ed25519"))), FailureReply());
+    test::KeyFixture security_key;  // a type the agent does not hold
+    SshWriter wire;
+    wire.String("sk-ssh-ed25519@openssh.com");
+    wire.String(Bytes(32, 1));
+    security_key.private_wire = wire.Release();
+    EXPECT_EQ(Send(Add(security_key)), FailureReply());
     EXPECT_FALSE(agent.last_added.has_value());
     const std::string from = " [ssh-add (pid 7)]";
     const std::vector<std::string> expected = {
@@ -101,7 +106,7 @@ TEST_F(TranslatorAdminTest, UnsupportedConstraintsAndKeysAreRefusedBeforeTheNati
         "ADD_IDENTITY: constraint 1 given twice" + from,
         "ADD_IDENTITY: constraint 2 given twice" + from,
         "ADD_IDENTITY: malformed constraints" + from,
-        "ADD_IDENTITY: key type ssh-ed25519 is not supported" + from,
+        "ADD_IDENTITY: key type sk-ssh-ed25519@openssh.com is not supported" + from,
     };
     EXPECT_EQ(host.refusals, expected);
 }

@@ -30,7 +30,11 @@ class TranslatorTest : public ::testing::Test {
         test::UseBuiltModule();
         rsa = test::LoadKeyFixture("rsa1024").public_blob;
         dss = test::LoadKeyFixture("dsa1024").public_blob;
-        ed25519 = test::LoadKeyFixture("ed25519").public_blob;
+        SshWriter sk;  // a security key: a type the agent does not hold
+        sk.String("sk-ssh-ed25519@openssh.com");
+        sk.String(Bytes(32, 7));
+        sk.String("ssh:");
+        security_key.assign(sk.Data().begin(), sk.Data().end());
     }
 
     SecureBytes Send(const SecureBytes& message) {
@@ -56,7 +60,7 @@ class TranslatorTest : public ::testing::Test {
         return {algorithm, Bytes(signature.begin(), signature.end())};
     }
 
-    Bytes rsa, dss, ed25519;
+    Bytes rsa, dss, security_key;
     test::FakeNativeAgent agent;
     test::FakeHost host{agent};
     OpenSshTranslator translator{agent.dispatcher, host};
@@ -64,7 +68,7 @@ class TranslatorTest : public ::testing::Test {
 
 TEST_F(TranslatorTest, IdentitiesShowNameAndCommentAndOnlyKeysTheModuleDescribes) {
     agent.AddKey(rsa, "work", "laptop: home");
-    agent.AddKey(ed25519, "odd", "not ours");
+    agent.AddKey(security_key, "odd", "not ours");
     agent.AddKey(dss, "old", "");
     agent.AddKey(rsa, "twin", "");  // the same key stored under another name
     const auto reply = Send(Message(kRequestIdentities));
@@ -145,8 +149,8 @@ TEST_F(TranslatorTest, EveryNativeRefusalOfASignatureIsAFailure) {
 
 TEST_F(TranslatorTest, SignaturesTheTranslatorCannotMakeAreRefusedWithAReason) {
     agent.AddKey(dss, "d", "");
-    agent.AddKey(ed25519, "e", "");
-    EXPECT_EQ(Send(SignRequest(ed25519, "x", 0)), FailureReply());
+    agent.AddKey(security_key, "e", "");
+    EXPECT_EQ(Send(SignRequest(security_key, "x", 0)), FailureReply());
     EXPECT_EQ(Send(SignRequest(dss, "", 0)), FailureReply());
     EXPECT_EQ(Send(Message(kSignRequest, [&](SshWriter& w) { w.String(dss); })), FailureReply());
     agent.sign = [](const std::string&, std::span<const uint8_t>) { return SecureBytes(39, 1); };

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "agent/openssh/frame_reader.h"
+#include "agent/openssh/session_bind.h"
 #include "agent/openssh/ssh_wire.h"
 #include "agent/openssh/unlock_throttle.h"
 
@@ -84,6 +85,31 @@ TEST(SshFrameReaderTest, AnEmptyMessageIsAMessage) {
     const auto message = reader.Next();
     ASSERT_TRUE(message.has_value());
     EXPECT_TRUE(message->empty());
+}
+
+TEST(SessionBindTest, OnlyAWellFormedBindingWithItsFlagSetSaysForwarding) {
+    auto bind = [](std::string_view name, int flag, bool extra = false) {
+        SshWriter w;
+        w.Byte(27);
+        w.String(name);
+        w.String("host key");
+        w.String("session id");
+        w.String("signature");
+        if (flag >= 0) w.Byte(static_cast<uint8_t>(flag));
+        if (extra) w.Byte(0);
+        return w.Release();
+    };
+    EXPECT_TRUE(IsForwardingSessionBind(bind("session-bind@openssh.com", 1)));
+    EXPECT_TRUE(IsForwardingSessionBind(bind("session-bind@openssh.com", 2)));
+    EXPECT_FALSE(IsForwardingSessionBind(bind("session-bind@openssh.com", 0)));
+    EXPECT_FALSE(IsForwardingSessionBind(bind("session-bind@openssh.com", -1)));  // flag missing
+    EXPECT_FALSE(IsForwardingSessionBind(bind("session-bind@openssh.com", 1, true)));
+    EXPECT_FALSE(IsForwardingSessionBind(bind("session-bind@openssh.co", 1)));
+    EXPECT_FALSE(IsForwardingSessionBind(bind("query", 1)));
+    SecureBytes sign = bind("session-bind@openssh.com", 1);
+    sign[0] = 13;
+    EXPECT_FALSE(IsForwardingSessionBind(sign));
+    EXPECT_FALSE(IsForwardingSessionBind({}));
 }
 
 TEST(UnlockThrottleTest, HoldGrowsByAStepUpToTenSecondsAndEndsWithASuccess) {

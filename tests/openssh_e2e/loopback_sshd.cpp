@@ -80,7 +80,7 @@ bool LoopbackSshd::Start(std::string& error) {
     }
     std::ofstream(m_dir + "/authorized_keys", std::ios::app);
     m_port = FreePort();
-    std::ofstream(m_dir + "/sshd_config") << Config(m_dir, m_port);
+    std::ofstream(m_dir + "/sshd_config") << m_first_lines << Config(m_dir, m_port);
     if (RunCommand(std::string(kSshd) + " -t -f " + m_dir + "/sshd_config", &output) != 0) {
         error = "configuration: " + output;
         return false;

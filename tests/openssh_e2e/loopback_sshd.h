@@ -11,7 +11,10 @@ namespace kv {
 class LoopbackSshd {
   public:
     // `dir`: an existing folder for the configuration, host key, keys file and log.
-    explicit LoopbackSshd(std::string dir) : m_dir(std::move(dir)) {}
+    // `first_lines` go before the usual configuration, so they win over it (sshd takes the
+    // first value of a keyword), e.g. "TrustedUserCAKeys ...\nAuthorizedKeysFile none\n".
+    explicit LoopbackSshd(std::string dir, std::string first_lines = {})
+        : m_dir(std::move(dir)), m_first_lines(std::move(first_lines)) {}
     ~LoopbackSshd() { Stop(); }
     LoopbackSshd(const LoopbackSshd&) = delete;
     LoopbackSshd& operator=(const LoopbackSshd&) = delete;
@@ -28,6 +31,7 @@ class LoopbackSshd {
 
   private:
     std::string m_dir;
+    std::string m_first_lines;
     int m_port = 0;
     pid_t m_pid = -1;
 };

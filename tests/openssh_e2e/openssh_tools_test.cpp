@@ -14,27 +14,12 @@
 #include "platform/registry/registry.h"
 #include "platform/registry/registry_database.h"
 #include "tests/e2e/agent_process.h"
+#include "tests/openssh_e2e/agent_tools.h"
 #include "tests/openssh_e2e/loopback_sshd.h"
 #include "tests/support/temp_dir.h"
 
 namespace kv {
 namespace {
-
-std::string SourceDir() {
-    const char* source = std::getenv("KV_TEST_SOURCE_DIR");
-    return source != nullptr ? source : KV_TEST_SOURCE;
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::size_t Count(const std::string& text, const std::string& what) {
-    std::size_t n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
 
 // Keys and the loopback sshd, made once for every test here.
 struct Shared {
@@ -45,7 +30,7 @@ struct Shared {
 };
 Shared* g_shared = nullptr;
 
-class OpenSshToolsTest : public ::testing::Test {
+class OpenSshToolsTest : public AgentToolsTest {
   protected:
     static void SetUpTestSuite() {
         g_shared = new Shared;
@@ -78,23 +63,8 @@ class OpenSshToolsTest : public ::testing::Test {
         ASSERT_GT(g_shared->sshd.Port(), 0);
     }
 
-    OpenSshToolsTest()
-        : agent(home.Path(), {{"SSH_ASKPASS", SourceDir() + "/tests/support/askpass.sh"},
-                              {"SSH_ASKPASS_REQUIRE", "force"},
-                              {"KV_ASKPASS_QUEUE", home.Path() + "/queue"},
-                              {"KV_ASKPASS_LOG", home.Path() + "/askpass.log"}}) {}
-
-    std::string SshSocket() const { return agent.RuntimeDir() + "/ssh"; }
     std::string Key(const std::string& name) const { return g_shared->Key(name); }
 
-    // Answers for the agent's prompts, and for the tools' own (ssh-add -x, -X).
-    void Answers(std::initializer_list<const char*> lines) { Queue("/queue", lines); }
-    void ToolAnswers(std::initializer_list<const char*> lines) { Queue("/tool_queue", lines); }
-    void Queue(const std::string& file, std::initializer_list<const char*> lines) {
-        std::ofstream queue(home.Path() + file, std::ios::app);
-        for (const char* line : lines) queue << line << "\n";
-    }
-    std::string Prompts() const { return ReadText(home.Path() + "/askpass.log"); }
     // Lets a prompt held by "!hold" take its next answer.
     void Release() { std::ofstream(home.Path() + "/queue.release") << "go"; }
 
@@ -129,47 +99,6 @@ class OpenSshToolsTest : public ::testing::Test {
         return path;
     }
 
-    // Starts the agent and waits for its OpenSSH socket.
-    void Start() {
-        ASSERT_TRUE(agent.Start()) << agent.Stderr();
-        for (int i = 0; i < 250 && !std::filesystem::exists(SshSocket()); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ASSERT_TRUE(std::filesystem::exists(SshSocket())) << agent.Stderr();
-    }
-
-    // First start: "pw" is chosen at the first-use prompt.
-    void StartFresh() {
-        Answers({"pw", "pw"});
-        Start();
-        ASSERT_TRUE(agent.WaitForStderr("kvsshaa: unlocked", 10000)) << agent.Stderr() << Prompts();
-    }
-
-    void Restart() {
-        ASSERT_EQ(agent.Stop(), 0) << agent.Stderr();
-        Start();
-    }
-
-    void WriteSetting(const char* name, std::uint32_t value) {
-        ASSERT_TRUE(RegistryDatabase::UseFile(agent.ConfigDir() + "/registry.sqlite"));
-        RegistryKey settings(kAgentRegistryPath, true);
-        EXPECT_TRUE(settings.WriteDword(name, value));
-        RegistryDatabase::Close();
-    }
-
-    // A tool run with the agent's socket, no terminal, and the tool askpass queue.
-    int Tool(const std::string& command, std::string* output = nullptr,
-             const std::string& input = "/dev/null") {
-        const std::string env = "env -u DISPLAY -u WAYLAND_DISPLAY SSH_AUTH_SOCK=" + SshSocket() +
-                                " SSH_ASKPASS=" + SourceDir() + "/tests/support/askpass.sh" +
-                                " SSH_ASKPASS_REQUIRE=force KV_ASKPASS_QUEUE=" + home.Path() +
-                                "/tool_queue KV_ASKPASS_LOG=" + home.Path() +
-                                "/tool.log HOME=" + home.Path();
-        std::string text;
-        const int status = RunCommand("timeout 60 " + env + " " + command + " <" + input, &text);
-        if (output != nullptr) *output = text;
-        return status;
-    }
-
     std::string SshOptions() const {
         return "-F /dev/null -o UserKnownHostsFile=/dev/null -o StrictHostKeyChecking=no "
                "-o LogLevel=ERROR -o BatchMode=yes -o ConnectTimeout=20 -o IdentityFile=" +
@@ -186,9 +115,6 @@ class OpenSshToolsTest : public ::testing::Test {
         std::smatch m;
         return std::regex_search(out, m, std::regex("SHA256:[A-Za-z0-9+/]+")) ? m.str() : "?";
     }
-
-    TempDir home;
-    AgentProcess agent;
 };
 
 TEST_F(OpenSshToolsTest, AddedKeysAreListedAndStillSignAfterARestart) {
@@ -394,6 +320,45 @@ TEST_F(OpenSshToolsTest, AForwardedAgentListsAndSignsOnTheFarSide) {
     EXPECT_NE(out.find("far"), std::string::npos) << out;
 }
 
+// An approval remembered for ssh lets ssh log in again without a prompt; another program is
+// asked, and so is every request ssh forwards from the far side, though ssh relays it.
+TEST_F(OpenSshToolsTest, ARememberedApprovalCoversTheSameToolButNeverAForwardedRequest) {
+    ASSERT_NO_FATAL_FAILURE(StartFresh());
+    std::string out;
+    ASSERT_EQ(Tool("ssh-add " + Key("rsa"), &out), 0) << out;
+    ASSERT_EQ(agent.Stop(), 0);
+    WriteSetting("AskBeforeAgentOp", 1);
+    WriteSetting("RememberApprovalMinutes", 10);
+    ASSERT_NO_FATAL_FAILURE(Start());
+    const std::string asked = "confirm: Remote client requests";
+    const std::string offered = "confirm: Remember for this program for 10 minutes?";
+
+    Answers({"pw", "yes", "yes"});  // unlock, allow, remember
+    ASSERT_EQ(Tool(Ssh() + " true", &out), 0) << out << Prompts();
+    EXPECT_EQ(Count(Prompts(), asked), 1u);
+    EXPECT_EQ(Count(Prompts(), offered), 1u);
+    ASSERT_EQ(Tool(Ssh() + " true", &out), 0) << out << Prompts();
+    EXPECT_EQ(Count(Prompts(), asked), 1u) << Prompts();
+
+    const std::string data = home.Path() + "/data";
+    std::ofstream(data) << "another program\n";
+    Answers({"yes", "no"});
+    ASSERT_EQ(Tool("ssh-keygen -Y sign -f " + Key("rsa.pub") + " -n file " + data, &out), 0) << out;
+    EXPECT_EQ(Count(Prompts(), asked), 2u) << Prompts();
+    EXPECT_EQ(Count(Prompts(), offered), 2u);
+
+    // The outer login is ssh's, remembered; the inner one comes through the forwarding.
+    Answers({"yes"});
+    const std::string inner = "ssh " + SshOptions() + " " + g_shared->user + "@127.0.0.1 echo far";
+    ASSERT_EQ(Tool(Ssh("-A") + " '" + inner + "'", &out), 0) << out << Prompts();
+    EXPECT_NE(out.find("far"), std::string::npos) << out;
+    EXPECT_EQ(Count(Prompts(), asked), 3u) << Prompts();
+    EXPECT_EQ(Count(Prompts(), offered), 2u) << Prompts();  // never offered for it
+    Answers({"no"});
+    EXPECT_NE(Tool(Ssh("-A") + " '" + inner + "'", &out), 0) << out;
+    EXPECT_EQ(Count(Prompts(), asked), 4u) << Prompts();
+}
+
 TEST_F(OpenSshToolsTest, GitClonesOverSshThroughTheAgent) {
     ASSERT_NO_FATAL_FAILURE(StartFresh());
     std::string out;
@@ -431,9 +396,19 @@ TEST_F(OpenSshToolsTest, OtherKeyTypesAreRefusedAndTheLogSaysWhy) {
         RegistryDatabase::Close();
     }
     ASSERT_NO_FATAL_FAILURE(Start());
+    // A security key's ADD_IDENTITY, which ssh-add would send for an "sk-" key file (making
+    // one needs the hardware), sent as it would be.
+    const std::string send =
+        "python3 -c \"import socket,struct,sys\n"
+        "st=lambda b: struct.pack('>I',len(b))+b\n"
+        "m=b'\\x11'+st(b'sk-ssh-ed25519@openssh.com')+st(b'\\x01'*32)+st(b'ssh:')+st(b'c')\n"
+        "s=socket.socket(socket.AF_UNIX); s.connect(sys.argv[1])\n"
+        "s.sendall(struct.pack('>I',len(m))+m)\n"
+        "sys.exit(0 if s.recv(5)[4]==5 else 1)\" " +
+        SshSocket();
     std::string out;
-    EXPECT_NE(Tool("ssh-add " + Key("ed25519"), &out), 0) << out;
-    EXPECT_NE(ReadText(log).find("ssh-ed25519"), std::string::npos) << ReadText(log);
+    EXPECT_EQ(RunCommand(send, &out), 0) << out;  // SSH_AGENT_FAILURE
+    EXPECT_NE(ReadText(log).find("sk-ssh-ed25519@openssh.com"), std::string::npos) << ReadText(log);
 }
 
 }  // namespace

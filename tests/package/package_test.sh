@@ -21,7 +21,7 @@ for path in ./usr/bin/kvsshaa ./usr/bin/kvsshaa-client ./usr/lib/kvsshaa/kvsshaa
     ./usr/lib/kvsshaa/Documentation ./usr/share/kvsshaa/Documentation/index.html \
     ./usr/share/applications/kvsshaa.desktop ./etc/xdg/autostart/kvsshaa.desktop \
     ./usr/lib/systemd/user/kvsshaa.service ./usr/share/man/man1/kvsshaa.1.gz \
-    ./usr/share/man/man1/kvsshaa-client.1.gz; do
+    ./usr/share/man/man1/kvsshaa-client.1.gz ./usr/share/icons/hicolor/scalable/apps/kvsshaa.svg; do
     grep -q "^$path\( \|$\)" <<<"$contents" || fail "the package lacks $path"
 done
 depends=$(dpkg-deb -f "$deb" Depends)

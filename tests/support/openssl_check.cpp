@@ -3,6 +3,7 @@
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/dsa.h>
+#include <openssl/ec.h>
 #include <openssl/param_build.h>
 #include <openssl/rsa.h>
 
@@ -90,6 +91,21 @@ EVP_PKEY* PublicKeyFromBlob(const ByteVector& blob) {
             key = FromParams("DSA", build);
         }
         BN_free(p), BN_free(q), BN_free(g), BN_free(y);
+    } else if (type == "ssh-ed25519") {
+        ByteVector raw;
+        if (in.String(raw) && raw.size() == 32)
+            key = EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, raw.data(), raw.size());
+    } else if (type.starts_with("ecdsa-sha2-nistp")) {
+        const std::string bits = type.substr(16);
+        const char* group = bits == "256" ? "P-256" : bits == "384" ? "P-384" : "P-521";
+        ByteVector curve, point;
+        if (in.String(curve) && in.String(point) &&
+            std::string(curve.begin(), curve.end()) == "nistp" + bits &&
+            OSSL_PARAM_BLD_push_utf8_string(build, OSSL_PKEY_PARAM_GROUP_NAME, group, 0) &&
+            OSSL_PARAM_BLD_push_octet_string(build, OSSL_PKEY_PARAM_PUB_KEY, point.data(),
+                                             point.size())) {
+            key = FromParams("EC", build);
+        }
     }
     OSSL_PARAM_BLD_free(build);
     return in.pos == blob.size() ? key : (EVP_PKEY_free(key), nullptr);
@@ -124,6 +140,42 @@ bool VerifyDssWith(EVP_PKEY* key, const ByteVector& data, const ByteVector& rs) 
         EVP_PKEY_verify(ctx.get(), der, std::size_t(der_len), tbs.data(), tbs.size()) == 1;
     OPENSSL_free(der);
     DSA_SIG_free(sig);
+    return ok;
+}
+
+bool VerifyCurveWith(EVP_PKEY* key, const ByteVector& data, const ByteVector& signature) {
+    ByteVector der = signature;
+    const EVP_MD* md = nullptr;
+    if (EVP_PKEY_is_a(key, "EC")) {
+        const int bits = EVP_PKEY_get_bits(key);
+        md = bits <= 256 ? EVP_sha256() : bits <= 384 ? EVP_sha384() : EVP_sha512();
+        Reader in{signature};
+        BIGNUM* r = in.Mpint();
+        BIGNUM* s = in.Mpint();
+        ECDSA_SIG* sig = ECDSA_SIG_new();
+        if (r == nullptr || s == nullptr || in.pos != signature.size() ||
+            ECDSA_SIG_set0(sig, r, s) != 1) {
+            BN_free(r), BN_free(s), ECDSA_SIG_free(sig);
+            return false;
+        }
+        unsigned char* out = nullptr;
+        const int n = i2d_ECDSA_SIG(sig, &out);
+        ECDSA_SIG_free(sig);
+        if (n <= 0) return false;
+        der.assign(out, out + n);
+        OPENSSL_free(out);
+    }
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    const bool ok = ctx != nullptr && EVP_DigestVerifyInit(ctx, nullptr, md, nullptr, key) == 1 &&
+                    EVP_DigestVerify(ctx, der.data(), der.size(), data.data(), data.size()) == 1;
+    EVP_MD_CTX_free(ctx);
+    return ok;
+}
+
+bool VerifyCurve(const ByteVector& blob, const ByteVector& data, const ByteVector& signature) {
+    EVP_PKEY* key = PublicKeyFromBlob(blob);
+    const bool ok = key != nullptr && VerifyCurveWith(key, data, signature);
+    EVP_PKEY_free(key);
     return ok;
 }
 

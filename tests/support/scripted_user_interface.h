@@ -25,6 +25,9 @@ class ScriptedUserInterface : public UserInterface {
     bool tray_locked = true;
     // Runs inside the next prompt, as a request handled in its nested loop would; then cleared.
     std::function<void()> while_open;
+    // Whether an allowed confirmation ticks the offered "remember" box, and the last offer.
+    bool tick_remember = false;
+    std::string remember_offer;
 
     PassphraseAnswer AskNewPassphrase(const std::string& message, bool empty_allowed,
                                       const std::string&) override {
@@ -43,13 +46,14 @@ class ScriptedUserInterface : public UserInterface {
         answer.new_passphrase = new_one.passphrase;
         return answer;
     }
-    bool ConfirmOperation(const ConfirmOperationRequest& r) override {
+    ConfirmOperationAnswer ConfirmOperation(const ConfirmOperationRequest& r) override {
         shown.push_back("confirm:" + r.operation + ":" + r.key_name + ":" + r.requester);
         RunWhileOpen();
-        if (confirmations.empty()) return false;
-        const bool answer = confirmations.front();
+        remember_offer = r.remember_offer;
+        if (confirmations.empty()) return {};
+        const bool allowed = confirmations.front();
         confirmations.pop_front();
-        return answer;
+        return {allowed, allowed && tick_remember && !r.remember_offer.empty()};
     }
     int MessageBox(const std::string& text, const std::string&, std::uint32_t) override {
         shown.push_back("box:" + text);

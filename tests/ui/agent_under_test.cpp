@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "agent/command_ids.h"
 #include "agent/handlers/request_handlers.h"
 #include "agent/handlers/user_commands.h"
 #include "agent/message_codes.h"
@@ -20,6 +19,7 @@
 #include "cryptomodule/key_generation.h"
 #include "platform/paths.h"
 #include "platform/registry/registry_database.h"
+#include "res/tray_menu.h"
 
 namespace kv::test {
 
@@ -101,6 +101,8 @@ HelpPages::HelpPages(const std::vector<unsigned>& contexts) {
     QDir().mkpath(dir);
     for (unsigned context : contexts) {
         QFile page(QString("%1/%2.html").arg(dir).arg(context));
+        // A real page copied there for other tests stays, and is not removed afterwards.
+        if (page.exists()) continue;
         if (page.open(QIODevice::WriteOnly)) m_files << page.fileName();
     }
     QDesktopServices::setUrlHandler("file", this, "Open");

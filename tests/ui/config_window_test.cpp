@@ -7,10 +7,10 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include "agent/command_ids.h"
 #include "app/module_description.h"
 #include "kvclm/kvclm.h"
 #include "res/string_ids.h"
+#include "res/tray_menu.h"
 #include "tests/ui/agent_under_test.h"
 #include "ui/config/config_dialog.h"
 #include "ui/config/page_event_log.h"

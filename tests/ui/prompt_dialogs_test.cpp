@@ -1,6 +1,7 @@
 // The prompts under QTest, offscreen. Each prompt is also saved as a PNG in the build
 // folder so that a person can look at it.
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
@@ -166,7 +167,7 @@ class PromptDialogsTest : public QObject {
 
     void ConfirmDeniesOnEnter() {
         CConfirmOperationDialog dialog;
-        dialog.SetRequest({"laptop key", "work", "sign", "ssh (pid 4242)"});
+        dialog.SetRequest({"laptop key", "work", "sign", "ssh (pid 4242)", ""});
         Save(dialog, "confirm_operation");
         QVERIFY(dialog.DenyButton()->isDefault());
         QTest::keyClick(&dialog, Qt::Key_Return);
@@ -176,6 +177,42 @@ class PromptDialogsTest : public QObject {
         allowed.show();
         QTest::mouseClick(allowed.AllowButton(), Qt::LeftButton);
         QCOMPARE(allowed.result(), int(QDialog::Accepted));
+        QVERIFY(!allowed.RememberTicked());
+    }
+
+    // Without the offer there is no box at all; with it, the box starts unticked and Enter
+    // still denies.
+    void ConfirmOffersToRememberOnlyWhenAsked() {
+        CConfirmOperationDialog plain;
+        plain.SetRequest({"laptop key", "work", "sign", "ssh (pid 4242)", ""});
+        plain.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&plain));
+        QVERIFY(!plain.RememberBox()->isVisible());
+
+        const ConfirmOperationRequest offered = {"laptop key", "work", "sign", "ssh (pid 4242)",
+                                                 "Remember for this program for 15 minutes"};
+        CConfirmOperationDialog dialog;
+        dialog.SetRequest(offered);
+        Save(dialog, "confirm_operation_remember");
+        QVERIFY(dialog.RememberBox()->isVisible());
+        QCOMPARE(dialog.RememberBox()->text(), QString("Remember for this program for 15 minutes"));
+        QVERIFY(!dialog.RememberBox()->isChecked());
+        QTest::mouseClick(dialog.RememberBox(), Qt::LeftButton);
+        QVERIFY(dialog.RememberTicked());
+        QTest::keyClick(&dialog, Qt::Key_Return);
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+
+        CConfirmOperationDialog allowed;
+        allowed.SetRequest(offered);
+        allowed.show();
+        QTest::mouseClick(allowed.RememberBox(), Qt::LeftButton);
+        QTest::mouseClick(allowed.AllowButton(), Qt::LeftButton);
+        QCOMPARE(allowed.result(), int(QDialog::Accepted));
+        QVERIFY(allowed.RememberTicked());
+
+        // A dialog used again for a request without the offer forgets the tick.
+        allowed.SetRequest({"laptop key", "work", "sign", "ssh (pid 4242)", ""});
+        QVERIFY(!allowed.RememberTicked());
     }
 };
 

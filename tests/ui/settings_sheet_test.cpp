@@ -14,13 +14,14 @@
 #include <QTabBar>
 #include <QTest>
 
-#include "agent/command_ids.h"
 #include "app/settings_table.h"
 #include "cryptomodule/crypto_module.h"
 #include "platform/registry/registry.h"
 #include "res/string_ids.h"
+#include "res/tray_menu.h"
 #include "tests/ui/agent_under_test.h"
 #include "ui/config/config_dialog.h"
+#include "ui/config/page_crypt.h"
 #include "ui/config/page_lock.h"
 #include "ui/config/page_log.h"
 #include "ui/config/page_status.h"
@@ -50,6 +51,10 @@ const FlagControl kFlags[] = {
      IDS_SETTING_UNLOCK_ON_STARTUP},
     {1, "Request passphrase when SSH client needs to access Agent", "UnlockOnAccess",
      IDS_SETTING_UNLOCK_ON_ACCESS},
+    {1, "Lock Agent when the screen locks", "LockOnScreenLock", IDS_SETTING_LOCK_ON_SCREEN_LOCK},
+    {1, "Lock Agent before the computer goes to sleep", "LockOnSuspend",
+     IDS_SETTING_LOCK_ON_SUSPEND},
+    {1, "Lock Agent when the session ends", "LockOnSessionEnd", IDS_SETTING_LOCK_ON_SESSION_END},
     {2, "Cryptographic operation with private keys (sign, encrypt)", "LogOps", IDS_SETTING_LOG_OPS},
     {2, "Keypair added", "LogAdd", IDS_SETTING_LOG_ADD},
     {2, "Keypair deleted", "LogDelete", IDS_SETTING_LOG_DELETE},
@@ -72,6 +77,7 @@ QCheckBox* FindBox(CSettingsSheet* sheet, int page, const QString& text) {
 SettingsTable Stored() {
     SettingsTable table;
     table.DefineDefaults();
+    table.DefineAdditions();
     table.Load();
     return table;
 }
@@ -168,7 +174,10 @@ class SettingsSheetTest : public QObject {
             "for details."));
         const QStringList lock = TextsOf(sheet.Sheet()->GetPage(1));
         QVERIFY(lock.contains("Unlock Requests") && lock.contains("minutes of inactivity") &&
-                lock.contains("&Change Passphrase..."));
+                lock.contains("&Change Passphrase...") &&
+                lock.contains("Lock with the desktop session"));
+        QVERIFY(crypt.contains("Let the confirmation remember an approval for") &&
+                crypt.contains("minutes (0: never)"));
         const QStringList log = TextsOf(sheet.Sheet()->GetPage(2));
         QVERIFY(log.contains("Log Filters") && log.contains("Log File") && log.contains("...") &&
                 log.contains("&Empty log file") &&
@@ -205,6 +214,28 @@ class SettingsSheetTest : public QObject {
         }
     }
 
+    // Off by default, so the confirmation prompt stays as it was; at most a day.
+    void RememberMinutesLieBetweenZeroAndADay() {
+        WithSheet([&](CSettingsSheet* sheet) {
+            QCOMPARE(sheet->CryptPage()->RememberField()->text(), QString("0"));
+            QCOMPARE(sheet->CryptPage()->RememberField()->objectName(),
+                     QString("RememberApprovalMinutes"));
+            sheet->CryptPage()->RememberField()->setText("1440");
+            sheet->OkButton()->click();
+        });
+        QCOMPARE(Stored().GetNumber(IDS_SETTING_REMEMBER_APPROVAL_MINUTES), 1440);
+        QString message;
+        WithSheet([&](CSettingsSheet* sheet) {
+            sheet->CryptPage()->RememberField()->setText("1441");
+            agent->Hand().Next(ReadMessage(&message));
+            sheet->OkButton()->click();
+            QVERIFY(sheet->isVisible());
+            sheet->reject();
+        });
+        QCOMPARE(message, QString("Please enter an integer between 0 and 1440."));
+        QCOMPARE(Stored().GetNumber(IDS_SETTING_REMEMBER_APPROVAL_MINUTES), 1440);
+    }
+
     void CancelChangesNothing() {
         const QString path = agent->Folder() + "/cancelled.log";
         WithSheet([&](CSettingsSheet* sheet) {
@@ -214,11 +245,13 @@ class SettingsSheetTest : public QObject {
                     box->click();
             }
             sheet->LockPage()->MinutesField()->setText("17");
+            sheet->CryptPage()->RememberField()->setText("17");
             sheet->LogPage()->PathField()->setText(path);
             sheet->reject();
         });
         SettingsTable defaults;
         defaults.DefineDefaults();
+        defaults.DefineAdditions();
         const SettingsTable stored = Stored();
         for (std::uint16_t id : defaults.Ids()) {
             QCOMPARE(agent->App().Settings().GetNumber(id), defaults.GetNumber(id));

@@ -11,9 +11,9 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
-#include "agent/command_ids.h"
 #include "app/agent_app.h"
 #include "res/string_ids.h"
+#include "res/tray_menu.h"
 #include "ui/config/config_widgets.h"
 #include "ui/config/page_event_log.h"
 #include "ui/config/page_images.h"

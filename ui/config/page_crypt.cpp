@@ -42,6 +42,7 @@ CPageCrypt::CPageCrypt(CAgentApp& app, QtUserInterface& ui, QWidget* parent)
     operations_layout->addWidget(
         MakeFlag(tr("Always ask before performing a private key operation"),
                  IDS_SETTING_ASK_BEFORE_AGENT_OP));
+    operations_layout->addWidget(MakeRememberRow(operations));
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(crypto);

@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "agent/command_ids.h"
 #include "res/string_ids.h"
+#include "res/tray_menu.h"
 #include "ui/config/config_widgets.h"
 #include "ui/qt_user_interface.h"
 
@@ -39,6 +39,7 @@ CPageLock::CPageLock(CAgentApp& app, QtUserInterface& ui, QWidget* parent)
     change_row->addWidget(m_change);
     change_row->addStretch(1);
     layout->addLayout(change_row);
+    layout->addWidget(MakeSessionGroup());
     layout->addStretch(1);
     connect(m_change, &QPushButton::clicked, this,
             [this] { Ui().RunCommand(ID_CHANGE_PASSPHRASE); });

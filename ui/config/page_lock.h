@@ -23,6 +23,8 @@ class CPageLock : public CSettingsPage {
 
   private:
     QWidget* MakeAutoLockRow();
+    // Below the controls above: locking with the desktop session (page_lock_session.cpp).
+    QWidget* MakeSessionGroup();
 
     QLineEdit* m_minutes = nullptr;
     QPushButton* m_change;

@@ -11,12 +11,15 @@ class QWidget;
 namespace kv {
 
 class CAgentApp;
+class KeyFileChooser;
 class QtUserInterface;
 
 struct KeyCommandContext {
     CAgentApp& app;
     QtUserInterface& ui;  // runs the command's dialogs on the modal prompt stack
-    QWidget* page;        // the Keys page, owner of the command's message boxes
+    QWidget* page;        // the Keys page, owner of the command's dialogs
+    // The open and save dialogs of import and export; none: Qt's file dialogs, owned by page.
+    KeyFileChooser* files = nullptr;
 };
 
 void ImportKeyPair(const KeyCommandContext& context);

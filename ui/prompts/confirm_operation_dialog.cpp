@@ -1,5 +1,6 @@
 #include "ui/prompts/confirm_operation_dialog.h"
 
+#include <QCheckBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -40,6 +41,8 @@ CConfirmOperationDialog::CConfirmOperationDialog(QWidget* parent) : QDialog(pare
     m_comment->setMaximumHeight(48);
     m_operation = ShownValue(this);
     m_source = ShownValue(this);
+    m_remember = new QCheckBox(this);
+    m_remember->setVisible(false);
     m_allow = new QPushButton(tr("&Allow"), this);
     m_deny = new QPushButton(tr("&Deny"), this);
     m_allow->setAutoDefault(false);
@@ -53,6 +56,7 @@ CConfirmOperationDialog::CConfirmOperationDialog(QWidget* parent) : QDialog(pare
     auto* text = new QVBoxLayout;
     text->addWidget(intro);
     text->addLayout(form);
+    text->addWidget(m_remember);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(m_allow);
@@ -68,6 +72,13 @@ void CConfirmOperationDialog::SetRequest(const ConfirmOperationRequest& request)
     m_comment->setPlainText(QString::fromStdString(request.key_comment));
     m_operation->setText(QString::fromStdString(request.operation));
     m_source->setText(QString::fromStdString(request.requester));
+    m_remember->setText(QString::fromStdString(request.remember_offer));
+    m_remember->setChecked(false);
+    m_remember->setVisible(!request.remember_offer.empty());
+}
+
+bool CConfirmOperationDialog::RememberTicked() const {
+    return !m_remember->isHidden() && m_remember->isChecked();
 }
 
 void CConfirmOperationDialog::showEvent(QShowEvent* event) {

@@ -1,8 +1,11 @@
-// Asks whether a client may use a private key. "&Deny" is the default, so Enter denies.
+// Asks whether a client may use a private key. "&Deny" is the default, so Enter denies. When
+// the request offers it, a check box below the fields lets the user have an approval
+// remembered; it starts unticked, and without the offer it is not there at all.
 #pragma once
 
 #include <QDialog>
 
+class QCheckBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -19,6 +22,9 @@ class CConfirmOperationDialog : public QDialog {
     void SetRequest(const ConfirmOperationRequest& request);
     QPushButton* AllowButton() const { return m_allow; }
     QPushButton* DenyButton() const { return m_deny; }
+    QCheckBox* RememberBox() const { return m_remember; }
+    // True when the box was offered and ticked.
+    bool RememberTicked() const;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -28,6 +34,7 @@ class CConfirmOperationDialog : public QDialog {
     QPlainTextEdit* m_comment;
     QLineEdit* m_operation;
     QLineEdit* m_source;
+    QCheckBox* m_remember;
     QPushButton* m_allow;
     QPushButton* m_deny;
 };

@@ -4,8 +4,6 @@
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
-#include <QPixmap>
 #include <QPushButton>
 #include <QStyle>
 
@@ -21,7 +19,6 @@ QLineEdit* MakePassphraseField(QWidget* parent) {
     return field;
 }
 
-// A padlock drawn in code: closed for the locked agent, open for the unlocked one.
 QDialogButtonBox* MakeOkCancel(QDialog* dialog, QPushButton** ok) {
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
     *ok = buttons->button(QDialogButtonBox::Ok);
@@ -38,24 +35,6 @@ QVBoxLayout* ArrangeWithIcon(QDialog* dialog, bool locked, QLayout* text) {
     auto* layout = new QVBoxLayout(dialog);
     layout->addLayout(row);
     return layout;
-}
-
-QIcon AgentIcon(bool locked) {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(60, 60, 60), 3));
-    const int shackle_x = locked ? 8 : 14;
-    p.drawArc(shackle_x, 3, 16, 18, 0, 180 * 16);
-    p.drawLine(shackle_x, 12, shackle_x, 16);
-    p.drawLine(shackle_x + 16, 12, shackle_x + 16, locked ? 16 : 12);
-    p.setPen(Qt::NoPen);
-    p.setBrush(locked ? QColor(190, 40, 40) : QColor(40, 150, 60));
-    p.drawRoundedRect(5, 14, 22, 16, 3, 3);
-    p.setBrush(Qt::white);
-    p.drawEllipse(14, 19, 4, 4);
-    return QIcon(pixmap);
 }
 
 QLabel* MakeIconLabel(bool locked, QWidget* parent) {

@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QString>
 
+#include "ui/tray/agent_icon.h"
+
 class QDialogButtonBox;
 class QLabel;
 class QLayout;
@@ -24,7 +26,6 @@ QDialogButtonBox* MakeOkCancel(QDialog* dialog, QPushButton** ok);
 // caller adds its buttons.
 QVBoxLayout* ArrangeWithIcon(QDialog* dialog, bool locked, QLayout* text);
 QLabel* MakeIconLabel(bool locked, QWidget* parent);
-QIcon AgentIcon(bool locked);
 QString ProductCaption();
 // Raises the dialog above other windows and asks for the keyboard focus.
 void TakeForeground(QDialog* dialog);

@@ -1,0 +1,233 @@
+// Ed25519 and ECDSA keys and OpenSSH certificates through the translator: what the native add
+// receives (a container the module opens to the same key), how signatures are planned and
+// checked, and a certificate standing for its key in lists, signatures and removals.
+#include <gtest/gtest.h>
+
+#include "agent/openssh/messages.h"
+#include "agent/openssh/translator.h"
+#include "cryptomodule/private_key.h"
+#include "tests/openssh/openssh_test_support.h"
+
+namespace kv {
+namespace {
+
+using namespace openssh;
+using test::Message;
+using test::Span;
+
+const std::string kOrigin = "ssh-add (pid 9)";
+
+// The fields of a key's wire form (ADD_IDENTITY), the type name first, the comment last.
+std::vector<Bytes> Fields(const test::KeyFixture& key) {
+    SshReader in(key.private_wire);
+    std::vector<Bytes> fields;
+    while (in.Ok() && !in.AtEnd()) {
+        const auto field = in.String();
+        if (in.Ok()) fields.emplace_back(field.begin(), field.end());
+    }
+    return fields;
+}
+
+// A certificate of the key: its name, a nonce, the key's public fields, then the rest of a
+// certificate (serial, type, ids, principals, validity, options, CA, signature), which the
+// translator does not read.
+Bytes Certificate(const Bytes& plain_blob, std::string_view plain_name) {
+    SshWriter out;
+    out.String(std::string(plain_name) + "-cert-v01@openssh.com");
+    out.String("nonce");
+    SshReader fields(plain_blob);
+    fields.String();
+    out.Raw(std::span(plain_blob).subspan(plain_blob.size() - fields.Remaining()));
+    out.Raw(Bytes(40, 0x42));
+    return Bytes(out.Data().begin(), out.Data().end());
+}
+
+class CurveAndCertificateTest : public ::testing::Test {
+  protected:
+    CurveAndCertificateTest() { test::UseBuiltModule(); }
+
+    SecureBytes Send(const SecureBytes& message) { return translator.Handle(message, kOrigin); }
+    SecureBytes AddWire(const std::function<void(SshWriter&)>& fill) {
+        return Send(Message(kAddIdentity, fill));
+    }
+    SecureBytes SignRequest(std::span<const uint8_t> blob, std::string_view data) {
+        return Send(Message(kSignRequest, [&](SshWriter& w) {
+            w.String(blob);
+            w.String(data);
+            w.Uint32(0);
+        }));
+    }
+    std::vector<std::pair<Bytes, std::string>> List() {
+        const auto reply = Send(Message(kRequestIdentities));
+        SshReader in(reply);
+        EXPECT_EQ(in.Byte(), kIdentitiesAnswer);
+        std::vector<std::pair<Bytes, std::string>> keys(in.Uint32());
+        for (auto& [blob, comment] : keys) {
+            const auto b = in.String();
+            blob.assign(b.begin(), b.end());
+            comment = in.Text();
+        }
+        EXPECT_TRUE(in.Ok() && in.AtEnd());
+        return keys;
+    }
+    // The key the module opens from what the native add received.
+    Bytes AddedKeysBlob() {
+        const auto key = PrivateKey::Import(agent.last_added_private);
+        if (!key.ok()) return {};
+        auto pub = key.value.DerivePublic();
+        return pub.ok() ? pub.value.Export().value : Bytes();
+    }
+
+    test::FakeNativeAgent agent;
+    test::FakeHost host{agent};
+    OpenSshTranslator translator{agent.dispatcher, host};
+    test::KeyFixture ed = test::LoadKeyFixture("ed25519");
+    test::KeyFixture ec = test::LoadKeyFixture("ecdsa256");
+    test::KeyFixture rsa = test::LoadKeyFixture("rsa1024");
+};
+
+TEST_F(CurveAndCertificateTest, CurveKeysReachTheNativeAddAsContainersOfTheSameKey) {
+    for (const auto* key : {&ed, &ec}) {
+        ASSERT_EQ(AddWire([&](SshWriter& w) { w.Raw(key->private_wire); }), SuccessReply());
+        ASSERT_TRUE(agent.last_added.has_value());
+        EXPECT_EQ(agent.last_added->blob, key->public_blob);
+        EXPECT_EQ(agent.last_added->comment, "KeyFromAgent: " + key->comment);
+        EXPECT_EQ(AddedKeysBlob(), key->public_blob);
+    }
+    // A secret whose second half is not the public key, or a point off its curve's size.
+    auto fields = Fields(ed);
+    fields[2][40] ^= 1;
+    EXPECT_EQ(AddWire([&](SshWriter& w) {
+                  for (const auto& f : fields) w.String(f);
+              }),
+              SuccessReply());  // the translator passes it on: the module refuses it
+    EXPECT_FALSE(PrivateKey::Import(agent.last_added_private).ok());
+    auto ec_fields = Fields(ec);
+    ec_fields[2].pop_back();
+    EXPECT_EQ(AddWire([&](SshWriter& w) {
+                  for (const auto& f : ec_fields) w.String(f);
+              }),
+              FailureReply());
+    EXPECT_EQ(host.refusals.back(), "ADD_IDENTITY: malformed key [" + kOrigin + "]");
+}
+
+TEST_F(CurveAndCertificateTest, CurveSignaturesAreSignedAsTheyAreAndChecked) {
+    agent.AddKey(ed.public_blob, "ed", "");
+    agent.AddKey(ec.public_blob, "ec", "");
+    agent.sign = [](const std::string&, std::span<const uint8_t>) { return SecureBytes(64, 7); };
+    auto reply = SignRequest(ed.public_blob, "session data");
+    SshReader in(reply);
+    EXPECT_EQ(in.Byte(), kSignResponse);
+    SshReader blob(in.String());
+    EXPECT_EQ(blob.Text(), "ssh-ed25519");
+    EXPECT_EQ(blob.String().size(), 64u);
+    EXPECT_EQ(agent.last_operation, "sign");
+    EXPECT_EQ(agent.last_op_data, Bytes(Span("session data").begin(), Span("session data").end()));
+
+    // ECDSA: mpint r, mpint s, both positive; anything else is not a signature.
+    SshWriter rs;
+    rs.Mpint(Bytes(32, 0x81));
+    rs.Mpint(Bytes(31, 0x11));
+    const SecureBytes good = rs.Data();
+    agent.sign = [&](const std::string&, std::span<const uint8_t>) { return good; };
+    reply = SignRequest(ec.public_blob, "x");
+    SshReader ec_in(reply);
+    EXPECT_EQ(ec_in.Byte(), kSignResponse);
+    EXPECT_EQ(SshReader(ec_in.String()).Text(), "ecdsa-sha2-nistp256");
+    agent.sign = [](const std::string&, std::span<const uint8_t>) { return SecureBytes(64, 7); };
+    EXPECT_EQ(SignRequest(ec.public_blob, "x"), FailureReply());
+    agent.sign = [](const std::string&, std::span<const uint8_t>) { return SecureBytes(63, 7); };
+    EXPECT_EQ(SignRequest(ed.public_blob, "x"), FailureReply());
+    EXPECT_EQ(host.refusals.size(), 2u);
+}
+
+TEST_F(CurveAndCertificateTest, ACertificateIsAddedWithItsKeyAndStandsForIt) {
+    const Bytes cert = Certificate(ed.public_blob, "ssh-ed25519");
+    const auto fields = Fields(ed);  // name, public key, secret, comment
+    ASSERT_EQ(AddWire([&](SshWriter& w) {
+                  w.String("ssh-ed25519-cert-v01@openssh.com");
+                  w.String(cert);
+                  w.String(fields[1]);
+                  w.String(fields[2]);
+                  w.String("with cert");
+              }),
+              SuccessReply());
+    EXPECT_EQ(agent.last_added->blob, ed.public_blob);  // the native add gets the plain key
+    EXPECT_EQ(AddedKeysBlob(), ed.public_blob);
+    ASSERT_EQ(agent.keys.size(), 1u);
+    EXPECT_EQ(agent.keys[0].certificate, cert);
+
+    const auto listed = List();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].first, ed.public_blob);
+    EXPECT_EQ(listed[1].first, cert);
+    EXPECT_EQ(listed[1].second, listed[0].second);
+
+    agent.sign = [](const std::string&, std::span<const uint8_t>) { return SecureBytes(64, 7); };
+    EXPECT_NE(SignRequest(cert, "data"), FailureReply());
+    EXPECT_EQ(agent.last_op_blob, ed.public_blob);
+    const Bytes stranger = Certificate(ec.public_blob, "ecdsa-sha2-nistp256");
+    EXPECT_EQ(SignRequest(stranger, "data"), FailureReply());
+    EXPECT_EQ(host.refusals.back(),
+              "SIGN_REQUEST: no stored key has this certificate [" + kOrigin + "]");
+
+    agent.allow_remove = true;
+    EXPECT_EQ(Send(Message(kRemoveIdentity, [&](SshWriter& w) { w.String(cert); })),
+              SuccessReply());
+    EXPECT_EQ(agent.deleted, std::vector<std::string>{"added"});
+}
+
+TEST_F(CurveAndCertificateTest, CertifiedRsaAndEcdsaKeysTakeTheirPublicHalfFromTheCertificate) {
+    const auto rsa_fields = Fields(rsa);  // name, n, e, d, iqmp, p, q, comment
+    const Bytes rsa_cert = Certificate(rsa.public_blob, "ssh-rsa");
+    ASSERT_EQ(AddWire([&](SshWriter& w) {
+                  w.String("ssh-rsa-cert-v01@openssh.com");
+                  w.String(rsa_cert);
+                  for (int i = 3; i <= 6; ++i) w.String(rsa_fields[i]);
+                  w.String("rsa cert");
+              }),
+              SuccessReply());
+    EXPECT_EQ(AddedKeysBlob(), rsa.public_blob);
+
+    const auto ec_fields = Fields(ec);  // name, curve, Q, d, comment
+    ASSERT_EQ(AddWire([&](SshWriter& w) {
+                  w.String("ecdsa-sha2-nistp256-cert-v01@openssh.com");
+                  w.String(Certificate(ec.public_blob, "ecdsa-sha2-nistp256"));
+                  w.String(ec_fields[3]);
+                  w.String("ec cert");
+              }),
+              SuccessReply());
+    EXPECT_EQ(AddedKeysBlob(), ec.public_blob);
+
+    // A certificate of another key with this key's secret, and a damaged certificate.
+    const auto ed_fields = Fields(ed);
+    Bytes other = ed.public_blob;
+    other.back() ^= 1;
+    for (const Bytes& cert :
+         {Certificate(other, "ssh-ed25519"), Certificate(ec.public_blob, "ssh-ed25519")}) {
+        EXPECT_EQ(AddWire([&](SshWriter& w) {
+                      w.String("ssh-ed25519-cert-v01@openssh.com");
+                      w.String(cert);
+                      w.String(ed_fields[1]);
+                      w.String(ed_fields[2]);
+                      w.String("mixed");
+                  }),
+                  FailureReply());
+        EXPECT_EQ(host.refusals.back(), "ADD_IDENTITY: malformed key [" + kOrigin + "]");
+    }
+    host.certificate_succeeds = false;
+    EXPECT_EQ(AddWire([&](SshWriter& w) {
+                  w.String("ecdsa-sha2-nistp256-cert-v01@openssh.com");
+                  w.String(Certificate(ec.public_blob, "ecdsa-sha2-nistp256"));
+                  w.String(ec_fields[3]);
+                  w.String("ec cert");
+              }),
+              FailureReply());
+    EXPECT_EQ(host.refusals.back(),
+              "ADD_IDENTITY: the key was added but its certificate was "
+              "not stored [" +
+                  kOrigin + "]");
+}
+
+}  // namespace
+}  // namespace kv

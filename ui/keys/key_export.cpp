@@ -1,0 +1,89 @@
+// The export command: the public key file the user names, the private key file beside it,
+// protected by a passphrase chosen for the export (or none). RSA and DSA keys go to SSH2 files;
+// Ed25519 and ECDSA keys, which those cannot hold, to OpenSSH's (a one-line public key and a
+// private key file that ssh-keygen and ssh-add read).
+#include <optional>
+
+#include "agent/handlers/unlock_on_demand.h"
+#include "app/agent_app.h"
+#include "app/prompt_runner.h"
+#include "keys/key_file_names.h"
+#include "keys/openssh_key_file.h"
+#include "keys/ssh2_key_file.h"
+#include "res/string_ids.h"
+#include "ui/keys/key_command_support.h"
+#include "ui/keys/key_commands.h"
+
+namespace kv {
+
+namespace {
+
+// The chosen export passphrase; nothing when the user cancelled.
+std::optional<SecureBytes> AskExportPassphrase(CAgentApp& app) {
+    PassphraseAnswer answer = RunPrompt(app, [&] {
+        return app.Ui().AskNewPassphrase(TextOf(IDS_CHOOSE_EXPORT_PASSPHRASE), true,
+                                         TextOf(IDS_CONFIRM_EMPTY_EXPORT_PASSPHRASE));
+    });
+    if (answer.cancelled) return std::nullopt;
+    return std::move(answer.passphrase);
+}
+
+// Both files, public first. A private key file that could not be written makes the export a
+// failure: the user must not believe the key pair was saved.
+bool WriteKeyFiles(CAgentApp& app, const KeyPair& pair, const PrivateKeyBlob& blob,
+                   const std::string& public_path, const std::string& private_path,
+                   Passphrase file_passphrase) {
+    const bool openssh = NeedsOpenSshKeyFile(pair.Blob());
+    if (!(openssh ? WriteOpenSshPublicKeyFile(pair, public_path)
+                  : WritePublicKeyFile(pair, public_path))) {
+        return false;
+    }
+    // Taken only now: the agent may have been locked while the prompt was open.
+    const Passphrase held = app.Keys().HeldPassphrase();
+    return openssh ? WriteOpenSshPrivateKeyFile(blob, private_path, held, file_passphrase)
+                   : WritePrivateKeyFile(blob, private_path, held, file_passphrase);
+}
+
+void ExportTo(CAgentApp& app, std::int32_t key_number, const std::string& name,
+              const std::string& public_path) {
+    const KeyPair* stored = app.Keys().FindByNumber(key_number);
+    std::optional<PrivateKeyBlob> blob = app.Keys().ReadPrivateKey(key_number);
+    if (stored == nullptr || !blob) {
+        app.MessageBox(IDS_EXPORT_CANNOT_READ_KEY, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    // A copy: the stored key may be deleted by a client while the prompt below is open.
+    const KeyPair pair = *stored;
+    blob->SetOwner(nullptr);
+    if (blob->Comment().empty() && !pair.Comment().empty()) blob->SetComment(pair.Comment());
+    const std::string private_path = ExportPrivateKeyPath(public_path);
+    const std::optional<SecureBytes> passphrase = AskExportPassphrase(app);
+    if (!passphrase) return;
+    if (WriteKeyFiles(app, pair, *blob, public_path, private_path, *passphrase)) {
+        app.Log().LogMessage(nullptr, LogInfo, IDS_KEY_EXPORTED, name.c_str(), private_path.c_str(),
+                             public_path.c_str());
+        app.MessageBox(IDS_EXPORT_SAVED, MB_OK | MB_ICONINFORMATION);
+    } else {
+        app.Log().LogMessage(nullptr, LogError, IDS_EXPORT_KEY_FAILED, name.c_str(),
+                             private_path.c_str(), public_path.c_str());
+        app.MessageBox(IDS_EXPORT_FAILED, MB_OK | MB_ICONEXCLAMATION);
+    }
+}
+
+}  // namespace
+
+void ExportKeyPair(const KeyCommandContext& context, std::int32_t key_number) {
+    CAgentApp& app = context.app;
+    if (key_number < 0) return;
+    app.RestartAutoLock();
+    if (!UnlockOnDemand(app, TextOf(IDS_PROMPT_EXPORT_COMMAND), false)) return;
+    // The name the row shows, for the log texts.
+    const KeyPair* listed = app.Keys().FindByNumber(key_number);
+    const std::string name = listed != nullptr ? listed->Name() : std::string();
+    if (const std::optional<std::string> path = ChooseKeyFile(context, true)) {
+        ExportTo(app, key_number, name, *path);
+    }
+    EndKeyCommand(app);
+}
+
+}  // namespace kv
