@@ -2,9 +2,9 @@
 
 #include <sys/stat.h>
 
-#include <QLocalSocket>
 #include <cstdio>
 
+#include "agent/openssh/peer_origin.h"
 #include "platform/paths.h"
 #include "platform/peer_credentials.h"
 #include "platform/process_identity.h"
@@ -13,13 +13,17 @@
 namespace kv {
 
 struct CMainFrame::Session {
+    QPointer<SecureConnection> connection;
     EnvelopeReader reader;
     bool same_user = false;
-    RequestPeer peer;
+    std::string origin;           // the peer, for the log
+    std::size_t waiting = 0;      // posted to the event loop, not yet taken up
+    bool refusal_logged = false;  // one malformed or unknown request was logged
+    RequestPeer peer;             // the process, for remembered approvals
 };
 
 CMainFrame::CMainFrame(CAgentApp& app, RequestDispatcher& dispatcher)
-    : m_app(app), m_dispatcher(dispatcher) {
+    : m_app(app), m_dispatcher(dispatcher), m_server([this](int fd) { Accept(fd); }) {
     m_dispatcher.SetShowWindow([this] { OnCommand(ID_OPEN_CONFIGURATION); });
     SetCommand(ID_OPEN_CONFIGURATION, [this] { m_app.OpenConfigurationWindow(); });
     SetCommand(ID_HELP, [this] { m_app.ShowHelp(0); });
@@ -42,7 +46,6 @@ bool CMainFrame::Create() {
         return false;
     }
     ::chmod(paths::AgentSocketPath().c_str(), 0600);
-    connect(&m_server, &QLocalServer::newConnection, this, &CMainFrame::OnNewConnection);
 
     m_app.Log().LogMessage(nullptr, LogInfo, IDS_AGENT_STARTED);
     if (m_on_created) m_on_created();
@@ -58,8 +61,18 @@ void CMainFrame::Destroy() {
         m_server.close();
         QLocalServer::removeServer(QString::fromStdString(paths::AgentSocketPath()));
     }
-    for (auto& [socket, session] : m_sessions) socket->deleteLater();
+    for (auto& [connection, session] : m_sessions) {
+        connection->disconnect(this);
+        connection->Close();
+        connection->deleteLater();
+    }
     m_sessions.clear();
+}
+
+std::size_t CMainFrame::WaitingRequests() const {
+    std::size_t waiting = 0;
+    for (const auto& [connection, session] : m_sessions) waiting += session->waiting;
+    return waiting;
 }
 
 bool CMainFrame::OnCommand(int id) {
@@ -74,54 +87,83 @@ bool CMainFrame::IsCommandEnabled(int id) const {
     return it == m_updates.end() || !it->second || it->second();
 }
 
-void CMainFrame::OnNewConnection() {
-    while (QLocalSocket* socket = m_server.nextPendingConnection()) {
-        auto session = std::make_unique<Session>();
-        // Who is calling is decided before anything they send is read.
-        const int fd = static_cast<int>(socket->socketDescriptor());
-        session->same_user = PeerIsSameUser(fd);
-        if (const auto peer = ReadPeerCredentials(fd))
-            session->peer.process = StampProcess(peer->pid);
-        m_sessions[socket] = std::move(session);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { OnReadyRead(socket); });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
-            m_sessions.erase(socket);
-            socket->deleteLater();
-        });
-    }
+void CMainFrame::Accept(int fd) {
+    auto session = std::make_shared<Session>();
+    // Who is calling is decided before anything they send is read.
+    session->same_user = PeerIsSameUser(fd);
+    session->origin = PeerOrigin(fd);
+    if (const auto peer = ReadPeerCredentials(fd)) session->peer.process = StampProcess(peer->pid);
+    auto* connection = new SecureConnection(fd, this);
+    session->connection = connection;
+    m_sessions[connection] = session;
+    connect(connection, &SecureConnection::readyRead, this,
+            [this, session] { ReadRequests(session); });
+    connect(connection, &SecureConnection::closed, this, [this, connection] {
+        m_sessions.erase(connection);
+        connection->deleteLater();
+    });
 }
 
-void CMainFrame::OnReadyRead(QLocalSocket* socket) {
-    const auto it = m_sessions.find(socket);
-    if (it == m_sessions.end()) return;
-    Session& session = *it->second;
-    QByteArray bytes = socket->readAll();
-    session.reader.Feed(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    SecureWipe(bytes.data(), static_cast<std::size_t>(bytes.size()));
-    while (auto request = session.reader.Next()) {
-        // Deferred: the request is handled by the event loop, later, like a posted message.
-        QPointer<QLocalSocket> target(socket);
-        const bool same_user = session.same_user;
-        QMetaObject::invokeMethod(
-            this,
-            [this, target, request = std::move(*request), same_user, peer = session.peer] {
-                ProcessRequest(target, request, same_user, peer);
-            },
-            Qt::QueuedConnection);
+// Whole envelopes go to the event loop, each as a posted message would, at most kMaxWaiting
+// of them at a time per connection; the rest waits in the kernel's socket buffer.
+void CMainFrame::ReadRequests(const SessionPtr& session) {
+    SecureConnection* connection = session->connection.data();
+    std::uint8_t chunk[16 * 1024];
+    for (;;) {
+        while (session->waiting < kMaxWaiting) {
+            auto request = session->reader.Next();
+            if (!request) break;
+            ++session->waiting;
+            QMetaObject::invokeMethod(
+                this,
+                [this, session, request = std::move(*request)] {
+                    ProcessRequest(session, request);
+                },
+                Qt::QueuedConnection);
+        }
+        if (session->reader.Invalid()) {
+            if (connection != nullptr) connection->Close();  // an oversized frame: this one only
+            return;
+        }
+        if (connection == nullptr || !connection->IsOpen()) return;
+        if (session->waiting >= kMaxWaiting) {
+            connection->SetReading(false);
+            return;
+        }
+        std::size_t n = 0;
+        const auto status = connection->Read(chunk, sizeof chunk, &n);
+        if (status != SecureConnection::ReadStatus::kData) break;
+        session->reader.Feed(chunk, n);
+        SecureWipe(chunk, n);
     }
-    if (session.reader.Invalid())
-        socket->abort();  // an oversized frame closes this connection only
+    if (connection != nullptr && connection->IsOpen()) connection->SetReading(true);
 }
 
-void CMainFrame::ProcessRequest(QPointer<QLocalSocket> socket, const Envelope& request,
-                                bool same_user, const RequestPeer& peer) {
-    const RequestPeers::Scope stated(&m_app.Peers(), peer);
-    const auto reply = m_dispatcher.Process(request, same_user);
+void CMainFrame::ProcessRequest(const SessionPtr& session, const Envelope& request) {
+    --session->waiting;
+    ReadRequests(session);  // room for one more of this connection's requests
+    DispatchOutcome outcome = DispatchOutcome::kIgnored;
+    const auto reply = [&] {
+        const RequestPeers::Scope stated(&m_app.Peers(), session->peer);
+        return m_dispatcher.Process(request, session->same_user, &outcome);
+    }();
+    if (outcome == DispatchOutcome::kMalformed || outcome == DispatchOutcome::kUnknownCode)
+        LogRefusal(*session, request, outcome);
     // A client that went away loses its reply; the agent carries on.
-    if (!reply || socket.isNull() || socket->state() != QLocalSocket::ConnectedState) return;
-    const SecureBytes bytes = EncodeEnvelope(*reply);
-    socket->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-    socket->flush();
+    SecureConnection* connection = session->connection.data();
+    if (!reply || connection == nullptr || !connection->IsOpen()) return;
+    connection->Write(EncodeEnvelope(*reply));
+}
+
+// Once per connection, so that a flood of bad requests cannot push everything else out of
+// the log.
+void CMainFrame::LogRefusal(Session& session, const Envelope& request, DispatchOutcome outcome) {
+    if (session.refusal_logged) return;
+    session.refusal_logged = true;
+    const EventLog::Origins origins{session.origin};
+    const unsigned id = outcome == DispatchOutcome::kMalformed ? IDS_NATIVE_MALFORMED_REQUEST
+                                                               : IDS_NATIVE_UNKNOWN_REQUEST;
+    m_app.Log().LogMessage(&origins, LogError, id, static_cast<int>(request.code));
 }
 
 }  // namespace kv

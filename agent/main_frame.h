@@ -3,7 +3,6 @@
 // the prompt's loop), runs the one-second timer and routes the tray menu's commands.
 #pragma once
 
-#include <QLocalServer>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -12,17 +11,20 @@
 #include <memory>
 
 #include "agent/request_dispatcher.h"
+#include "agent/secure_connection.h"
 #include "app/agent_app.h"
 #include "platform/envelope.h"
 #include "res/tray_menu.h"
-
-class QLocalSocket;
 
 namespace kv {
 
 class CMainFrame : public QObject, public MainFrameInterface {
     Q_OBJECT
   public:
+    // Requests of one connection that wait for the event loop; past this many, the frame stops
+    // reading that connection until one has been taken up.
+    static constexpr std::size_t kMaxWaiting = 8;
+
     CMainFrame(CAgentApp& app, RequestDispatcher& dispatcher);
     ~CMainFrame() override;
 
@@ -39,6 +41,9 @@ class CMainFrame : public QObject, public MainFrameInterface {
     }
     bool IsCommandEnabled(int id) const;
 
+    // Requests read from every connection that wait for the event loop to take them up.
+    std::size_t WaitingRequests() const;
+
     // Called once the frame is up (first-use and start-up prompts).
     void SetOnCreated(std::function<void()> on_created) { m_on_created = std::move(on_created); }
 
@@ -47,16 +52,17 @@ class CMainFrame : public QObject, public MainFrameInterface {
 
   private:
     struct Session;
-    void OnNewConnection();
-    void OnReadyRead(QLocalSocket* socket);
-    void ProcessRequest(QPointer<QLocalSocket> socket, const Envelope& request, bool same_user,
-                        const RequestPeer& peer);
+    using SessionPtr = std::shared_ptr<Session>;
+    void Accept(int fd);
+    void ReadRequests(const SessionPtr& session);
+    void ProcessRequest(const SessionPtr& session, const Envelope& request);
+    void LogRefusal(Session& session, const Envelope& request, DispatchOutcome outcome);
 
     CAgentApp& m_app;
     RequestDispatcher& m_dispatcher;
-    QLocalServer m_server;
+    SecureLocalServer m_server;
     QTimer m_timer;
-    std::map<QLocalSocket*, std::unique_ptr<Session>> m_sessions;
+    std::map<SecureConnection*, SessionPtr> m_sessions;
     std::map<int, std::function<void()>> m_commands;
     std::map<int, std::function<bool()>> m_updates;
     std::function<void()> m_on_created;

@@ -8,7 +8,11 @@ void RequestDispatcher::SetHandler(std::uint32_t code, RequestHandler handler) {
     m_handlers[code] = std::move(handler);
 }
 
-std::optional<Envelope> RequestDispatcher::Process(const Envelope& request, bool same_user) const {
+std::optional<Envelope> RequestDispatcher::Process(const Envelope& request, bool same_user,
+                                                   DispatchOutcome* outcome) const {
+    DispatchOutcome ignored;
+    DispatchOutcome& result = outcome != nullptr ? *outcome : ignored;
+    result = DispatchOutcome::kIgnored;
     // Show-window is how a second instance hands over; it has no window and may come from
     // anyone, and it is never answered.
     if (request.code == AGENT_SHOW_WINDOW) {
@@ -21,7 +25,10 @@ std::optional<Envelope> RequestDispatcher::Process(const Envelope& request, bool
 
     const auto reply_code = ReplyCodeFor(request.code);
     const auto handler = m_handlers.find(request.code);
-    if (!reply_code || handler == m_handlers.end()) return std::nullopt;
+    if (!reply_code || handler == m_handlers.end()) {
+        result = DispatchOutcome::kUnknownCode;
+        return std::nullopt;
+    }
 
     AgentBuffer in(request.payload);
     AgentBuffer out;
@@ -29,9 +36,11 @@ std::optional<Envelope> RequestDispatcher::Process(const Envelope& request, bool
     Envelope reply;
     reply.flags = kEnvelopeHasWindow;
     if (handler->second(in, out)) {
+        result = DispatchOutcome::kHandled;
         reply.code = *reply_code;
         reply.payload.assign(out.Data(), out.Data() + out.Length());
     } else {
+        result = DispatchOutcome::kMalformed;
         reply.code = AGENT_FAILURE;
     }
     return reply;

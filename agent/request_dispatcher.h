@@ -16,6 +16,14 @@ namespace kv {
 // `reply`. Returns false only for a malformed request.
 using RequestHandler = std::function<bool(AgentBuffer& request, AgentBuffer& reply)>;
 
+// What became of a request, for an endpoint that logs the refusals.
+enum class DispatchOutcome {
+    kHandled,      // answered by its handler
+    kMalformed,    // its handler could not read it: the error reply went back
+    kUnknownCode,  // no handler has its code: nothing went back
+    kIgnored,      // show-window, another user, or a sender without a window: as designed
+};
+
 class RequestDispatcher {
   public:
     // code is one of 1037, 1041, 1044, 1045.
@@ -24,8 +32,10 @@ class RequestDispatcher {
         m_show_window = std::move(show_window);
     }
 
-    // `same_user`: the peer runs as the agent's user. Returns the envelope to send back.
-    std::optional<Envelope> Process(const Envelope& request, bool same_user) const;
+    // `same_user`: the peer runs as the agent's user. Returns the envelope to send back, and
+    // in `outcome` (when given) what became of the request.
+    std::optional<Envelope> Process(const Envelope& request, bool same_user,
+                                    DispatchOutcome* outcome = nullptr) const;
 
   private:
     std::map<std::uint32_t, RequestHandler> m_handlers;

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "cryptomodule/module_location.h"
+#include "res/string_ids.h"
+#include "res/string_table.h"
 
 namespace kv {
 
@@ -20,7 +22,8 @@ std::string JoinMissing(const std::vector<std::string>& missing) {
         text += missing[i];
     }
     if (missing.size() > kMissingNamesShown) {
-        text += " and " + std::to_string(missing.size() - kMissingNamesShown) + " more";
+        text = FormatString(IDS_MODULE_MORE_MISSING, text.c_str(),
+                            static_cast<int>(missing.size() - kMissingNamesShown));
     }
     return text;
 }
@@ -49,10 +52,10 @@ void CryptoModule::Load() {
     std::string error;
     bool available = false;
     if (path.empty()) {
-        error = "Cannot load the cryptographic module: the program's directory is unknown";
+        error = FormatString(IDS_MODULE_NO_DIRECTORY);
     } else if (void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); library == nullptr) {
         const char* why = dlerror();
-        error = "Cannot load the cryptographic module: " + std::string(why ? why : path);
+        error = FormatString(IDS_MODULE_CANNOT_LOAD, why != nullptr ? why : path.c_str());
     } else {
         // The handle is kept for the life of the process on purpose (see the header).
         std::vector<std::string> missing;
@@ -65,13 +68,13 @@ void CryptoModule::Load() {
         if (!missing.empty()) {
             m_functions = KvclmFunctions{};
             dlclose(library);  // nothing of it was handed out
-            error = "The cryptographic module " + path + " lacks " + JoinMissing(missing);
+            error =
+                FormatString(IDS_MODULE_LACKS_CALLS, path.c_str(), JoinMissing(missing).c_str());
         } else {
             available = true;
             const int status = m_functions.GetModuleStatus(0);
             if (status != KVCLM_STATUS_READY) {
-                error = "The cryptographic module failed its self-tests (status " +
-                        std::to_string(status) + ")";
+                error = FormatString(IDS_MODULE_SELF_TEST_FAILED, status);
             }
         }
     }

@@ -1,6 +1,8 @@
-// The real dispatcher with the real handlers, key store, module and a temporary registry:
-// whatever a client sends, the agent answers without crashing and without reading past a
-// buffer. A user interface that always answers keeps prompts from blocking.
+// The real dispatcher with the real handlers, key store and module: whatever a client sends,
+// the agent answers without crashing and without reading past a buffer. A user interface that
+// always answers keeps prompts from blocking. The fuzz build's seams keep each input cheap:
+// the module beside this program derives passphrase keys in one round, and the registry lives
+// in memory.
 #include <unistd.h>
 
 #include <cstdint>
@@ -63,22 +65,14 @@ struct Agent {
 };
 
 Agent* g_agent = nullptr;
-std::string g_registry;
-
-void RemoveRegistry() { std::filesystem::remove(g_registry); }
 
 std::string ExecutableDir() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
 }
 
 void Setup() {
-    ::setenv("KVSSHAA_MODULE_DIR", (ExecutableDir() + "/../bin/crypto").c_str(), 0);
-    g_registry = (std::filesystem::temp_directory_path() /
-                  ("kvfuzz-dispatcher-" + std::to_string(::getpid()) + ".sqlite"))
-                     .string();
-    RemoveRegistry();
-    if (!RegistryDatabase::UseFile(g_registry)) std::abort();
-    std::atexit(RemoveRegistry);
+    ::setenv("KVSSHAA_MODULE_DIR", (ExecutableDir() + "/crypto").c_str(), 0);
+    if (!RegistryDatabase::UseFile(RegistryDatabase::kInMemory)) std::abort();
     g_agent = new Agent;
     g_agent->app = std::make_unique<CAgentApp>(g_agent->ui);
     RegisterRequestHandlers(*g_agent->app, g_agent->dispatcher);
@@ -96,7 +90,6 @@ void Configure(std::uint8_t bits) {
     settings.SetFlag(IDS_SETTING_UNLOCK_ON_ACCESS, !(bits & 4));
     settings.SetFlag(IDS_SETTING_ALLOW_SSH1_ACCESS, !(bits & 8));
     g_agent->ui.allow = !(bits & 16);
-    // Locking makes the module forget its derived keys, so the next unlock is slow: rarely.
     if ((bits & 96) == 96) g_agent->app->Keys().Lock();
 }
 

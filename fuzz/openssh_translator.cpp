@@ -46,12 +46,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     host.confirm_succeeds = (knobs & 16) != 0;
     host.first_use = (knobs & 32) != 0;
 
-    kv::OpenSshTranslator translator(agent.dispatcher, host,
-                                     {FakeDigest, [] { return std::chrono::steady_clock::now(); }});
+    kv::OpenSshTranslator translator(agent.dispatcher, host, {FakeDigest});
     kv::SshFrameReader reader;
     reader.Feed(data + 1, size - 1);
     while (auto message = reader.Next()) {
-        const kv::SecureBytes reply = translator.Handle(*message, "fuzz (pid 1)");
+        const kv::SshReply answer = translator.Handle(*message, "fuzz (pid 1)");
+        const kv::SecureBytes& reply = answer.message;
+        // Only a refused UNLOCK is held back, and the endpoint sends it before the next one.
+        Check(answer.hold.count() == 0 || (reply.size() == 1 && reply[0] == kv::openssh::kFailure));
+        if (answer.hold.count() > 0) translator.HeldReplySent();
         Check(!reply.empty() && IsReplyType(reply[0]));
         Check(reply.size() <= kv::openssh::kMaxMessage);
     }

@@ -82,6 +82,9 @@ class KeyStore {
 
     // ---- The lock ----
     bool IsLocked() const { return m_locked; }
+    // Moves on whenever the agent locks, unlocks or gets a new passphrase. Work prepared
+    // before a prompt compares it afterwards (KeyUseGuard, keys/key_use_guard.h).
+    std::uint64_t LockEpoch() const { return m_lock_epoch; }
     // The agent passphrase while unlocked; empty while locked. The view ends with the next
     // Unlock, Lock or ChangePassphrase: take it again after anything that may run a prompt.
     Passphrase HeldPassphrase() const;
@@ -112,6 +115,15 @@ class KeyStore {
         std::int32_t number;
         SecureBytes blob;
     };
+    // What a key's stored private half says about a passphrase.
+    enum class StoredPrivate {
+        kOpens,
+        kDoesNotOpen,  // well-formed, but not under this passphrase
+        kUnusable,     // missing, too long or malformed: no passphrase can ever open it
+        kUnreadable,   // the registry failed to read it this time
+    };
+    // Unlock's verdict over every stored key.
+    enum class StoredKeysVerdict { kOpened, kRefused, kNoneUsable };
 
     void ReadPassphraseHash();
     void Load();
@@ -121,7 +133,9 @@ class KeyStore {
     std::optional<std::int32_t> NextKeyNumber() const;
     bool WritePrivateValue(std::int32_t number, const SecureBytes& blob) const;
     std::uint32_t ReadPrivateValue(std::int32_t number, SecureBytes& out) const;
-    bool VerifiesAgainstStoredKeys(Passphrase passphrase) const;
+    StoredPrivate OpenStoredPrivate(std::int32_t number, Passphrase passphrase,
+                                    SecureBytes& value) const;
+    StoredKeysVerdict VerifyAgainstStoredKeys(Passphrase passphrase) const;
     bool FinishUnlock(bool log_failure);
     std::optional<std::vector<ReprotectedKey>> ReprotectAll(Passphrase old_passphrase,
                                                             Passphrase new_passphrase) const;
@@ -137,6 +151,7 @@ class KeyStore {
     std::function<void(std::int32_t)> m_on_removed;
 
     bool m_locked = true;
+    std::uint64_t m_lock_epoch = 0;
     bool m_hash_present = false;
     Digest m_hash{};
     std::optional<SecureBytes> m_passphrase;

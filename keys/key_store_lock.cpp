@@ -46,18 +46,36 @@ Passphrase KeyStore::HeldPassphrase() const {
     return *m_passphrase;
 }
 
+// Missing, too long for its buffer, or not a container at all: the same for every
+// passphrase, so such a key neither decides an unlock nor stops a passphrase change.
+KeyStore::StoredPrivate KeyStore::OpenStoredPrivate(std::int32_t number, Passphrase passphrase,
+                                                    SecureBytes& value) const {
+    const std::uint32_t read = ReadPrivateValue(number, value);
+    if (read == kRegNotFound || read == kRegMoreData) return StoredPrivate::kUnusable;
+    if (read != kRegOk) return StoredPrivate::kUnreadable;
+    const ModuleResult<PrivateKey> opened = PrivateKey::Import(value, passphrase);
+    if (opened.ok()) return StoredPrivate::kOpens;
+    return opened.code == KVCLM_E_BAD_FORMAT ? StoredPrivate::kUnusable
+                                             : StoredPrivate::kDoesNotOpen;
+}
+
 // The passphrase must open the first stored key whose private half can be read at all.
 // Keys without a readable, well-formed "Prv" are skipped: they cannot be opened by any
 // passphrase, and one of them first in the list would otherwise lock the user out for good.
-bool KeyStore::VerifiesAgainstStoredKeys(Passphrase passphrase) const {
+KeyStore::StoredKeysVerdict KeyStore::VerifyAgainstStoredKeys(Passphrase passphrase) const {
     for (const auto& key : m_keys) {
         SecureBytes value;
-        if (ReadPrivateValue(key->Number(), value) != kRegOk) continue;
-        const ModuleResult<PrivateKey> opened = PrivateKey::Import(value, passphrase);
-        if (opened.ok()) return true;
-        if (opened.code != KVCLM_E_BAD_FORMAT) return false;
+        switch (OpenStoredPrivate(key->Number(), passphrase, value)) {
+            case StoredPrivate::kOpens:
+                return StoredKeysVerdict::kOpened;
+            case StoredPrivate::kDoesNotOpen:
+                return StoredKeysVerdict::kRefused;
+            case StoredPrivate::kUnusable:
+            case StoredPrivate::kUnreadable:
+                break;
+        }
     }
-    return true;
+    return m_keys.empty() ? StoredKeysVerdict::kOpened : StoredKeysVerdict::kNoneUsable;
 }
 
 bool KeyStore::FinishUnlock(bool log_failure) {
@@ -68,11 +86,17 @@ bool KeyStore::FinishUnlock(bool log_failure) {
 
 bool KeyStore::Unlock(Passphrase passphrase) {
     m_locked = true;
+    ++m_lock_epoch;
     m_passphrase.reset();
     // An empty agent passphrase would store every key unprotected.
     if (passphrase.empty()) return false;
     m_passphrase.emplace(passphrase.begin(), passphrase.end());
-    if (!VerifiesAgainstStoredKeys(passphrase)) return FinishUnlock(false);
+    const StoredKeysVerdict verdict = VerifyAgainstStoredKeys(passphrase);
+    if (verdict == StoredKeysVerdict::kRefused) return FinishUnlock(false);
+    // Without a hash nothing could check the passphrase: it would become the agent
+    // passphrase, and keys that become readable again would then never open. Only a store
+    // without keys takes a passphrase unchecked.
+    if (verdict == StoredKeysVerdict::kNoneUsable && !m_hash_present) return FinishUnlock(true);
     const auto hash = HashOfPassphrase(passphrase);
     if (!hash) {
         m_log.LogMessage(nullptr, LogError, IDS_HASH_ERROR);
@@ -95,23 +119,31 @@ bool KeyStore::Unlock(Passphrase passphrase) {
 
 void KeyStore::Lock() {
     m_locked = true;
+    ++m_lock_epoch;
     m_passphrase.reset();
     Module().ForgetSecrets();
 }
 
-// Every key's new container, or nothing when one cannot be made. A key without any "Prv" has
-// nothing to re-protect; any other failure stops the change, since going on would leave that
-// key under a passphrase the agent no longer knows.
+// Every key's new container, or nothing when one that opens cannot be re-protected: going on
+// would leave that key under a passphrase the agent no longer knows. A key no passphrase can
+// open (the kind Unlock skips) has nothing to re-protect; it is named and left as it is.
 std::optional<std::vector<KeyStore::ReprotectedKey>> KeyStore::ReprotectAll(
     Passphrase old_passphrase, Passphrase new_passphrase) const {
     std::vector<ReprotectedKey> done;
     for (const auto& key : m_keys) {
         SecureBytes value;
-        const std::uint32_t read = ReadPrivateValue(key->Number(), value);
-        if (read != kRegOk) {
-            m_log.LogMessage(nullptr, LogError, IDS_CHANGE_READ_KEY_FAILED, key->Name().c_str());
-            if (read == kRegNotFound) continue;
-            return std::nullopt;
+        switch (OpenStoredPrivate(key->Number(), old_passphrase, value)) {
+            case StoredPrivate::kUnusable:
+                m_log.LogMessage(nullptr, LogError, IDS_CHANGE_READ_KEY_FAILED,
+                                 key->Name().c_str());
+                continue;
+            case StoredPrivate::kUnreadable:
+                m_log.LogMessage(nullptr, LogError, IDS_CHANGE_READ_KEY_FAILED,
+                                 key->Name().c_str());
+                return std::nullopt;
+            case StoredPrivate::kDoesNotOpen:
+            case StoredPrivate::kOpens:
+                break;
         }
         PrivateKeyBlob blob(key.get());
         blob.SetBlob(value);
@@ -168,6 +200,7 @@ bool KeyStore::ChangePassphrase(Passphrase old_passphrase, Passphrase new_passph
     if (!reprotected || !StoreReprotected(*reprotected, *new_hash)) return false;
     m_hash = *new_hash;
     m_passphrase.emplace(new_passphrase.begin(), new_passphrase.end());
+    ++m_lock_epoch;
     // What the module derived from the old passphrase is of no use any more.
     Module().ForgetSecrets();
     m_log.LogMessage(nullptr, LogInfo, IDS_PASSPHRASE_CHANGED);

@@ -6,6 +6,7 @@
 #include "app/settings_table.h"
 #include "cryptomodule/hash.h"
 #include "keys/key_pair.h"
+#include "keys/key_use_guard.h"
 #include "keys/operation_name.h"
 #include "res/string_ids.h"
 
@@ -29,8 +30,13 @@ struct Operation {
     const ModuleKeyInfo& info;
 };
 
+// The access check may run a prompt, inside which the agent may lock or lose the key: the
+// guard is asked after it, right before the module computes.
 bool Allowed(const Operation& op) {
-    return !op.context.access || op.context.access(op.blob.Owner(), op.name, op.requester);
+    if (op.context.access && !op.context.access(op.blob.Owner(), op.name, op.requester))
+        return false;
+    return op.context.guard == nullptr ||
+           op.context.guard->Check() == KeyUseGuard::Verdict::kGoAhead;
 }
 
 OperationResult Success(SecureBytes output) { return {true, std::move(output)}; }

@@ -15,6 +15,7 @@ namespace kv {
 
 class EventLog;
 class KeyPair;
+class KeyUseGuard;
 class SettingsTable;
 
 // Decides whether `requester` may run `operation` with `key` (absent when the container has
@@ -26,6 +27,9 @@ struct OperationContext {
     const SettingsTable& settings;  // AllowSSH1Access, FipsMode
     EventLog& log;
     AccessCheck access;  // empty: every operation is allowed
+    // Checked after the access check (which may run a prompt) and before the module
+    // computes anything; an operation it stops fails. Null: nothing to check.
+    const KeyUseGuard* guard = nullptr;
 };
 
 struct OperationResult {

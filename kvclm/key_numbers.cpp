@@ -1,7 +1,9 @@
 #include "kvclm/key_numbers.h"
 
 #include <openssl/core_names.h>
+#include <openssl/crypto.h>
 #include <openssl/param_build.h>
+#include <openssl/params.h>
 
 #include "kvclm/curve_keys.h"
 
@@ -12,7 +14,13 @@ struct ParamBldFree {
     void operator()(OSSL_PARAM_BLD* p) const noexcept { OSSL_PARAM_BLD_free(p); }
 };
 struct ParamFree {
-    void operator()(OSSL_PARAM* p) const noexcept { OSSL_PARAM_free(p); }
+    // The array holds the key's numbers: each value is wiped before the array is freed.
+    void operator()(OSSL_PARAM* p) const noexcept {
+        for (OSSL_PARAM* q = p; q != nullptr && q->key != nullptr; ++q) {
+            if (q->data != nullptr) OPENSSL_cleanse(q->data, q->data_size);
+        }
+        OSSL_PARAM_free(p);
+    }
 };
 
 BnCtxPtr NewCtx() {

@@ -196,5 +196,38 @@ inline constexpr unsigned IDS_PAGE_LOCK_ON_SUSPEND = 1732;
 inline constexpr unsigned IDS_PAGE_LOCK_ON_SESSION_END = 1733;
 inline constexpr unsigned IDS_PAGE_REMEMBER_APPROVALS = 1734;
 inline constexpr unsigned IDS_PAGE_REMEMBER_UNIT = 1735;
+// Texts of this agent's own that the original table has no entries for, in a block of ids it
+// leaves free (4000-4099): what the module loader, the OpenSSH front end and the native
+// endpoint log.
+inline constexpr unsigned IDS_MODULE_NO_DIRECTORY = 4000;
+inline constexpr unsigned IDS_MODULE_CANNOT_LOAD = 4001;
+inline constexpr unsigned IDS_MODULE_LACKS_CALLS = 4002;
+inline constexpr unsigned IDS_MODULE_MORE_MISSING = 4003;
+inline constexpr unsigned IDS_MODULE_SELF_TEST_FAILED = 4004;
+
+inline constexpr unsigned IDS_OPENSSH_REFUSING = 4010;
+inline constexpr unsigned IDS_OPENSSH_MALFORMED_REQUEST = 4011;
+inline constexpr unsigned IDS_OPENSSH_KEY_TYPE_UNSUPPORTED = 4012;
+inline constexpr unsigned IDS_OPENSSH_NOTHING_TO_SIGN = 4013;
+inline constexpr unsigned IDS_OPENSSH_MALFORMED_SIGNATURE = 4014;
+inline constexpr unsigned IDS_OPENSSH_NO_SUCH_KEY = 4015;
+inline constexpr unsigned IDS_OPENSSH_EXTENSION_UNSUPPORTED = 4016;
+inline constexpr unsigned IDS_OPENSSH_TYPE_UNSUPPORTED = 4017;
+inline constexpr unsigned IDS_OPENSSH_CONFIRM_NOT_STORED = 4018;
+inline constexpr unsigned IDS_OPENSSH_MALFORMED_KEY = 4019;
+inline constexpr unsigned IDS_OPENSSH_NAMED_KEY_TYPE_UNSUPPORTED = 4020;
+inline constexpr unsigned IDS_OPENSSH_CONSTRAINT_UNSUPPORTED = 4021;
+inline constexpr unsigned IDS_OPENSSH_CONSTRAINT_TWICE = 4022;
+inline constexpr unsigned IDS_OPENSSH_CONSTRAINT_UNKNOWN = 4023;
+inline constexpr unsigned IDS_OPENSSH_MALFORMED_CONSTRAINTS = 4024;
+inline constexpr unsigned IDS_OPENSSH_UNLOCK_NOT_POSSIBLE = 4025;
+inline constexpr unsigned IDS_OPENSSH_UNLOCK_PROMPT_OPEN = 4026;
+inline constexpr unsigned IDS_OPENSSH_UNLOCK_WRONG = 4027;
+inline constexpr unsigned IDS_OPENSSH_UNLOCK_FAILURE_PENDING = 4028;
+inline constexpr unsigned IDS_OPENSSH_CERTIFICATE_NOT_STORED = 4029;
+inline constexpr unsigned IDS_OPENSSH_NO_SUCH_CERTIFICATE = 4030;
+
+inline constexpr unsigned IDS_NATIVE_MALFORMED_REQUEST = 4040;
+inline constexpr unsigned IDS_NATIVE_UNKNOWN_REQUEST = 4041;
 
 }  // namespace kv

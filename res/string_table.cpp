@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <iterator>
 
 #include "res/string_ids.h"
@@ -179,6 +180,36 @@ constexpr StringEntry kStrings[] = {
     {IDS_PAGE_LOCK_ON_SESSION_END, "Lock Agent when the session ends"},
     {IDS_PAGE_REMEMBER_APPROVALS, "Let the confirmation remember an approval for"},
     {IDS_PAGE_REMEMBER_UNIT, "minutes (0: never)"},
+    {IDS_MODULE_NO_DIRECTORY,
+     "Cannot load the cryptographic module: the program's directory is unknown"},
+    {IDS_MODULE_CANNOT_LOAD, "Cannot load the cryptographic module: %s"},
+    {IDS_MODULE_LACKS_CALLS, "The cryptographic module %s lacks %s"},
+    {IDS_MODULE_MORE_MISSING, "%s and %d more"},
+    {IDS_MODULE_SELF_TEST_FAILED, "The cryptographic module failed its self-tests (status %d)"},
+    {IDS_OPENSSH_REFUSING, "Refusing %s: %s"},
+    {IDS_OPENSSH_MALFORMED_REQUEST, "malformed request"},
+    {IDS_OPENSSH_KEY_TYPE_UNSUPPORTED, "key type is not supported"},
+    {IDS_OPENSSH_NOTHING_TO_SIGN, "nothing to sign, or the digest failed"},
+    {IDS_OPENSSH_MALFORMED_SIGNATURE, "the module gave a malformed signature"},
+    {IDS_OPENSSH_NO_SUCH_KEY, "no stored key has this public key"},
+    {IDS_OPENSSH_EXTENSION_UNSUPPORTED, "extension %s is not supported"},
+    {IDS_OPENSSH_TYPE_UNSUPPORTED, "message type %d is not supported"},
+    {IDS_OPENSSH_CONFIRM_NOT_STORED, "the key was added but its confirm mark was not stored"},
+    {IDS_OPENSSH_MALFORMED_KEY, "malformed key"},
+    {IDS_OPENSSH_NAMED_KEY_TYPE_UNSUPPORTED, "key type %s is not supported"},
+    {IDS_OPENSSH_CONSTRAINT_UNSUPPORTED, "constraint %s is not supported"},
+    {IDS_OPENSSH_CONSTRAINT_TWICE, "constraint %d given twice"},
+    {IDS_OPENSSH_CONSTRAINT_UNKNOWN, "unknown constraint %d"},
+    {IDS_OPENSSH_MALFORMED_CONSTRAINTS, "malformed constraints"},
+    {IDS_OPENSSH_UNLOCK_NOT_POSSIBLE, "the agent is not locked, or has no passphrase yet"},
+    {IDS_OPENSSH_UNLOCK_PROMPT_OPEN, "not checked: an unlock prompt is open"},
+    {IDS_OPENSSH_UNLOCK_WRONG, "wrong passphrase (%d in a row); the reply was held back %d ms"},
+    {IDS_OPENSSH_UNLOCK_FAILURE_PENDING,
+     "not checked: the reply to a wrong passphrase is still held back"},
+    {IDS_OPENSSH_CERTIFICATE_NOT_STORED, "the key was added but its certificate was not stored"},
+    {IDS_OPENSSH_NO_SUCH_CERTIFICATE, "no stored key has this certificate"},
+    {IDS_NATIVE_MALFORMED_REQUEST, "Refusing a malformed request (code %d) on the native socket"},
+    {IDS_NATIVE_UNKNOWN_REQUEST, "Ignoring a request with unknown code %d on the native socket"},
     {IDS_COLUMN_COMMENT, "Comment"},
     {IDS_COLUMN_FILENAME, "Filename"},
     {IDS_LOAD_PUBLIC_KEY_FAILED, "Error loading public key"},
@@ -203,6 +234,22 @@ constexpr bool StrictlyAscending() {
 static_assert(StrictlyAscending(), "string table ids must be unique and in ascending order");
 
 }  // namespace
+
+std::string FormatStringV(unsigned id, std::va_list args) {
+    const char* format = LoadString(id);
+    if (format == nullptr) return {};
+    char text[kMaxFormattedText + 1];
+    const int n = std::vsnprintf(text, sizeof text, format, args);
+    return n < 0 ? std::string() : std::string(text);
+}
+
+std::string FormatString(unsigned id, ...) {
+    std::va_list args;
+    va_start(args, id);
+    std::string text = FormatStringV(id, args);
+    va_end(args);
+    return text;
+}
 
 const char* LoadString(unsigned id) {
     const auto* end = std::end(kStrings);

@@ -1,15 +1,77 @@
 #include "ui/askpass_user_interface.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QEventLoop>
 #include <QProcess>
+#include <QSocketNotifier>
+#include <algorithm>
 #include <cstdio>
 
 namespace kv {
+
+namespace {
+
+// More than any passphrase: the rest of a runaway program's output is read and dropped.
+constexpr std::size_t kMaxAnswer = 64 * 1024;
+
+// The program's standard output, read from a pipe of our own: QProcess would read it into
+// buffers of its own, which it frees without wiping.
+class AnswerPipe {
+  public:
+    AnswerPipe() {
+        if (::pipe2(m_fds, O_CLOEXEC) != 0) {
+            m_fds[0] = m_fds[1] = -1;
+            return;
+        }
+        ::fcntl(m_fds[0], F_SETFL, ::fcntl(m_fds[0], F_GETFL) | O_NONBLOCK);
+    }
+    ~AnswerPipe() {
+        CloseWriteEnd();
+        if (m_fds[0] >= 0) ::close(m_fds[0]);
+    }
+    AnswerPipe(const AnswerPipe&) = delete;
+    AnswerPipe& operator=(const AnswerPipe&) = delete;
+
+    bool Ok() const { return m_fds[0] >= 0; }
+    int ReadEnd() const { return m_fds[0]; }
+    int WriteEnd() const { return m_fds[1]; }
+    // Once the child has its copy: the pipe then ends when the child does.
+    void CloseWriteEnd() {
+        if (m_fds[1] >= 0) ::close(m_fds[1]);
+        m_fds[1] = -1;
+    }
+
+    // Takes what has arrived so far.
+    void Drain() {
+        std::uint8_t chunk[512];
+        for (;;) {
+            const ssize_t n = ::read(m_fds[0], chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            const std::size_t room = kMaxAnswer - std::min(kMaxAnswer, m_answer.size());
+            const std::size_t kept = std::min(room, static_cast<std::size_t>(n));
+            m_answer.insert(m_answer.end(), chunk, chunk + kept);
+            SecureWipe(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    SecureBytes TakeAnswer() { return std::move(m_answer); }
+
+  private:
+    int m_fds[2];
+    SecureBytes m_answer;
+};
+
+}  // namespace
 
 AskpassUserInterface::AskpassUserInterface(std::string program) : m_program(std::move(program)) {}
 
 std::optional<SecureBytes> AskpassUserInterface::Run(const std::string& prompt, bool confirm) {
     if (m_program.empty()) return std::nullopt;
+    AnswerPipe answer_pipe;
+    if (!answer_pipe.Ok()) return std::nullopt;
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (confirm) {
@@ -20,23 +82,29 @@ std::optional<SecureBytes> AskpassUserInterface::Run(const std::string& prompt, 
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    // Runs in the child after QProcess has set up its channels: the answer goes to our pipe.
+    process.setChildProcessModifier([fd = answer_pipe.WriteEnd()] { ::dup2(fd, STDOUT_FILENO); });
 
     // A nested loop, as a modal dialog has: requests and timer ticks go on meanwhile.
     QEventLoop loop;
+    QSocketNotifier readable(answer_pipe.ReadEnd(), QSocketNotifier::Read);
+    QObject::connect(&readable, &QSocketNotifier::activated, &loop,
+                     [&answer_pipe] { answer_pipe.Drain(); });
     QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
     QObject::connect(&process, &QProcess::errorOccurred, &loop, [&loop](QProcess::ProcessError e) {
         if (e == QProcess::FailedToStart) loop.quit();
     });
     process.start(QString::fromStdString(m_program), {QString::fromStdString(prompt)});
+    answer_pipe.CloseWriteEnd();
     if (process.state() != QProcess::NotRunning) loop.exec();
+    answer_pipe.Drain();
 
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0 ||
         process.error() == QProcess::FailedToStart) {
         return std::nullopt;
     }
-    QByteArray out = process.readAllStandardOutput();
-    SecureBytes answer(out.begin(), out.end());
-    SecureWipe(out.data(), static_cast<std::size_t>(out.size()));
+    SecureBytes answer = answer_pipe.TakeAnswer();
     while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
     return answer;
 }

@@ -176,7 +176,7 @@ PassphraseAnswer QtUserInterface::AskNewPassphrase(const std::string& message, b
     PassphraseAnswer answer;
     if (RunModal(dialog) == QDialog::Accepted) {
         answer.cancelled = false;
-        answer.passphrase = dialog.Passphrase();
+        answer.passphrase = dialog.TakePassphrase();
     }
     return answer;
 }
@@ -187,7 +187,7 @@ PassphraseAnswer QtUserInterface::AskUnlock(const std::string& operation_text) {
     PassphraseAnswer answer;
     if (RunModal(dialog) == QDialog::Accepted) {
         answer.cancelled = false;
-        answer.passphrase = dialog.Passphrase();
+        answer.passphrase = dialog.TakePassphrase();
     }
     return answer;
 }
@@ -197,8 +197,7 @@ ChangePassphraseAnswer QtUserInterface::AskChangePassphrase() {
     ChangePassphraseAnswer answer;
     if (RunModal(dialog) == QDialog::Accepted) {
         answer.cancelled = false;
-        answer.old_passphrase = dialog.OldPassphrase();
-        answer.new_passphrase = dialog.NewPassphrase();
+        dialog.TakePassphrases(answer.old_passphrase, answer.new_passphrase);
     }
     return answer;
 }
@@ -210,7 +209,7 @@ PassphraseAnswer QtUserInterface::AskKeyPassphrase(const std::string& key_name,
     PassphraseAnswer answer;
     if (RunModal(dialog) == QDialog::Accepted) {
         answer.cancelled = false;
-        answer.passphrase = dialog.Passphrase();
+        answer.passphrase = dialog.TakePassphrase();
     }
     return answer;
 }

@@ -1,6 +1,7 @@
 #include "agent/handlers/openssh_host.h"
 
 #include "app/agent_app.h"
+#include "res/string_ids.h"
 
 namespace kv {
 
@@ -28,9 +29,13 @@ bool AgentOpenSshHost::Lock() {
     return m_app.Keys().IsLocked();
 }
 
-// As the unlock prompt would, without one: a client never chooses the agent passphrase.
+// As the unlock prompt would, without one: a client never chooses the agent passphrase. An
+// open unlock prompt owns the lock state until it returns; an UNLOCK in between would leave
+// the prompt's request refused on an unlocked agent, or the prompt locking the agent again
+// behind the tray's back.
 UnlockOutcome AgentOpenSshHost::Unlock(const SecureBytes& passphrase) {
     KeyStore& keys = m_app.Keys();
+    if (m_app.UnlockInProgress()) return UnlockOutcome::kPromptOpen;
     if (!keys.IsLocked() || keys.IsFirstUse() || passphrase.empty()) return UnlockOutcome::kRefused;
     if (!keys.Unlock(passphrase)) return UnlockOutcome::kWrongPassphrase;
     m_app.Ui().ShowTrayLocked(false);
@@ -41,9 +46,9 @@ UnlockOutcome AgentOpenSshHost::Unlock(const SecureBytes& passphrase) {
 
 void AgentOpenSshHost::LogRefusal(std::string_view request, std::string_view reason,
                                   const std::string& origin) {
-    EventLog& log = m_app.Log();
-    log.AddLogEntry(LogError, "Refusing " + std::string(request) + ": " + std::string(reason));
-    log.AddLogEntry(LogContinuation, " from : " + origin);
+    const EventLog::Origins origins{origin};
+    m_app.Log().LogMessage(&origins, LogError, IDS_OPENSSH_REFUSING, std::string(request).c_str(),
+                           std::string(reason).c_str());
 }
 
 }  // namespace kv

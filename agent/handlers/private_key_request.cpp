@@ -7,6 +7,7 @@
 #include "agent/payloads.h"
 #include "app/agent_app.h"
 #include "app/prompt_runner.h"
+#include "keys/key_use_guard.h"
 #include "keys/private_key_operation.h"
 #include "res/string_ids.h"
 
@@ -41,53 +42,92 @@ bool ConfirmPrivateKeyOperation(CAgentApp& app, const KeyPair* key, std::string_
     return true;
 }
 
+namespace {
+
+void RefuseUnknownKey(CAgentApp& app, const DecodedPrivateKeyOpRequest& request, AgentBuffer& out) {
+    app.Log().LogMessage(&request.origins, LogError, IDS_OPERATION_KEY_UNKNOWN);
+    WritePrivateKeyOpStatus(kStatusKeyNotAvailable, out);
+}
+
+// The reply holds the identifier alone, as for a locked agent.
+void RefuseLocked(CAgentApp& app, const DecodedPrivateKeyOpRequest& request) {
+    app.Log().LogMessage(&request.origins, LogError, IDS_OPERATION_IGNORED_LOCKED,
+                         request.fields.operation.c_str());
+}
+
+// The request's key in an unlocked agent; null once the refusal is logged and written.
+const KeyPair* UnlockedKey(CAgentApp& app, const DecodedPrivateKeyOpRequest& request,
+                           AgentBuffer& out) {
+    KeyStore& keys = app.Keys();
+    const KeyPair* key = keys.FindByBlob(request.fields.blob);
+    if (key == nullptr) {
+        RefuseUnknownKey(app, request, out);
+        return nullptr;
+    }
+    const std::string prompt =
+        FormatText(IDS_PROMPT_OPERATION, request.fields.operation.c_str(), key->Name().c_str());
+    if (!UnlockOnDemand(app, prompt, true)) {
+        RefuseLocked(app, request);
+        return nullptr;
+    }
+    // Requests handled inside the prompt may have deleted the key: look it up again.
+    key = keys.FindByBlob(request.fields.blob);
+    if (key == nullptr) RefuseUnknownKey(app, request, out);
+    return key;
+}
+
+// Performs the operation under a guard taken now, with the agent unlocked: a lock or a
+// deletion while the confirmation is open refuses the request as it would have been refused
+// had it come first, and nothing computed then leaves the agent.
+void PerformGuarded(CAgentApp& app, const DecodedPrivateKeyOpRequest& request, const KeyPair& key,
+                    const PrivateKeyBlob& blob, const ProcessStamp* local, AgentBuffer& out) {
+    KeyStore& keys = app.Keys();
+    const KeyUseGuard guard(keys, key);
+    const OperationContext context{
+        app.Settings(), app.Log(),
+        [&app, local](const KeyPair* owner, std::string_view op, std::string_view requester) {
+            return ConfirmPrivateKeyOperation(app, owner, op, requester, local);
+        },
+        &guard};
+    const OperationResult result =
+        Perform(blob, request.fields.operation, Requester(request.origins), keys.HeldPassphrase(),
+                request.fields.data, context);
+    switch (guard.Check()) {
+        case KeyUseGuard::Verdict::kLocked:
+            return RefuseLocked(app, request);
+        case KeyUseGuard::Verdict::kKeyGone:
+            return RefuseUnknownKey(app, request, out);
+        case KeyUseGuard::Verdict::kGoAhead:
+            break;
+    }
+    if (!result.ok) {
+        WritePrivateKeyOpStatus(kStatusOperationFailed, out);
+        app.Log().LogMessage(nullptr, LogContinuation, IDS_SUFFIX_FAILED);
+        return;
+    }
+    WritePrivateKeyOpResult(result.output, out);
+}
+
+}  // namespace
+
 bool HandlePrivateKeyOperation(CAgentApp& app, AgentBuffer& in, AgentBuffer& out) {
     const auto request = DecodePrivateKeyOpRequest(in);
     if (!request) return false;
-    const OriginList& origins = request->origins;
-    const PrivateKeyOpFields& fields = request->fields;
-    const std::optional<ProcessStamp> local = LocalRequester(app.Peers().Current(), origins);
-    EventLog& log = app.Log();
-    KeyStore& keys = app.Keys();
-
-    const KeyPair* key = keys.FindByBlob(fields.blob);
-    if (key == nullptr) {
-        log.LogMessage(&origins, LogError, IDS_OPERATION_KEY_UNKNOWN);
-        WritePrivateKeyOpStatus(kStatusKeyNotAvailable, out);
-        return true;
-    }
-    // The key is looked up again after the prompt: requests handled inside it may have
-    // deleted it.
-    const std::int32_t number = key->Number();
+    const KeyPair* key = UnlockedKey(app, *request, out);
+    if (key == nullptr) return true;
     const std::string name = key->Name();
-    const std::string prompt =
-        FormatText(IDS_PROMPT_OPERATION, fields.operation.c_str(), name.c_str());
-    if (!UnlockOnDemand(app, prompt, true)) {
-        log.LogMessage(&origins, LogError, IDS_OPERATION_IGNORED_LOCKED, fields.operation.c_str());
-        return true;  // the identifier alone: the agent stayed locked
-    }
-    auto blob = keys.ReadPrivateKey(number);
+    const auto blob = app.Keys().ReadPrivateKey(key->Number());
     if (!blob) {
-        log.LogMessage(&origins, LogError, IDS_OPERATION_KEY_UNREADABLE, name.c_str());
+        app.Log().LogMessage(&request->origins, LogError, IDS_OPERATION_KEY_UNREADABLE,
+                             name.c_str());
         WritePrivateKeyOpStatus(kStatusKeyNotAvailable, out);
         return true;
     }
-    log.LogMessage(&origins, LogOperation, IDS_PRIVATE_KEY_OPERATION, fields.operation.c_str(),
-                   name.c_str());
-
-    const OperationContext context{
-        app.Settings(), log,
-        [&app, &local](const KeyPair* owner, std::string_view op, std::string_view requester) {
-            return ConfirmPrivateKeyOperation(app, owner, op, requester, local ? &*local : nullptr);
-        }};
-    const OperationResult result = Perform(*blob, fields.operation, Requester(origins),
-                                           keys.HeldPassphrase(), fields.data, context);
-    if (!result.ok) {
-        WritePrivateKeyOpStatus(kStatusOperationFailed, out);
-        log.LogMessage(nullptr, LogContinuation, IDS_SUFFIX_FAILED);
-        return true;
-    }
-    WritePrivateKeyOpResult(result.output, out);
+    app.Log().LogMessage(&request->origins, LogOperation, IDS_PRIVATE_KEY_OPERATION,
+                         request->fields.operation.c_str(), name.c_str());
+    const std::optional<ProcessStamp> local =
+        LocalRequester(app.Peers().Current(), request->origins);
+    PerformGuarded(app, *request, *key, *blob, local ? &*local : nullptr, out);
     return true;
 }
 

@@ -50,6 +50,9 @@ bool UnlockOnDemand(CAgentApp& app, const std::string& prompt_text, bool remote)
     for (int failures = 0;;) {
         if (remote && !app.Settings().GetFlag(IDS_SETTING_UNLOCK_ON_ACCESS)) return false;
         PassphraseAnswer answer = Ask(app, prompt_text);
+        // Unlocked while the prompt was open: trying its passphrase now could only lock the
+        // agent again behind the tray's back.
+        if (!keys.IsLocked()) return true;
         if (answer.cancelled || answer.passphrase.empty()) {
             app.Log().LogMessage(nullptr, LogInfo, IDS_UNLOCK_CANCELLED);
             return false;

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "agent/openssh/private_container.h"
+#include "res/string_ids.h"
+#include "res/string_table.h"
 
 namespace kv {
 
@@ -116,11 +118,11 @@ bool ReadAddedKey(SshReader& in, AddedKey& key, std::string& refusal) {
     const SshKeyType certified = CertifiedKeyTypeOfName(name);
     key.type = certified != SshKeyType::kUnsupported ? certified : KeyTypeOfName(name);
     if (!in.Ok()) {
-        refusal = "malformed key";
+        refusal = FormatString(IDS_OPENSSH_MALFORMED_KEY);
         return false;
     }
     if (key.type == SshKeyType::kUnsupported) {
-        refusal = "key type " + PrintableText(name) + " is not supported";
+        refusal = FormatString(IDS_OPENSSH_NAMED_KEY_TYPE_UNSUPPORTED, PrintableText(name).c_str());
         return false;
     }
     const bool read = certified != SshKeyType::kUnsupported ? ReadCertified(in, key)
@@ -128,7 +130,7 @@ bool ReadAddedKey(SshReader& in, AddedKey& key, std::string& refusal) {
     key.comment = in.Text();
     if (!read || !in.Ok()) {
         key = AddedKey{};
-        refusal = "malformed key";
+        refusal = FormatString(IDS_OPENSSH_MALFORMED_KEY);
         return false;
     }
     return true;

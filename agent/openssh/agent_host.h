@@ -26,6 +26,7 @@ enum class UnlockOutcome {
     kUnlocked,         // the passphrase was the agent's; the agent is now unlocked
     kWrongPassphrase,  // checked and wrong: counts towards the delay
     kRefused,          // not checked: the agent is not locked, or has no passphrase yet
+    kPromptOpen,       // not checked: an unlock prompt is open, and it alone may unlock
 };
 
 class OpenSshAgentHost {
@@ -57,7 +58,8 @@ class OpenSshAgentHost {
     // Tries the agent passphrase as the unlock prompt would, without any prompt or message
     // box: on success the agent is unlocked as after the prompt (tray, auto-lock, log). A
     // locked agent in the first-use state must answer kRefused: a passphrase from a client
-    // never becomes the agent passphrase.
+    // never becomes the agent passphrase. While an unlock prompt is open it answers
+    // kPromptOpen, as unlock on demand refuses to nest.
     virtual UnlockOutcome Unlock(const SecureBytes& passphrase) = 0;
 
     // One event-log entry for a request this front end refuses by itself: `request` names

@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QLocalSocket>
 #include <QPointer>
+#include <QTimer>
 #include <deque>
 
 #include "agent/openssh/frame_reader.h"
@@ -17,25 +17,22 @@ namespace kv {
 
 namespace {
 
-// What Qt buffers of one connection, and how many whole messages wait for their turn:
-// past that the kernel's socket buffer holds the client back.
-constexpr qint64 kReadChunk = 64 * 1024;
+// How many whole messages of one connection wait for their turn: past that the kernel's
+// socket buffer holds the client back.
 constexpr std::size_t kMaxWaiting = 8;
 
 }  // namespace
 
 struct SshAgentEndpoint::Connection {
-    QPointer<QLocalSocket> socket;
+    QPointer<SecureConnection> socket;
     SshFrameReader reader;
     std::string origin;
     RequestPeer peer;
     std::deque<SecureBytes> waiting;
-    bool busy = false;       // a message of this connection is being handled
+    bool busy = false;       // a message of this connection is being handled or answered
     bool scheduled = false;  // ProcessNext is queued
 
-    bool Connected() const {
-        return !socket.isNull() && socket->state() == QLocalSocket::ConnectedState;
-    }
+    bool Connected() const { return !socket.isNull() && socket->IsOpen(); }
 };
 
 SshAgentEndpoint::SshAgentEndpoint(const RequestDispatcher& dispatcher, OpenSshAgentHost& host,
@@ -44,9 +41,9 @@ SshAgentEndpoint::SshAgentEndpoint(const RequestDispatcher& dispatcher, OpenSshA
 
 SshAgentEndpoint::SshAgentEndpoint(const RequestDispatcher& dispatcher, OpenSshAgentHost& host,
                                    OpenSshTranslator::Options options, QObject* parent)
-    : QObject(parent), m_translator(dispatcher, host, std::move(options)) {
-    connect(&m_server, &QLocalServer::newConnection, this, &SshAgentEndpoint::OnNewConnection);
-}
+    : QObject(parent),
+      m_translator(dispatcher, host, std::move(options)),
+      m_server([this](int fd) { Accept(fd); }) {}
 
 SshAgentEndpoint::~SshAgentEndpoint() { Close(); }
 
@@ -66,7 +63,7 @@ void SshAgentEndpoint::Close() {
     }
     for (auto& [socket, connection] : m_connections) {
         socket->disconnect(this);
-        socket->abort();
+        socket->Close();
         socket->deleteLater();
     }
     m_connections.clear();
@@ -74,51 +71,46 @@ void SshAgentEndpoint::Close() {
 
 std::string SshAgentEndpoint::ErrorString() const { return m_server.errorString().toStdString(); }
 
-void SshAgentEndpoint::OnNewConnection() {
-    while (QLocalSocket* socket = m_server.nextPendingConnection()) Accept(socket);
-}
-
-void SshAgentEndpoint::Accept(QLocalSocket* socket) {
+void SshAgentEndpoint::Accept(int fd) {
     // Who is calling is decided before anything they send is read.
-    const int fd = static_cast<int>(socket->socketDescriptor());
     const auto peer = ReadPeerCredentials(fd);
     if (!peer || peer->uid != ::geteuid()) {
-        socket->abort();
-        socket->deleteLater();
+        ::close(fd);
         return;
     }
     auto connection = std::make_shared<Connection>();
+    auto* socket = new SecureConnection(fd, this);
     connection->socket = socket;
     connection->origin = PeerOrigin(fd);
     connection->peer.process = StampProcess(peer->pid);
     connection->peer.origins_are_hops = false;  // the origin names this peer
-    socket->setReadBufferSize(kReadChunk);
     m_connections[socket] = connection;
-    connect(socket, &QLocalSocket::readyRead, this,
+    connect(socket, &SecureConnection::readyRead, this,
             [this, connection] { ReadMessages(connection); });
-    connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+    connect(socket, &SecureConnection::closed, this, [this, socket] {
         m_connections.erase(socket);
         socket->deleteLater();
     });
-    ReadMessages(connection);
 }
 
 void SshAgentEndpoint::ReadMessages(const ConnectionPtr& connection) {
-    QLocalSocket* socket = connection->socket.data();
-    if (socket == nullptr) return;
-    char chunk[16 * 1024];
-    while (connection->waiting.size() < kMaxWaiting && socket->bytesAvailable() > 0) {
-        const qint64 n = socket->read(chunk, sizeof chunk);
-        if (n <= 0) break;
-        connection->reader.Feed(chunk, static_cast<std::size_t>(n));
-        SecureWipe(chunk, static_cast<std::size_t>(n));
+    SecureConnection* socket = connection->socket.data();
+    if (socket == nullptr || !socket->IsOpen()) return;
+    std::uint8_t chunk[16 * 1024];
+    while (connection->waiting.size() < kMaxWaiting) {
+        std::size_t n = 0;
+        if (socket->Read(chunk, sizeof chunk, &n) != SecureConnection::ReadStatus::kData) break;
+        connection->reader.Feed(chunk, n);
+        SecureWipe(chunk, n);
         while (auto message = connection->reader.Next())
             connection->waiting.push_back(std::move(*message));
         if (connection->reader.Invalid()) {
-            socket->abort();  // an oversized message closes this connection only
+            socket->Close();  // an oversized message closes this connection only
             return;
         }
     }
+    // Full: the notifier stays quiet until a message has been taken up.
+    if (socket->IsOpen()) socket->SetReading(connection->waiting.size() < kMaxWaiting);
     ScheduleNext(connection);
 }
 
@@ -141,17 +133,26 @@ void SshAgentEndpoint::ProcessNext(const ConnectionPtr& connection) {
     connection->busy = true;
     // Once ssh has said it forwards this connection, every later request on it is forwarded.
     if (IsForwardingSessionBind(message)) connection->peer.forwarded = true;
-    const SecureBytes reply = [&] {
+    SshReply reply = [&] {
         const RequestPeers::Scope stated(m_peers, connection->peer);
         return m_translator.Handle(message, connection->origin);
     }();
+    if (reply.hold.count() > 0) {
+        // Held back on a timer; the connection stays busy so its next message waits.
+        QTimer::singleShot(reply.hold, this, [this, connection, held = std::move(reply.message)] {
+            m_translator.HeldReplySent();
+            Answer(connection, held);
+        });
+        return;
+    }
+    Answer(connection, reply.message);
+}
+
+void SshAgentEndpoint::Answer(const ConnectionPtr& connection, const SecureBytes& reply) {
     connection->busy = false;
     // The peer may have gone while a prompt was open; its reply is then lost.
     if (!connection->Connected()) return;
-    const SecureBytes framed = FrameMessage(reply);
-    connection->socket->write(reinterpret_cast<const char*>(framed.data()),
-                              static_cast<qint64>(framed.size()));
-    connection->socket->flush();
+    connection->socket->Write(FrameMessage(reply));
     ReadMessages(connection);
 }
 

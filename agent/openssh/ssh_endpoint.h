@@ -2,10 +2,11 @@
 // closed at accept. Each connection's messages are handled one at a time, in order, each
 // deferred to the event loop like the native requests, so a request that opens a prompt
 // lets other connections be served inside the prompt's loop while its own connection's
-// next request waits for its reply. An oversized message closes that connection only.
+// next request waits for its reply. A reply the translator holds back (a wrong UNLOCK
+// passphrase) waits on a timer, the agent serving everyone else meanwhile, and its
+// connection's next message waits for it. An oversized message closes that connection only.
 #pragma once
 
-#include <QLocalServer>
 #include <QObject>
 #include <map>
 #include <memory>
@@ -14,9 +15,8 @@
 #include "agent/openssh/agent_host.h"
 #include "agent/openssh/translator.h"
 #include "agent/request_dispatcher.h"
+#include "agent/secure_connection.h"
 #include "app/request_peer.h"
-
-class QLocalSocket;
 
 namespace kv {
 
@@ -44,16 +44,16 @@ class SshAgentEndpoint : public QObject {
     struct Connection;
     using ConnectionPtr = std::shared_ptr<Connection>;
 
-    void OnNewConnection();
-    void Accept(QLocalSocket* socket);
+    void Accept(int fd);
     void ReadMessages(const ConnectionPtr& connection);
     void ScheduleNext(const ConnectionPtr& connection);
     void ProcessNext(const ConnectionPtr& connection);
+    void Answer(const ConnectionPtr& connection, const SecureBytes& reply);
 
     OpenSshTranslator m_translator;
-    QLocalServer m_server;
+    SecureLocalServer m_server;
     std::string m_path;
-    std::map<QLocalSocket*, ConnectionPtr> m_connections;
+    std::map<SecureConnection*, ConnectionPtr> m_connections;
     RequestPeers* m_peers = nullptr;
 };
 

@@ -5,6 +5,8 @@
 
 #include "agent/openssh/key_blobs.h"
 #include "agent/openssh/messages.h"
+#include "res/string_ids.h"
+#include "res/string_table.h"
 
 namespace kv {
 
@@ -22,6 +24,8 @@ bool IsLegacySsh1Request(uint8_t type) {
     return type == 1 || type == 3 || type == 7 || type == 8 || type == 9 || type == 24;
 }
 
+std::string Text(unsigned id) { return FormatString(id); }
+
 }  // namespace
 
 SecureBytes FailureReply() { return OneByte(kFailure); }
@@ -32,12 +36,17 @@ OpenSshTranslator::OpenSshTranslator(const RequestDispatcher& dispatcher, OpenSs
     : m_native(dispatcher),
       m_host(host),
       m_digest(std::move(options.digest)),
-      m_throttle(std::move(options.clock)) {}
+      m_throttle(options.unlock_hold_step) {}
 
-SecureBytes OpenSshTranslator::Handle(std::span<const uint8_t> message, const std::string& origin) {
+SshReply OpenSshTranslator::Handle(std::span<const uint8_t> message, const std::string& origin) {
     Request request{SshReader(message), origin};
     const uint8_t type = request.in.Byte();
-    if (!request.in.Ok()) return FailureReply();
+    if (!request.in.Ok()) return {FailureReply()};
+    if (type == kUnlock) return Unlock(request);
+    return {Dispatch(type, request)};
+}
+
+SecureBytes OpenSshTranslator::Dispatch(uint8_t type, Request& request) {
     switch (type) {
         case kRequestIdentities:
             return ListIdentities(request);
@@ -52,8 +61,6 @@ SecureBytes OpenSshTranslator::Handle(std::span<const uint8_t> message, const st
             return RemoveAllIdentities(request);
         case kLock:
             return Lock(request);
-        case kUnlock:
-            return Unlock(request);
         case kExtension:
             return Extension(request);
         default:
@@ -61,7 +68,7 @@ SecureBytes OpenSshTranslator::Handle(std::span<const uint8_t> message, const st
     }
 }
 
-SecureBytes OpenSshTranslator::Refuse(std::string_view what, std::string_view reason,
+SecureBytes OpenSshTranslator::Refuse(std::string_view what, const std::string& reason,
                                       const Request& request) {
     m_host.LogRefusal(what, reason, request.origin);
     return FailureReply();
@@ -127,22 +134,23 @@ SecureBytes OpenSshTranslator::Sign(Request& request) {
     const auto requested = request.in.String();
     const auto data = request.in.String();
     const uint32_t flags = request.in.Uint32();
-    if (!request.in.Ok()) return Refuse("SIGN_REQUEST", "malformed request", request);
+    if (!request.in.Ok())
+        return Refuse("SIGN_REQUEST", Text(IDS_OPENSSH_MALFORMED_REQUEST), request);
     const auto stored = StoredBlobFor(requested);
-    if (!stored) return Refuse("SIGN_REQUEST", "no stored key has this certificate", request);
+    if (!stored) return Refuse("SIGN_REQUEST", Text(IDS_OPENSSH_NO_SUCH_CERTIFICATE), request);
     const Bytes& blob = *stored;
     const SshKeyType type = KeyTypeOfBlob(blob);
     if (type == SshKeyType::kUnsupported)
-        return Refuse("SIGN_REQUEST", "key type is not supported", request);
+        return Refuse("SIGN_REQUEST", Text(IDS_OPENSSH_KEY_TYPE_UNSUPPORTED), request);
     const auto plan = PlanSignature(type, data, flags, m_digest);
-    if (!plan) return Refuse("SIGN_REQUEST", "nothing to sign, or the digest failed", request);
+    if (!plan) return Refuse("SIGN_REQUEST", Text(IDS_OPENSSH_NOTHING_TO_SIGN), request);
 
     // Unknown key, locked agent, declined prompt, failed operation: the native handler has
     // logged it, and the client only learns that it failed.
     const auto reply = m_native.PrivateKeyOp(request.origin, plan->operation, blob, plan->data);
     if (!reply || reply->status != kStatusDone || !reply->result) return FailureReply();
     const auto signature = SignatureBlob(*plan, *reply->result);
-    if (!signature) return Refuse("SIGN_REQUEST", "the module gave a malformed signature", request);
+    if (!signature) return Refuse("SIGN_REQUEST", Text(IDS_OPENSSH_MALFORMED_SIGNATURE), request);
     SshWriter out;
     out.Byte(kSignResponse);
     out.String(*signature);
@@ -151,10 +159,12 @@ SecureBytes OpenSshTranslator::Sign(Request& request) {
 
 SecureBytes OpenSshTranslator::RemoveIdentity(Request& request) {
     const auto requested = request.in.String();
-    if (!request.in.Ok()) return Refuse("REMOVE_IDENTITY", "malformed request", request);
+    if (!request.in.Ok())
+        return Refuse("REMOVE_IDENTITY", Text(IDS_OPENSSH_MALFORMED_REQUEST), request);
     // A certificate and its key are one stored key: removing either removes both.
     const auto stored = StoredBlobFor(requested);
-    if (!stored) return Refuse("REMOVE_IDENTITY", "no stored key has this certificate", request);
+    if (!stored)
+        return Refuse("REMOVE_IDENTITY", Text(IDS_OPENSSH_NO_SUCH_CERTIFICATE), request);
     const Bytes& blob = *stored;
     // The native delete names the key. A blob stored under several names is one identity to
     // the client, so each name is deleted in store order, stopping at the first refusal.
@@ -165,8 +175,7 @@ SecureBytes OpenSshTranslator::RemoveIdentity(Request& request) {
             names.push_back(std::move(key.name));
         }
     }
-    if (names.empty())
-        return Refuse("REMOVE_IDENTITY", "no stored key has this public key", request);
+    if (names.empty()) return Refuse("REMOVE_IDENTITY", Text(IDS_OPENSSH_NO_SUCH_KEY), request);
     for (const auto& name : names)
         if (m_native.Delete(request.origin, blob, name) != kStatusDone) return FailureReply();
     return SuccessReply();
@@ -179,7 +188,7 @@ SecureBytes OpenSshTranslator::RemoveAllIdentities(Request& request) {
 
 SecureBytes OpenSshTranslator::Extension(Request& request) {
     const auto raw = request.in.String();
-    if (!request.in.Ok()) return Refuse("EXTENSION", "malformed request", request);
+    if (!request.in.Ok()) return Refuse("EXTENSION", Text(IDS_OPENSSH_MALFORMED_REQUEST), request);
     const std::string name(raw.begin(), raw.end());
     if (name == "query") {
         SshWriter out;
@@ -191,12 +200,14 @@ SecureBytes OpenSshTranslator::Extension(Request& request) {
     // ssh sends this at every connection and carries on without it; logging it would
     // flood the log.
     if (name == "session-bind@openssh.com") return FailureReply();
-    return Refuse("EXTENSION", "extension " + PrintableText(raw) + " is not supported", request);
+    return Refuse("EXTENSION",
+                  FormatString(IDS_OPENSSH_EXTENSION_UNSUPPORTED, PrintableText(raw).c_str()),
+                  request);
 }
 
 SecureBytes OpenSshTranslator::Unknown(uint8_t type, Request& request) {
     if (IsLegacySsh1Request(type)) return FailureReply();
-    return Refuse("request", "message type " + std::to_string(type) + " is not supported", request);
+    return Refuse("request", FormatString(IDS_OPENSSH_TYPE_UNSUPPORTED, int{type}), request);
 }
 
 }  // namespace kv

@@ -13,7 +13,8 @@
 //   REMOVE_IDENTITY        delete by blob and the name of each stored key with that blob (or
 //                          carrying that certificate)
 //   REMOVE_ALL_IDENTITIES  delete "*all*"
-//   LOCK / UNLOCK          the host's Lock and Unlock, UNLOCK slowed by UnlockThrottle
+//   LOCK / UNLOCK          the host's Lock and Unlock; the failure reply to a wrong UNLOCK
+//                          passphrase is held back (UnlockThrottle)
 //   EXTENSION "query"      lists "query"; every other extension fails
 // Anything else, and anything malformed, gets SSH_AGENT_FAILURE.
 #pragma once
@@ -33,11 +34,21 @@
 
 namespace kv {
 
+// A reply, and how long the endpoint holds it back before it sends it.
+struct SshReply {
+    SecureBytes message;
+    // Nonzero only for the failure reply to a wrong UNLOCK passphrase. Once that reply has
+    // gone out, or its connection has gone away, the endpoint calls HeldReplySent().
+    std::chrono::milliseconds hold{0};
+};
+
 class OpenSshTranslator {
   public:
     struct Options {
         DigestFunction digest = ModuleDigest;
-        UnlockThrottle::Clock clock = [] { return std::chrono::steady_clock::now(); };
+        // The hold of the first wrong UNLOCK passphrase; the n-th in a row is held n times as
+        // long, up to UnlockThrottle::kMaxHold.
+        std::chrono::milliseconds unlock_hold_step = UnlockThrottle::kStep;
     };
 
     OpenSshTranslator(const RequestDispatcher& dispatcher, OpenSshAgentHost& host)
@@ -46,7 +57,10 @@ class OpenSshTranslator {
 
     // One request (message type and contents, without the length word) from the peer named
     // by `origin`, e.g. "ssh (pid 4242)". Returns the reply, also without its length word.
-    SecureBytes Handle(std::span<const uint8_t> message, const std::string& origin);
+    SshReply Handle(std::span<const uint8_t> message, const std::string& origin);
+    // The held-back reply of the last Handle went out (or was dropped with its connection):
+    // UNLOCK is checked again from now on.
+    void HeldReplySent() { m_throttle.FailureAnswered(); }
 
   private:
     struct Request {
@@ -54,17 +68,19 @@ class OpenSshTranslator {
         const std::string& origin;
     };
 
+    SecureBytes Dispatch(uint8_t type, Request& request);
     SecureBytes ListIdentities(Request& request);
     SecureBytes Sign(Request& request);
     SecureBytes AddIdentity(Request& request);
     SecureBytes RemoveIdentity(Request& request);
     SecureBytes RemoveAllIdentities(Request& request);
     SecureBytes Lock(Request& request);
-    SecureBytes Unlock(Request& request);
+    SshReply Unlock(Request& request);
     SecureBytes Extension(Request& request);
     SecureBytes Unknown(uint8_t type, Request& request);
 
-    SecureBytes Refuse(std::string_view what, std::string_view reason, const Request& request);
+    // Logs the refusal through the host; `reason` is a string-table text.
+    SecureBytes Refuse(std::string_view what, const std::string& reason, const Request& request);
     // The stored plain blob a request's blob names: itself, or for a certificate the blob of
     // the first stored key that carries it; nullopt for a certificate no key carries.
     std::optional<Bytes> StoredBlobFor(std::span<const uint8_t> blob);

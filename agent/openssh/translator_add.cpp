@@ -6,6 +6,8 @@
 #include "agent/openssh/added_key.h"
 #include "agent/openssh/messages.h"
 #include "agent/openssh/translator.h"
+#include "res/string_ids.h"
+#include "res/string_table.h"
 
 namespace kv {
 
@@ -36,17 +38,18 @@ bool ReadConstraints(SshReader& in, Constraints& out, std::string& refusal) {
             out.confirm = true;
         } else if (kind == kConstrainExtension) {
             const auto name = in.String();
-            refusal = "constraint " + PrintableText(name) + " is not supported";
+            refusal = FormatString(IDS_OPENSSH_CONSTRAINT_UNSUPPORTED, PrintableText(name).c_str());
             return false;
         } else {
-            refusal = kind == kConstrainMaxSign ? "constraint maxsign is not supported"
+            refusal = kind == kConstrainMaxSign
+                          ? FormatString(IDS_OPENSSH_CONSTRAINT_UNSUPPORTED, "maxsign")
                       : kind == kConstrainLifetime || kind == kConstrainConfirm
-                          ? "constraint " + std::to_string(kind) + " given twice"
-                          : "unknown constraint " + std::to_string(kind);
+                          ? FormatString(IDS_OPENSSH_CONSTRAINT_TWICE, int{kind})
+                          : FormatString(IDS_OPENSSH_CONSTRAINT_UNKNOWN, int{kind});
             return false;
         }
     }
-    if (!in.Ok()) refusal = "malformed constraints";
+    if (!in.Ok()) refusal = FormatString(IDS_OPENSSH_MALFORMED_CONSTRAINTS);
     return in.Ok();
 }
 
@@ -69,11 +72,9 @@ SecureBytes OpenSshTranslator::AddIdentity(Request& request) {
     const auto status = m_native.Add(request.origin, entry, key.container);
     if (status != kStatusDone) return FailureReply();  // refused or failed: the handler logged it
     if (constraints.confirm && !m_host.RequireConfirmation(key.public_blob))
-        return Refuse("ADD_IDENTITY", "the key was added but its confirm mark was not stored",
-                      request);
+        return Refuse("ADD_IDENTITY", FormatString(IDS_OPENSSH_CONFIRM_NOT_STORED), request);
     if (!key.certificate.empty() && !m_host.AttachCertificate(key.public_blob, key.certificate))
-        return Refuse("ADD_IDENTITY", "the key was added but its certificate was not stored",
-                      request);
+        return Refuse("ADD_IDENTITY", FormatString(IDS_OPENSSH_CERTIFICATE_NOT_STORED), request);
     return SuccessReply();
 }
 

@@ -58,7 +58,24 @@ bool Configure(sqlite3* db) {
            ExecDirect(db, "PRAGMA secure_delete = ON") && PrepareSchema(db);
 }
 
+#ifdef KV_REGISTRY_IN_MEMORY
+// Fuzz builds only: the whole registry in this process's memory, so that a fuzzer pays no
+// file system work for each input.
+sqlite3* OpenInMemory() {
+    sqlite3* db = nullptr;
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(":memory:", &db, flags, nullptr) != SQLITE_OK || !Configure(db)) {
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
+    return db;
+}
+#endif
+
 sqlite3* OpenDatabase(const DatabaseState& s) {
+#ifdef KV_REGISTRY_IN_MEMORY
+    if (s.fileOverride == RegistryDatabase::kInMemory) return OpenInMemory();
+#endif
     const bool isDefault = s.fileOverride.empty();
     const std::string file = isDefault ? paths::RegistryFile() : s.fileOverride;
     if (file.empty()) return nullptr;

@@ -20,6 +20,10 @@ class RegistryDatabase {
     static std::string FilePath();
     // The schema version this build writes into PRAGMA user_version.
     static constexpr int kSchemaVersion = 1;
+#ifdef KV_REGISTRY_IN_MEMORY
+    // Fuzz builds only: UseFile(kInMemory) keeps the registry in memory, gone on Close().
+    static constexpr const char* kInMemory = ":memory:";
+#endif
 };
 
 // Fault injection for the tests of the modules above the registry. A failure injected here

@@ -414,5 +414,76 @@ TEST_F(HandlersTest, ARequestDuringAnOpenUnlockPromptFailsItsUnlockAtOnce) {
     app->SetUnlockInProgress(false);
 }
 
+// A lock, a lock and unlock, or a deletion while the confirmation prompt is open: the answer
+// is whatever it would have been had it happened before the request, whatever the user says.
+TEST_F(HandlersTest, WhatHappensDuringTheConfirmationDecidesAfterIt) {
+    StartWithKey(*s_rsa, "r: rsa");
+    app->Settings().SetFlag(IDS_SETTING_ASK_BEFORE_AGENT_OP, true);
+    ui.confirmations.push_back(true);
+    ui.while_open = [this] { app->LockCommand(); };
+    auto reply = Operation("sign", s_rsa->blob, {1, 2}, {"host"});
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_FALSE(reply->status.has_value());  // the locked form
+    EXPECT_FALSE(reply->result.has_value());
+    auto log = Log();
+    EXPECT_EQ(log[log.size() - 3], "Ignoring private key operation (sign) - agent locked");
+    EXPECT_EQ(log[log.size() - 2], " from : host");
+    EXPECT_TRUE(app->Keys().IsLocked());
+    EXPECT_TRUE(ui.tray_locked);
+
+    // Unlocked again by the next request, the same key signs as usual.
+    ui.passphrases.push_back(ScriptedUserInterface::Typed("pw"));
+    ui.confirmations.push_back(true);
+    reply = Operation("sign", s_rsa->blob, {3});
+    ASSERT_TRUE(reply && reply->status == 0);
+
+    // Locked and unlocked again inside the prompt: the key opened before it is not used.
+    ui.confirmations.push_back(true);
+    ui.while_open = [this] {
+        app->LockCommand();
+        ASSERT_TRUE(app->Keys().Unlock(ToSecureBytes("pw")));
+    };
+    reply = Operation("decrypt", s_rsa->blob, test::EncryptRsa(s_rsa->blob, Bytes{'s'}));
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_FALSE(reply->status.has_value());
+    EXPECT_TRUE(Logged("Ignoring private key operation (decrypt) - agent locked"));
+
+    // The key deleted inside the prompt: as for a key that is not stored.
+    ASSERT_FALSE(app->Keys().IsLocked());
+    ui.confirmations.push_back(true);
+    ui.while_open = [this] { ASSERT_TRUE(app->Keys().Delete(app->Keys().At(0).Number())); };
+    reply = Operation("sign", s_rsa->blob, {4});
+    ASSERT_TRUE(reply && reply->status);
+    EXPECT_EQ(*reply->status, 4);
+    EXPECT_EQ(Log()[Log().size() - 2], "Cannot perform private key operation - key unknown");
+}
+
+TEST_F(HandlersTest, TheSsh1ResponseIsGuardedByTheSameCheck) {
+    StartWithKey(*s_rsa, "r: rsa");
+    app->Settings().SetFlag(IDS_SETTING_ASK_BEFORE_AGENT_OP, true);
+    Bytes data(16, 0xA5);
+    const Bytes encrypted = test::EncryptRsa(s_rsa->blob, Bytes(32, 7));
+    data.insert(data.end(), encrypted.begin(), encrypted.end());
+    ui.confirmations.push_back(true);
+    ui.while_open = [this] { app->LockCommand(); };
+    const auto reply = Operation("ssh1-challenge-response", s_rsa->blob, data);
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_FALSE(reply->status.has_value());
+    EXPECT_TRUE(Logged("Ignoring private key operation (ssh1-challenge-response) - agent locked"));
+}
+
+TEST_F(HandlersTest, AKeyDeletedWhileTheUnlockPromptIsOpenIsUnknownAfterIt) {
+    StartWithKey(*s_rsa, "k");
+    ASSERT_EQ(Add(*s_dss, "d"), 0);
+    Relock();
+    ui.passphrases.push_back(ScriptedUserInterface::Typed("pw"));
+    ui.while_open = [this] { ASSERT_TRUE(app->Keys().Delete(app->Keys().At(0).Number())); };
+    const auto reply = Operation("sign", s_rsa->blob, {1});
+    ASSERT_TRUE(reply && reply->status);
+    EXPECT_EQ(*reply->status, 4);
+    EXPECT_TRUE(Logged("Cannot perform private key operation - key unknown"));
+    EXPECT_FALSE(Logged("Private key operation (sign) with public key (k)"));
+}
+
 }  // namespace
 }  // namespace kv

@@ -242,9 +242,11 @@ TEST_F(RememberedApprovalTest, DeniedOrSwitchedOffNothingIsRemembered) {
 }
 
 TEST_F(RememberedApprovalTest, ALockWhileThePromptIsOpenRefusesWhatItAllowsAndKeepsNothing) {
+    // Refused as for a locked agent: the identifier alone and the usual entry after the reason.
     ui.while_asking = [this] { app->LockCommand(); };
-    EXPECT_EQ(AllowTicked(&self), 3);
-    EXPECT_EQ(Log()[Log().size() - 2], " agent locked while the prompt was open.");
+    EXPECT_EQ(AllowTicked(&self), -1);
+    EXPECT_EQ(Log()[Log().size() - 3], " agent locked while the prompt was open.");
+    EXPECT_EQ(Log()[Log().size() - 2], "Ignoring private key operation (sign) - agent locked");
     EXPECT_EQ(app->Approvals().Count(), 0u);
 
     // The key deleted and stored again while the prompt is open: the approval is not kept.

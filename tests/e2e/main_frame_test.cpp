@@ -51,11 +51,15 @@ class MainFrameTest : public ::testing::Test {
                 poll.start(5);
                 prompt.exec();
             }
+            if (frame != nullptr) most_waiting = std::max(most_waiting, frame->WaitingRequests());
             out.AppendIntField(handled);
             return true;
         });
-        ASSERT_TRUE(app.InitInstance(
-            [this](CAgentApp& owner) { return std::make_unique<CMainFrame>(owner, dispatcher); }));
+        ASSERT_TRUE(app.InitInstance([this](CAgentApp& owner) {
+            auto made = std::make_unique<CMainFrame>(owner, dispatcher);
+            frame = made.get();
+            return made;
+        }));
     }
 
     // Runs `client` on a thread while the event loop serves it.
@@ -81,6 +85,8 @@ class MainFrameTest : public ::testing::Test {
     RequestDispatcher dispatcher;
     int handled = 0;
     bool hold_first = false;
+    CMainFrame* frame = nullptr;
+    std::size_t most_waiting = 0;
 };
 
 TEST_F(MainFrameTest, PipelinedRequestsAreAnsweredInOrderOnTheirConnection) {
@@ -103,6 +109,53 @@ TEST_F(MainFrameTest, PipelinedRequestsAreAnsweredInOrderOnTheirConnection) {
     });
     ASSERT_EQ(ids.size(), 20u);
     for (std::int32_t i = 0; i < 20; ++i) EXPECT_EQ(ids[i], i + 1);
+    // Read as they are taken up, not all at once.
+    EXPECT_GE(most_waiting, 1u);
+    EXPECT_LE(most_waiting, CMainFrame::kMaxWaiting);
+}
+
+// Malformed and unknown requests are logged as errors, once per connection however many
+// come, so that a flood cannot push everything else out of the log.
+TEST_F(MainFrameTest, BadRequestsAreLoggedOncePerConnection) {
+    std::vector<std::uint32_t> codes;
+    Serve([&] {
+        for (int round = 0; round < 2; ++round) {
+            ClientConnection connection;
+            ASSERT_TRUE(connection.Connect(paths::AgentSocketPath()));
+            Envelope malformed;
+            malformed.code = AGENT_LIST_KEYS;
+            malformed.flags = kEnvelopeHasWindow;
+            Envelope unknown = malformed;
+            unknown.code = 4242;
+            for (int i = 0; i < 30; ++i) {
+                ASSERT_TRUE(connection.Send((i + round) % 2 == 0 ? malformed : unknown));
+            }
+            ASSERT_TRUE(connection.Send(ListEnvelope(7)));
+            for (int i = 0; i < 16; ++i) {
+                auto reply = connection.Receive(5000);
+                ASSERT_TRUE(reply.has_value());
+                codes.push_back(reply->code);
+            }
+        }
+    });
+    ASSERT_EQ(codes.size(), 32u);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), AGENT_FAILURE), 30);  // unknown: no reply
+    auto refusal = [](const LogEntry& e) {
+        return e.category == LogError && e.message.ends_with("on the native socket");
+    };
+    std::vector<std::string> errors;
+    for (const LogEntry& entry : app.Log().Entries()) {
+        if (refusal(entry)) errors.push_back(entry.message);
+    }
+    const std::vector<std::string> expected = {
+        "Refusing a malformed request (code 1037) on the native socket",
+        "Ignoring a request with unknown code 4242 on the native socket"};
+    EXPECT_EQ(errors, expected);
+    const auto entries = app.Log().Entries();
+    const auto first = std::find_if(entries.begin(), entries.end(), refusal);
+    ASSERT_NE(first + 1, entries.end());
+    EXPECT_EQ((first + 1)->message.rfind(" from : main_frame_test (pid ", 0), 0u)
+        << (first + 1)->message;
 }
 
 TEST_F(MainFrameTest, ARequestArrivingDuringAPromptIsProcessedInsideItsLoop) {

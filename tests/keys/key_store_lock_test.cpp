@@ -194,18 +194,61 @@ TEST_F(KeyStoreLockTest, ARegistryFailureAnywhereInTheChangeKeepsTheOldPassphras
     EXPECT_TRUE(Open()->Unlock(AsBytes(kOld)));
 }
 
-TEST_F(KeyStoreLockTest, AKeyThatCannotBeReprotectedStopsTheChangeAndIsNamed) {
+// A key no passphrase can open is named and left as it is; the change goes on without it.
+TEST_F(KeyStoreLockTest, AMalformedOrOverlongKeyIsNamedAndSkippedByTheChange) {
     auto store = StoreWithThreeKeys();
     WriteValue("Key2", kPrvValue, AsBytes("garbage"));
+    ASSERT_TRUE(store->ChangePassphrase(AsBytes(kOld), AsBytes(kNew)));
+    EXPECT_TRUE(LoggedText("Cannot read private key (dsa) during passphrase change"));
+    EXPECT_TRUE(store->ReadPrivateKey(1)->OpensWithPassphrase(AsBytes(kNew)));
+    EXPECT_TRUE(store->ReadPrivateKey(3)->OpensWithPassphrase(AsBytes(kNew)));
+    EXPECT_EQ(ReadValue("Key2", kPrvValue), Bytes({'g', 'a', 'r', 'b', 'a', 'g', 'e'}));
+    EXPECT_EQ(StoredHash(), test::Digest("SHA1", AsBytes(kNew)));
+
+    WriteValue("Key2", kPrvValue, Bytes(kMaxPrvSize + 1, 1));  // too long to read
+    ASSERT_TRUE(store->ChangePassphrase(AsBytes(kNew), AsBytes(kOld)));
+    EXPECT_TRUE(store->ReadPrivateKey(3)->OpensWithPassphrase(AsBytes(kOld)));
+    store->Lock();
+    EXPECT_TRUE(Open()->Unlock(AsBytes(kOld)));
+}
+
+// A key that opens, or is well-formed under another passphrase, cannot be left behind: the
+// change stops, names it, and nothing moves.
+TEST_F(KeyStoreLockTest, AKeyThatCannotBeReprotectedStopsTheChangeAndIsNamed) {
+    auto store = StoreWithThreeKeys();
+    WriteValue("Key2", kPrvValue, test::Container(TestKey::Dsa1024, "another passphrase"));
     EXPECT_FALSE(store->ChangePassphrase(AsBytes(kOld), AsBytes(kNew)));
     EXPECT_TRUE(LoggedText("Cannot change passphrase for private key (dsa)"));
     EXPECT_TRUE(store->ReadPrivateKey(1)->OpensWithPassphrase(AsBytes(kOld)));
-    EXPECT_EQ(StoredHash(), test::Digest("SHA1", AsBytes(kOld)));
-
-    WriteValue("Key2", kPrvValue, Bytes(kMaxPrvSize + 1, 1));  // too long to read
-    EXPECT_FALSE(store->ChangePassphrase(AsBytes(kOld), AsBytes(kNew)));
-    EXPECT_TRUE(LoggedText("Cannot read private key (dsa) during passphrase change"));
     EXPECT_TRUE(store->ReadPrivateKey(3)->OpensWithPassphrase(AsBytes(kOld)));
+    EXPECT_EQ(StoredHash(), test::Digest("SHA1", AsBytes(kOld)));
+    EXPECT_EQ(Bytes(store->HeldPassphrase().begin(), store->HeldPassphrase().end()),
+              Bytes(kOld.begin(), kOld.end()));
+}
+
+// Without a hash, only a stored key can check a passphrase; when none can be read, no
+// passphrase is taken, or it would become the agent passphrase unchecked.
+TEST_F(KeyStoreLockTest, WithoutAHashAndWithoutAReadableKeyNothingUnlocks) {
+    StoreWithThreeKeys();
+    const Bytes saved = ReadValue("Key1", kPrvValue);
+    WriteValue("Key1", kPrvValue, AsBytes("not a container"));
+    for (const int number : {2, 3}) {
+        RegistryKey key(KeySubkeyPath(number));
+        ASSERT_TRUE(key.DeleteValue(kPrvValue));
+    }
+    WriteHash(Bytes(16, 0));  // counts as no hash
+    auto store = Open();
+    EXPECT_FALSE(store->Unlock(AsBytes("anything")));
+    EXPECT_TRUE(store->IsLocked());
+    EXPECT_FALSE(store->HasPassphraseHash());
+    EXPECT_TRUE(store->HeldPassphrase().empty());
+    EXPECT_EQ(Logged().back(), "ERROR:Cannot unlock");
+    EXPECT_EQ(StoredHash().size(), 16u);
+
+    // The key readable again: the old passphrase is still the one that opens it.
+    WriteValue("Key1", kPrvValue, saved);
+    EXPECT_FALSE(Open()->Unlock(AsBytes("anything")));
+    EXPECT_TRUE(Open()->Unlock(AsBytes(kOld)));
 }
 
 TEST_F(KeyStoreLockTest, AKeyWithoutAnyPrivateHalfIsSkippedByTheChange) {

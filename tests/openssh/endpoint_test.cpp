@@ -244,6 +244,66 @@ TEST_F(EndpointTest, OtherConnectionsAreServedWhileARequestWaitsInANestedLoop) {
     EXPECT_EQ(order, expected);
 }
 
+SecureBytes UnlockMessage(std::string_view passphrase) {
+    return test::Message(kUnlock, [&](SshWriter& w) { w.String(passphrase); });
+}
+
+// The failure reply to a wrong UNLOCK passphrase is held back without stopping the agent:
+// another connection is served (and its UNLOCK refused unchecked) meanwhile, the first
+// connection's next message waits for that reply, and once it has arrived the next attempt
+// is checked.
+TEST(EndpointHoldTest, AWrongUnlockIsAnsweredLateWhileOthersAreServed) {
+    TempDir dir;
+    const std::string path = dir.Path() + "/ssh";
+    test::FakeNativeAgent agent;
+    test::FakeHost host{agent};
+    OpenSshTranslator::Options options;
+    options.unlock_hold_step = std::chrono::milliseconds(1000);
+    SshAgentEndpoint endpoint{agent.dispatcher, host, options};
+    ASSERT_TRUE(endpoint.Listen(path)) << endpoint.ErrorString();
+
+    std::mutex order_mutex;
+    std::vector<std::string> order;
+    auto note = [&](std::string what) {
+        std::lock_guard lock(order_mutex);
+        order.push_back(std::move(what));
+    };
+    std::atomic<int> done{0};
+    std::thread guesser([&] {
+        const int fd = Connect(path);
+        ReplyReader reader(fd);
+        SendAll(fd, Framed({UnlockMessage("wrong"), test::Message(kRequestIdentities)}));
+        const auto first = reader.Next();
+        note(first && *first == FailureReply() ? "guesser failed" : "guesser: no failure");
+        const auto list = reader.Next();
+        note(list && (*list)[0] == kIdentitiesAnswer ? "guesser listed" : "guesser: no list");
+        SendAll(fd, Framed({UnlockMessage("correct horse")}));  // after the reply: checked
+        const auto last = reader.Next();
+        note(last && *last == SuccessReply() ? "guesser unlocked" : "guesser: not unlocked");
+        ::close(fd);
+        ++done;
+    });
+    std::thread other([&] {
+        while (host.unlock_calls < 1) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const int fd = Connect(path);
+        SendAll(fd, Framed({UnlockMessage("correct horse")}));
+        const auto reply = ReadReply(fd);
+        note(reply && *reply == FailureReply() ? "other refused" : "other: not refused");
+        ::close(fd);
+        ++done;
+    });
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (done < 2 && Clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    guesser.join();
+    other.join();
+    const std::vector<std::string> expected = {"other refused", "guesser failed", "guesser listed",
+                                               "guesser unlocked"};
+    EXPECT_EQ(order, expected);
+    // The other connection's attempt was never checked.
+    EXPECT_EQ(host.unlock_attempts, std::vector<std::string>({"wrong", "correct horse"}));
+}
+
 // Each request states its connection's peer while it is handled: this process, named by its
 // origin rather than by forwarding hops, and forwarded once ssh bound the connection with
 // "is_forwarding" set.

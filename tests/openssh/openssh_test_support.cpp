@@ -129,6 +129,8 @@ bool FakeHost::Lock() {
 
 UnlockOutcome FakeHost::Unlock(const SecureBytes& passphrase) {
     unlock_attempts.emplace_back(passphrase.begin(), passphrase.end());
+    ++unlock_calls;
+    if (prompt_open) return UnlockOutcome::kPromptOpen;
     if (first_use) return UnlockOutcome::kRefused;
     return unlock_attempts.back() == agent_passphrase ? UnlockOutcome::kUnlocked
                                                       : UnlockOutcome::kWrongPassphrase;

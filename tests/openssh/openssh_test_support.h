@@ -2,6 +2,7 @@
 // dispatcher, a fake host, key files made by ssh-keygen, and message builders.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -74,7 +75,10 @@ class FakeHost : public OpenSshAgentHost {
     int locks = 0;
     std::string agent_passphrase = "correct horse";
     bool first_use = false;
+    bool prompt_open = false;  // an unlock prompt is open: UNLOCK is not checked
     std::vector<std::string> unlock_attempts;
+    // Unlock calls so far, readable from a client thread while the event loop runs.
+    std::atomic<int> unlock_calls{0};
     std::vector<std::string> refusals;  // "REQUEST: reason [origin]"
 
   private:

@@ -1,6 +1,7 @@
 // Adding keys with their constraints, and locking and unlocking through the host.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 
 #include "agent/openssh/messages.h"
@@ -17,7 +18,11 @@ const std::string kOrigin = "ssh-add (pid 7)";
 
 class TranslatorAdminTest : public ::testing::Test {
   protected:
-    SecureBytes Send(const SecureBytes& message) { return translator.Handle(message, kOrigin); }
+    SecureBytes Send(const SecureBytes& message) {
+        const SshReply reply = translator.Handle(message, kOrigin);
+        last_hold = reply.hold;
+        return reply.message;
+    }
 
     // ADD_ID_CONSTRAINED with the key file's wire form and raw constraint bytes.
     SecureBytes Add(const test::KeyFixture& key, const SecureBytes& constraints = {}) {
@@ -27,12 +32,10 @@ class TranslatorAdminTest : public ::testing::Test {
         });
     }
 
-    std::chrono::steady_clock::time_point now =
-        std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+    std::chrono::milliseconds last_hold{0};
     test::FakeNativeAgent agent;
     test::FakeHost host{agent};
-    OpenSshTranslator translator{agent.dispatcher, host,
-                                 OpenSshTranslator::Options{ModuleDigest, [this] { return now; }}};
+    OpenSshTranslator translator{agent.dispatcher, host};
 };
 
 TEST_F(TranslatorAdminTest, AnAddedKeyIsNamedAndKeepsItsWholeComment) {
@@ -119,29 +122,50 @@ TEST_F(TranslatorAdminTest, LockRunsTheLockCommandWhateverItsPassphrase) {
     EXPECT_EQ(host.locks, 1);
 }
 
-TEST_F(TranslatorAdminTest, WrongUnlockPassphrasesAreSlowedDownAndNotCheckedMeanwhile) {
+// A wrong passphrase's failure reply is held back, longer after each one in a row; while it
+// is, UNLOCK is not even checked. Once it has gone out, the next attempt is always checked.
+TEST_F(TranslatorAdminTest, WrongUnlockRepliesAreHeldBackAndNothingIsCheckedMeanwhile) {
+    using std::chrono::milliseconds;
     EXPECT_EQ(Send(Passphrase(kUnlock, "guess 1")), FailureReply());
-    EXPECT_EQ(Send(Passphrase(kUnlock, "correct horse")), FailureReply());  // within 1 s
-    EXPECT_EQ(host.unlock_attempts, std::vector<std::string>{"guess 1"});
-    now += std::chrono::seconds(1);
+    EXPECT_EQ(last_hold, milliseconds(100));
+    EXPECT_EQ(Send(Passphrase(kUnlock, "correct horse")), FailureReply());  // still held
+    EXPECT_EQ(last_hold, milliseconds(0));
+    translator.HeldReplySent();
     EXPECT_EQ(Send(Passphrase(kUnlock, "guess 2")), FailureReply());
-    now += std::chrono::seconds(1);
-    EXPECT_EQ(Send(Passphrase(kUnlock, "correct horse")), FailureReply());  // 2 s now
-    now += std::chrono::seconds(1);
-    EXPECT_EQ(Send(Passphrase(kUnlock, "correct horse")), SuccessReply());
+    EXPECT_EQ(last_hold, milliseconds(200));
+    translator.HeldReplySent();
+    EXPECT_EQ(Send(Passphrase(kUnlock, "correct horse")), SuccessReply());  // checked at once
+    EXPECT_EQ(last_hold, milliseconds(0));
     EXPECT_EQ(Send(Passphrase(kUnlock, "guess 3")), FailureReply());  // the count restarted
-    now += std::chrono::seconds(1);
+    EXPECT_EQ(last_hold, milliseconds(100));
+    translator.HeldReplySent();
     EXPECT_EQ(host.unlock_attempts,
               std::vector<std::string>({"guess 1", "guess 2", "correct horse", "guess 3"}));
     const std::string from = " [ssh-add (pid 7)]";
     const std::vector<std::string> expected = {
-        "UNLOCK: wrong passphrase (1st in a row); the next attempt is checked in 1 s" + from,
-        "UNLOCK: not checked: 1 s left of the delay after a wrong passphrase" + from,
-        "UNLOCK: wrong passphrase (2nd in a row); the next attempt is checked in 2 s" + from,
-        "UNLOCK: not checked: 1 s left of the delay after a wrong passphrase" + from,
-        "UNLOCK: wrong passphrase (1st in a row); the next attempt is checked in 1 s" + from,
+        "UNLOCK: wrong passphrase (1 in a row); the reply was held back 100 ms" + from,
+        "UNLOCK: not checked: the reply to a wrong passphrase is still held back" + from,
+        "UNLOCK: wrong passphrase (2 in a row); the reply was held back 200 ms" + from,
+        "UNLOCK: wrong passphrase (1 in a row); the reply was held back 100 ms" + from,
     };
     EXPECT_EQ(host.refusals, expected);
+
+    // The hold grows by a step per failure and stops at ten seconds.
+    for (int i = 1; i <= 120; ++i) {
+        Send(Passphrase(kUnlock, "guess"));
+        translator.HeldReplySent();
+        EXPECT_EQ(last_hold, milliseconds(std::min(100 * (i + 1), 10000))) << i;
+    }
+}
+
+TEST_F(TranslatorAdminTest, UnlockIsNotCheckedWhileAnUnlockPromptIsOpen) {
+    host.prompt_open = true;
+    EXPECT_EQ(Send(Passphrase(kUnlock, "correct horse")), FailureReply());
+    EXPECT_EQ(last_hold, std::chrono::milliseconds(0));  // no guess was made
+    EXPECT_EQ(host.refusals.back(),
+              "UNLOCK: not checked: an unlock prompt is open [ssh-add (pid 7)]");
+    host.prompt_open = false;
+    EXPECT_EQ(Send(Passphrase(kUnlock, "correct horse")), SuccessReply());
 }
 
 TEST_F(TranslatorAdminTest, AnUnlockTheHostRefusesDoesNotCount) {

@@ -37,7 +37,9 @@ class TranslatorTest : public ::testing::Test {
         security_key.assign(sk.Data().begin(), sk.Data().end());
     }
 
-    SecureBytes Send(const SecureBytes& message) { return translator.Handle(message, kOrigin); }
+    SecureBytes Send(const SecureBytes& message) {
+        return translator.Handle(message, kOrigin).message;
+    }
 
     SecureBytes SignRequest(const Bytes& blob, std::string_view data, uint32_t flags) {
         return Message(kSignRequest, [&](SshWriter& w) {

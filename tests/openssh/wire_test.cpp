@@ -112,22 +112,20 @@ TEST(SessionBindTest, OnlyAWellFormedBindingWithItsFlagSetSaysForwarding) {
     EXPECT_FALSE(IsForwardingSessionBind({}));
 }
 
-TEST(UnlockThrottleTest, DelayDoublesUpToAMinuteAndEndsWithASuccess) {
-    auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
-    UnlockThrottle throttle([&] { return now; });
-    EXPECT_EQ(throttle.Wait().count(), 0);
-    const int expected[] = {1, 2, 4, 8, 16, 32, 60, 60, 60};
-    for (int seconds : expected) {
-        throttle.RecordFailure();
-        EXPECT_EQ(throttle.Wait().count(), seconds);
-        now += std::chrono::milliseconds(seconds * 1000 - 1);
-        EXPECT_EQ(throttle.Wait().count(), 1);  // a millisecond left still counts
-        now += std::chrono::milliseconds(1);
-        EXPECT_EQ(throttle.Wait().count(), 0);
-    }
+TEST(UnlockThrottleTest, HoldGrowsByAStepUpToTenSecondsAndEndsWithASuccess) {
+    using std::chrono::milliseconds;
+    UnlockThrottle throttle(milliseconds(300));
+    EXPECT_FALSE(throttle.FailurePending());
+    EXPECT_EQ(throttle.RecordFailure(), milliseconds(300));
+    EXPECT_TRUE(throttle.FailurePending());
+    throttle.FailureAnswered();
+    EXPECT_FALSE(throttle.FailurePending());
+    EXPECT_EQ(throttle.RecordFailure(), milliseconds(600));
+    for (int i = 0; i < 40; ++i) throttle.RecordFailure();
+    EXPECT_EQ(throttle.RecordFailure(), UnlockThrottle::kMaxHold);
     throttle.RecordSuccess();
-    throttle.RecordFailure();
-    EXPECT_EQ(throttle.Wait().count(), 1);
+    EXPECT_EQ(throttle.Failures(), 0);
+    EXPECT_EQ(throttle.RecordFailure(), milliseconds(300));
 }
 
 }  // namespace

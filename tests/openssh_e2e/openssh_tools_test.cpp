@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <thread>
 
@@ -62,6 +64,40 @@ class OpenSshToolsTest : public AgentToolsTest {
     }
 
     std::string Key(const std::string& name) const { return g_shared->Key(name); }
+
+    // Lets a prompt held by "!hold" take its next answer.
+    void Release() { std::ofstream(home.Path() + "/queue.release") << "go"; }
+
+    // The tray's last state as the agent told stderr: "locked" or "unlocked".
+    std::string LastTrayState() const {
+        const std::string err = agent.Stderr();
+        const std::size_t locked = err.rfind("kvsshaa: locked");
+        const std::size_t unlocked = err.rfind("kvsshaa: unlocked");
+        if (locked == std::string::npos && unlocked == std::string::npos) return "none";
+        if (locked == std::string::npos) return "unlocked";
+        if (unlocked == std::string::npos) return "locked";
+        return locked > unlocked ? "locked" : "unlocked";
+    }
+
+    static bool WaitFor(const std::function<bool()>& condition, int timeout_ms = 20000) {
+        for (int waited = 0; waited < timeout_ms; waited += 20) {
+            if (condition()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return condition();
+    }
+
+    // With the agent stopped: every event from the next start goes to a log file too.
+    std::string UseLogFile() {
+        const std::string path = home.Path() + "/agent.log";
+        EXPECT_TRUE(RegistryDatabase::UseFile(agent.ConfigDir() + "/registry.sqlite"));
+        {
+            RegistryKey settings(kAgentRegistryPath, true);
+            EXPECT_TRUE(settings.WriteString("LogToFile", path.c_str()));
+        }
+        RegistryDatabase::Close();
+        return path;
+    }
 
     std::string SshOptions() const {
         return "-F /dev/null -o UserKnownHostsFile=/dev/null -o StrictHostKeyChecking=no "
@@ -155,7 +191,7 @@ TEST_F(OpenSshToolsTest, RemovingKeysFollowsAllowAgentRemove) {
     EXPECT_NE(out.find("no identities"), std::string::npos) << out;
 }
 
-TEST_F(OpenSshToolsTest, LockAndUnlockWithTheAgentPassphraseSlowedAfterAWrongOne) {
+TEST_F(OpenSshToolsTest, LockAndUnlockWithTheAgentPassphraseRightAfterAWrongOne) {
     ASSERT_NO_FATAL_FAILURE(StartFresh());
     std::string out;
     ASSERT_EQ(Tool("ssh-add " + Key("rsa"), &out), 0) << out;
@@ -165,15 +201,81 @@ TEST_F(OpenSshToolsTest, LockAndUnlockWithTheAgentPassphraseSlowedAfterAWrongOne
     Answers({"!cancel"});
     EXPECT_NE(Tool(Ssh() + " true", &out), 0) << out;
 
+    // A mistyped passphrase, then the right one at once: its failure reply came late, and the
+    // next attempt, made after it, is checked.
     ToolAnswers({"wrong", "pw"});
     EXPECT_NE(Tool("ssh-add -X", &out), 0) << out;
-    EXPECT_NE(Tool("ssh-add -X", &out), 0) << out;  // within a second: not even checked
-    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    ToolAnswers({"pw"});
     ASSERT_EQ(Tool("ssh-add -X", &out), 0) << out;
     const std::size_t prompts = Count(Prompts(), "\n");
     EXPECT_EQ(Tool(Ssh() + " true", &out), 0) << out;
     EXPECT_EQ(Count(Prompts(), "\n"), prompts) << Prompts();  // unlocked: nothing asked
+}
+
+// Allowed at the prompt, but the agent was locked while it was open: nothing is signed.
+TEST_F(OpenSshToolsTest, ALockDuringTheConfirmationPromptStopsTheSignature) {
+    ASSERT_NO_FATAL_FAILURE(StartFresh());
+    std::string out;
+    ASSERT_EQ(Tool("ssh-add " + Key("rsa"), &out), 0) << out;
+    ASSERT_EQ(agent.Stop(), 0);
+    WriteSetting("AskBeforeAgentOp", 1);
+    const std::string log = UseLogFile();
+    ASSERT_NO_FATAL_FAILURE(Start());
+    Answers({"pw", "!hold", "yes"});
+    const std::string data = home.Path() + "/data";
+    std::ofstream(data) << "to be signed\n";
+    int signed_status = -1;
+    std::thread signer([&] {
+        std::string text;
+        signed_status = Tool("ssh-keygen -Y sign -f " + Key("rsa.pub") + " -n file " + data, &text);
+    });
+    ASSERT_TRUE(WaitFor([&] { return Count(Prompts(), "confirm: ") == 1; })) << Prompts();
+    ToolAnswers({"lock text", "lock text"});
+    EXPECT_EQ(Tool("ssh-add -x", &out), 0) << out;
+    Release();
+    signer.join();
+    EXPECT_NE(signed_status, 0);
+    EXPECT_FALSE(std::filesystem::exists(data + ".sig"));
+    const std::string text = ReadText(log);
+    EXPECT_NE(text.find("Ignoring private key operation (sign) - agent locked"), std::string::npos)
+        << text;
+    EXPECT_EQ(LastTrayState(), "locked") << agent.Stderr();
+}
+
+// An UNLOCK while the unlock prompt is open is refused: the prompt alone decides, and the
+// lock state, the tray and the log agree afterwards.
+TEST_F(OpenSshToolsTest, AnUnlockWhileTheUnlockPromptIsOpenIsRefused) {
+    ASSERT_NO_FATAL_FAILURE(StartFresh());
+    std::string out;
+    ASSERT_EQ(Tool("ssh-add " + Key("rsa"), &out), 0) << out;
+    ASSERT_EQ(agent.Stop(), 0);
+    const std::string log = UseLogFile();
+    ASSERT_NO_FATAL_FAILURE(Start());
+    Answers({"!hold", "wrong", "!cancel"});
+    int ssh_status = -1;
+    std::thread login([&] {
+        std::string text;
+        ssh_status = Tool(Ssh() + " true", &text);
+    });
+    ASSERT_TRUE(WaitFor([&] { return Prompts().find("Request to perform") != std::string::npos; }))
+        << Prompts();
+    ToolAnswers({"pw"});
+    EXPECT_NE(Tool("ssh-add -X", &out), 0) << out;
+    Release();
+    login.join();
+    EXPECT_NE(ssh_status, 0);
+    std::string text = ReadText(log);
+    EXPECT_NE(text.find("Refusing UNLOCK: not checked: an unlock prompt is open"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("Unlocked successfully"), std::string::npos) << text;
+    EXPECT_EQ(LastTrayState(), "locked") << agent.Stderr();
+
+    // Still locked, as the tray says: the agent passphrase unlocks it now.
+    ToolAnswers({"pw"});
+    ASSERT_EQ(Tool("ssh-add -X", &out), 0) << out;
+    EXPECT_EQ(LastTrayState(), "unlocked") << agent.Stderr();
+    text = ReadText(log);
+    EXPECT_EQ(Count(text, "Unlocked successfully"), 1u) << text;
 }
 
 TEST_F(OpenSshToolsTest, AKeyWithALifetimeGoesWhenItEnds) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ class ScriptedUserInterface : public UserInterface {
     int brought_to_front = 0;
     bool window_open = false;
     bool tray_locked = true;
+    // Runs inside the next prompt, as a request handled in its nested loop would; then cleared.
+    std::function<void()> while_open;
     // Whether an allowed confirmation ticks the offered "remember" box, and the last offer.
     bool tick_remember = false;
     std::string remember_offer;
@@ -45,6 +48,7 @@ class ScriptedUserInterface : public UserInterface {
     }
     ConfirmOperationAnswer ConfirmOperation(const ConfirmOperationRequest& r) override {
         shown.push_back("confirm:" + r.operation + ":" + r.key_name + ":" + r.requester);
+        RunWhileOpen();
         remember_offer = r.remember_offer;
         if (confirmations.empty()) return {};
         const bool allowed = confirmations.front();
@@ -77,8 +81,16 @@ class ScriptedUserInterface : public UserInterface {
     }
 
   private:
+    void RunWhileOpen() {
+        if (!while_open) return;
+        auto action = std::move(while_open);
+        while_open = nullptr;
+        action();
+    }
+
     PassphraseAnswer Next(const std::string& what) {
         shown.push_back(what);
+        RunWhileOpen();
         if (passphrases.empty()) return {};
         PassphraseAnswer answer = passphrases.front();
         passphrases.pop_front();

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <algorithm>
 #include <cstdlib>
 
 #include "agent/handlers/request_handlers.h"
@@ -57,8 +58,10 @@ ModalHand::~ModalHand() { m_timer.stop(); }
 
 void ModalHand::Poll() {
     QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr || !modal->isVisible() || modal == m_answered) return;
-    m_answered = modal;
+    if (modal == nullptr || !modal->isVisible()) return;
+    std::erase_if(m_answered, [](const QPointer<QWidget>& w) { return w.isNull(); });
+    if (std::find(m_answered.begin(), m_answered.end(), modal) != m_answered.end()) return;
+    m_answered.emplace_back(modal);
     if (m_answers.empty()) {
         m_unexpected.push_back(WindowText(modal));
         modal->close();

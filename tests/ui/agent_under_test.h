@@ -41,7 +41,9 @@ class ModalHand {
 
     QTimer m_timer;
     std::deque<Answer> m_answers;
-    QPointer<QWidget> m_answered;
+    // Every window answered so far: when an answered one closes, the one beneath it becomes
+    // the active modal again, and it must not count as a new one.
+    std::vector<QPointer<QWidget>> m_answered;
     std::vector<QString> m_unexpected;
 };
 

@@ -13,6 +13,7 @@
 #include "ui/prompts/confirm_operation_dialog.h"
 #include "ui/prompts/enter_passphrase_dialog.h"
 #include "ui/prompts/new_passphrase_dialog.h"
+#include "ui/prompts/passphrase_field.h"
 #include "ui/prompts/unlock_dialog.h"
 
 namespace kv {
@@ -28,7 +29,7 @@ class PromptDialogsTest : public QObject {
     }
 
     static void Type(QLineEdit* field, const QString& text) {
-        field->clear();
+        TakePassphrase(field);
         QTest::keyClicks(field, text);
     }
 
@@ -48,9 +49,11 @@ class PromptDialogsTest : public QObject {
         Save(dialog, "new_passphrase");
         QTest::keyClick(dialog.RetypeField(), Qt::Key_Return);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(dialog.Passphrase().data()),
-                            int(dialog.Passphrase().size())),
+        const SecureBytes taken = dialog.TakePassphrase();
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(taken.data()), int(taken.size())),
                  QByteArray("Secret"));
+        QVERIFY(dialog.NewField()->text().isEmpty());
+        QVERIFY(dialog.RetypeField()->text().isEmpty());
     }
 
     void ExportPassphraseMayBeEmptyAfterTheQuestion() {
@@ -74,7 +77,7 @@ class PromptDialogsTest : public QObject {
         answer = IDYES;
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QVERIFY(dialog.Passphrase().empty());
+        QVERIFY(dialog.TakePassphrase().empty());
 
         CNewPassphraseDialog cancelled;
         cancelled.SetEmptyAllowed(true, "?");
@@ -95,6 +98,43 @@ class PromptDialogsTest : public QObject {
         Save(dialog, "unlock");
         QTest::keyClick(dialog.PassphraseField(), Qt::Key_Return);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.TakePassphrase(), ToSecureBytes("pw"));
+        QVERIFY(dialog.PassphraseField()->text().isEmpty());
+    }
+
+    // The helper every prompt uses: the passphrase comes out whole, typed into a buffer that
+    // never moved (so no outgrown copy was left behind), and the field keeps neither the text
+    // nor the undo records of its keystrokes.
+    void TakingAPassphraseEmptiesTheFieldAndItsHistory() {
+        PassphraseField field;
+        field.show();
+        QTest::keyClicks(&field, "p");
+        const QChar* buffer = field.text().constData();
+        field.insert(QString::fromUtf8("ä"));  // as an input method would
+        QTest::keyClicks(&field, "ssphrase typed in place");
+        QCOMPARE(field.text().constData(), buffer);
+        QVERIFY(field.isUndoAvailable());
+        const SecureBytes taken = TakePassphrase(&field);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(taken.data()), int(taken.size())),
+                 QString::fromUtf8("pässphrase typed in place").toUtf8());
+        QVERIFY(field.text().isEmpty());
+        QVERIFY(!field.isUndoAvailable());
+        QVERIFY(TakePassphrase(&field).empty());
+    }
+
+    // The field's buffer is overwritten where it is, once nobody else holds it; a copy that
+    // somebody keeps is theirs, and left as it is.
+    void OnlyATextNobodyElseHoldsIsOverwrittenInPlace() {
+        QString typed = QString::fromUtf8("pässphrase");
+        typed.append(QChar(u'!'));
+        QString copy = typed;
+        QVERIFY(!WipeIfSoleHolder(typed));
+        QCOMPARE(copy, QString::fromUtf8("pässphrase!"));
+        copy.clear();
+        const QChar* buffer = typed.constData();
+        QVERIFY(WipeIfSoleHolder(typed));
+        QCOMPARE(typed.constData(), buffer);
+        QCOMPARE(typed, QString(11, QChar(0)));
     }
 
     void ChangeNeedsTheOldPassphrase() {
@@ -107,6 +147,12 @@ class PromptDialogsTest : public QObject {
         Type(dialog.RetypeField(), "New");
         QVERIFY(!dialog.OkEnabled());
         Save(dialog, "change_passphrase");
+        SecureBytes old_passphrase, new_passphrase;
+        dialog.TakePassphrases(old_passphrase, new_passphrase);
+        QCOMPARE(old_passphrase, ToSecureBytes("old"));
+        QCOMPARE(new_passphrase, ToSecureBytes("new"));
+        for (QLineEdit* field : {dialog.OldField(), dialog.NewField(), dialog.RetypeField()})
+            QVERIFY(field->text().isEmpty());
     }
 
     void EnterPassphraseShowsTheKey() {

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/prompts/passphrase_field.h"
 #include "ui/prompts/prompt_widgets.h"
 
 namespace kv {
@@ -41,14 +42,11 @@ bool CChangePassphraseDialog::OkEnabled() const {
            m_new->text() == m_retype->text();
 }
 
-SecureBytes CChangePassphraseDialog::OldPassphrase() const {
-    const QByteArray bytes = FieldBytes(m_old);
-    return SecureBytes(bytes.begin(), bytes.end());
-}
-
-SecureBytes CChangePassphraseDialog::NewPassphrase() const {
-    const QByteArray bytes = FieldBytes(m_new);
-    return SecureBytes(bytes.begin(), bytes.end());
+void CChangePassphraseDialog::TakePassphrases(SecureBytes& old_passphrase,
+                                              SecureBytes& new_passphrase) {
+    old_passphrase = TakePassphrase(m_old);
+    new_passphrase = TakePassphrase(m_new);
+    TakePassphrase(m_retype);
 }
 
 void CChangePassphraseDialog::accept() {

@@ -15,8 +15,8 @@ class CChangePassphraseDialog : public QDialog {
   public:
     explicit CChangePassphraseDialog(QWidget* parent = nullptr);
 
-    SecureBytes OldPassphrase() const;
-    SecureBytes NewPassphrase() const;
+    // Both passphrases at once; the three fields are emptied and every copy wiped.
+    void TakePassphrases(SecureBytes& old_passphrase, SecureBytes& new_passphrase);
     bool OkEnabled() const;
     QLineEdit* OldField() const { return m_old; }
     QLineEdit* NewField() const { return m_new; }

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/prompts/passphrase_field.h"
 #include "ui/prompts/prompt_widgets.h"
 
 namespace kv {
@@ -42,10 +43,7 @@ void CEnterPassphraseDialog::SetKey(const QString& name, const QString& comment)
 
 bool CEnterPassphraseDialog::OkEnabled() const { return !m_passphrase->text().isEmpty(); }
 
-SecureBytes CEnterPassphraseDialog::Passphrase() const {
-    const QByteArray bytes = FieldBytes(m_passphrase);
-    return SecureBytes(bytes.begin(), bytes.end());
-}
+SecureBytes CEnterPassphraseDialog::TakePassphrase() { return kv::TakePassphrase(m_passphrase); }
 
 void CEnterPassphraseDialog::accept() {
     if (OkEnabled()) QDialog::accept();

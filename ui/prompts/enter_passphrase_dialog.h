@@ -18,7 +18,8 @@ class CEnterPassphraseDialog : public QDialog {
 
     // The caption is the key pair's name.
     void SetKey(const QString& name, const QString& comment);
-    SecureBytes Passphrase() const;
+    // The passphrase typed; the field is emptied and every copy wiped.
+    SecureBytes TakePassphrase();
     bool OkEnabled() const;
     QLineEdit* PassphraseField() const { return m_passphrase; }
 

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "app/message_box.h"
+#include "ui/prompts/passphrase_field.h"
 #include "ui/prompts/prompt_widgets.h"
 
 namespace kv {
@@ -63,9 +64,10 @@ bool CNewPassphraseDialog::OkEnabled() const {
 
 void CNewPassphraseDialog::UpdateOk() { m_ok->setEnabled(OkEnabled()); }
 
-SecureBytes CNewPassphraseDialog::Passphrase() const {
-    const QByteArray bytes = FieldBytes(m_new);
-    return SecureBytes(bytes.begin(), bytes.end());
+SecureBytes CNewPassphraseDialog::TakePassphrase() {
+    SecureBytes passphrase = kv::TakePassphrase(m_new);
+    kv::TakePassphrase(m_retype);
+    return passphrase;
 }
 
 void CNewPassphraseDialog::accept() {

@@ -23,7 +23,8 @@ class CNewPassphraseDialog : public QDialog {
     // How the empty-passphrase question is asked: returns IDYES, IDNO or IDCANCEL.
     void SetQuestionAsker(std::function<int(const QString&)> ask) { m_ask = std::move(ask); }
 
-    SecureBytes Passphrase() const;
+    // The new passphrase; both fields are emptied and every copy wiped.
+    SecureBytes TakePassphrase();
     bool OkEnabled() const;
     QLineEdit* NewField() const { return m_new; }
     QLineEdit* RetypeField() const { return m_retype; }

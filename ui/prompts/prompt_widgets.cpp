@@ -9,13 +9,12 @@
 
 #include "res/string_ids.h"
 #include "res/string_table.h"
+#include "ui/prompts/passphrase_field.h"
 
 namespace kv {
 
 QLineEdit* MakePassphraseField(QWidget* parent) {
-    auto* field = new QLineEdit(parent);
-    field->setEchoMode(QLineEdit::Password);
-    field->setStyleSheet("lineedit-password-character: 42");  // '*'
+    auto* field = new PassphraseField(parent);
     field->setMinimumWidth(220);
     return field;
 }
@@ -58,7 +57,5 @@ void TakeForeground(QDialog* dialog) {
         dialog->activateWindow();
     }
 }
-
-QByteArray FieldBytes(const QLineEdit* field) { return field->text().toUtf8(); }
 
 }  // namespace kv

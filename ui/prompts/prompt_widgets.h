@@ -17,6 +17,8 @@ class QVBoxLayout;
 
 namespace kv {
 
+// A PassphraseField (ui/prompts/passphrase_field.h): its passphrase is read with
+// TakePassphrase, and what is left in it is wiped when it goes.
 QLineEdit* MakePassphraseField(QWidget* parent);
 // OK (the default button) and Cancel, wired to the dialog's accept and reject.
 QDialogButtonBox* MakeOkCancel(QDialog* dialog, QPushButton** ok);
@@ -27,7 +29,5 @@ QLabel* MakeIconLabel(bool locked, QWidget* parent);
 QString ProductCaption();
 // Raises the dialog above other windows and asks for the keyboard focus.
 void TakeForeground(QDialog* dialog);
-// The 8-bit bytes of a field, for passphrases that are compared byte for byte.
-QByteArray FieldBytes(const QLineEdit* field);
 
 }  // namespace kv

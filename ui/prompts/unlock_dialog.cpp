@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/prompts/passphrase_field.h"
 #include "ui/prompts/prompt_widgets.h"
 
 namespace kv {
@@ -44,10 +45,7 @@ void CUnlockDialog::SetOperationText(const QString& text) { m_operation->setText
 QString CUnlockDialog::OperationText() const { return m_operation->text(); }
 bool CUnlockDialog::OkEnabled() const { return !m_passphrase->text().isEmpty(); }
 
-SecureBytes CUnlockDialog::Passphrase() const {
-    const QByteArray bytes = FieldBytes(m_passphrase);
-    return SecureBytes(bytes.begin(), bytes.end());
-}
+SecureBytes CUnlockDialog::TakePassphrase() { return kv::TakePassphrase(m_passphrase); }
 
 void CUnlockDialog::accept() {
     if (OkEnabled()) QDialog::accept();

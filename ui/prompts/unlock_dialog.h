@@ -17,7 +17,8 @@ class CUnlockDialog : public QDialog {
     explicit CUnlockDialog(QWidget* parent = nullptr);
 
     void SetOperationText(const QString& text);
-    SecureBytes Passphrase() const;
+    // The passphrase typed; the field is emptied and every copy of it wiped.
+    SecureBytes TakePassphrase();
     bool OkEnabled() const;
     QLineEdit* PassphraseField() const { return m_passphrase; }
     QString OperationText() const;

@@ -1,0 +1,102 @@
+#include "agent/secure_connection.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+
+namespace kv {
+
+SecureConnection::SecureConnection(int fd, QObject* parent) : QObject(parent), m_fd(fd) {
+    const int flags = ::fcntl(m_fd, F_GETFL);
+    if (flags >= 0) ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK);
+    m_read_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+    m_write_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Write);
+    m_write_notifier->setEnabled(false);
+    connect(m_read_notifier.get(), &QSocketNotifier::activated, this, &SecureConnection::readyRead);
+    connect(m_write_notifier.get(), &QSocketNotifier::activated, this,
+            &SecureConnection::SendPending);
+}
+
+SecureConnection::~SecureConnection() {
+    m_read_notifier.reset();
+    m_write_notifier.reset();
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+SecureConnection::ReadStatus SecureConnection::Read(std::uint8_t* buffer, std::size_t capacity,
+                                                    std::size_t* n) {
+    *n = 0;
+    if (m_fd < 0) return ReadStatus::kClosed;
+    for (;;) {
+        const ssize_t got = ::read(m_fd, buffer, capacity);
+        if (got > 0) {
+            *n = static_cast<std::size_t>(got);
+            return ReadStatus::kData;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return ReadStatus::kNothing;
+        CloseLater();
+        return ReadStatus::kClosed;
+    }
+}
+
+void SecureConnection::Write(std::span<const std::uint8_t> bytes) {
+    if (m_fd < 0 || bytes.empty()) return;
+    m_outgoing.insert(m_outgoing.end(), bytes.begin(), bytes.end());
+    SendPending();
+}
+
+void SecureConnection::SendPending() {
+    std::size_t sent = 0;
+    while (m_fd >= 0 && sent < m_outgoing.size()) {
+        const ssize_t n = ::send(m_fd, m_outgoing.data() + sent, m_outgoing.size() - sent,
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        CloseLater();  // the peer is gone: what it did not take is dropped
+        return;
+    }
+    // What went out is wiped at once rather than left behind the kept tail.
+    SecureWipe(m_outgoing.data(), sent);
+    m_outgoing.erase(m_outgoing.begin(), m_outgoing.begin() + static_cast<std::ptrdiff_t>(sent));
+    if (m_write_notifier) m_write_notifier->setEnabled(!m_outgoing.empty());
+}
+
+void SecureConnection::SetReading(bool on) {
+    if (m_read_notifier) m_read_notifier->setEnabled(on);
+}
+
+void SecureConnection::Close() { CloseLater(); }
+
+void SecureConnection::CloseLater() {
+    if (m_fd >= 0) {
+        m_read_notifier.reset();
+        m_write_notifier.reset();
+        ::close(m_fd);
+        m_fd = -1;
+        SecureWipe(m_outgoing.data(), m_outgoing.size());
+        SecureBytes().swap(m_outgoing);
+    }
+    if (m_close_signalled) return;
+    m_close_signalled = true;
+    // From the event loop: whoever is reading or writing now must not see this object go.
+    QMetaObject::invokeMethod(this, &SecureConnection::closed, Qt::QueuedConnection);
+}
+
+void SecureLocalServer::incomingConnection(quintptr socket_descriptor) {
+    const int fd = static_cast<int>(socket_descriptor);
+    if (m_accept) {
+        m_accept(fd);
+    } else {
+        ::close(fd);
+    }
+}
+
+}  // namespace kv

@@ -1,0 +1,81 @@
+// The agent's sockets without Qt's socket buffers. QLocalSocket reads into and writes from
+// buffers of its own that are freed without being wiped, and what passes through the agent's
+// sockets includes private keys (add requests) and decrypted secrets (operation results). A
+// SecureConnection reads and writes the descriptor itself: what it holds waits in buffers
+// that are wiped when they are freed or grown, and every chunk a reader takes is its own to
+// wipe.
+//
+// SecureLocalServer is a QLocalServer (the socket file, its replacement and removal) that
+// hands each accepted descriptor to a callback instead of making a QLocalSocket of it.
+#pragma once
+
+#include <QLocalServer>
+#include <QObject>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+
+#include "platform/secure_memory.h"
+
+class QSocketNotifier;
+
+namespace kv {
+
+class SecureConnection : public QObject {
+    Q_OBJECT
+  public:
+    // Takes over the connected descriptor `fd` (made non-blocking here).
+    explicit SecureConnection(int fd, QObject* parent = nullptr);
+    ~SecureConnection() override;
+
+    int Descriptor() const { return m_fd; }
+    bool IsOpen() const { return m_fd >= 0; }
+
+    enum class ReadStatus { kData, kNothing, kClosed };
+    // Reads what has arrived, at most `capacity` bytes, into `buffer`; `*n` says how many.
+    // kClosed when the peer has closed the connection or it failed: it is closed here, and
+    // closed() follows from the event loop.
+    ReadStatus Read(std::uint8_t* buffer, std::size_t capacity, std::size_t* n);
+    // Queues `bytes` and sends what the peer takes now; the rest goes as it can. Nothing
+    // happens on a closed connection.
+    void Write(std::span<const std::uint8_t> bytes);
+    // Whether readyRead() is signalled. Off, the kernel's socket buffer fills up and holds
+    // the peer back.
+    void SetReading(bool on);
+    // Closes the descriptor now; whatever was not sent is dropped (and wiped).
+    void Close();
+
+  signals:
+    // Bytes wait to be read, or the peer closed: call Read until kNothing or kClosed.
+    void readyRead();
+    // The connection is closed (emitted once, from the event loop).
+    void closed();
+
+  private:
+    void SendPending();
+    void CloseLater();
+
+    int m_fd;
+    std::unique_ptr<QSocketNotifier> m_read_notifier;
+    std::unique_ptr<QSocketNotifier> m_write_notifier;
+    SecureBytes m_outgoing;
+    bool m_close_signalled = false;
+};
+
+class SecureLocalServer : public QLocalServer {
+    Q_OBJECT
+  public:
+    using Accept = std::function<void(int fd)>;
+    explicit SecureLocalServer(Accept accept, QObject* parent = nullptr)
+        : QLocalServer(parent), m_accept(std::move(accept)) {}
+
+  protected:
+    void incomingConnection(quintptr socket_descriptor) override;
+
+  private:
+    Accept m_accept;
+};
+
+}  // namespace kv

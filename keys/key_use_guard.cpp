@@ -1,0 +1,21 @@
+#include "keys/key_use_guard.h"
+
+#include <algorithm>
+
+#include "keys/key_store.h"
+
+namespace kv {
+
+KeyUseGuard::KeyUseGuard(const KeyStore& keys, const KeyPair& key)
+    : m_keys(keys), m_lock_epoch(keys.LockEpoch()), m_number(key.Number()), m_blob(key.Blob()) {}
+
+KeyUseGuard::Verdict KeyUseGuard::Check() const {
+    // A lock that was undone by an unlock still ended the use the key was opened for.
+    if (m_keys.IsLocked() || m_keys.LockEpoch() != m_lock_epoch) return Verdict::kLocked;
+    // A number is given again only after its key went; the blob tells the keys apart.
+    const KeyPair* key = m_keys.FindByNumber(m_number);
+    if (key == nullptr || !std::ranges::equal(key->Blob(), m_blob)) return Verdict::kKeyGone;
+    return Verdict::kGoAhead;
+}
+
+}  // namespace kv
