@@ -98,13 +98,13 @@ TEST_F(Interop, SshKeygenRsaConvertedByPuttygenImportsPlainAndEncrypted) {
 TEST_F(Interop, PuttygenKeysImportPlainAndEncrypted) {
     const std::string pass = m_dir.File("pass");
     WriteFile(pass, "p\xc3\xa4sswort\n");
-    for (const char* spec : {"rsa 1024", "dsa 1024", "dsa 2048"}) {
-        const std::string type = std::string(spec).substr(0, 3), bits = std::string(spec).substr(4);
+    for (const char* kind : {"rsa 1024", "dsa 1024", "dsa 2048"}) {
+        const std::string type = std::string(kind).substr(0, 3), bits = std::string(kind).substr(4);
         const std::string ppk = m_dir.File(type + bits + ".ppk");
         ASSERT_EQ(RunCommand("puttygen -q -t " + type + " -b " + bits +
                              " --new-passphrase /dev/null -o " + Q(ppk)),
                   0)
-            << spec;
+            << kind;
         ASSERT_EQ(RunCommand("puttygen " + Q(ppk) + " -O private-sshcom -o " + Q(ppk + ".sshcom")),
                   0);
         ASSERT_EQ(RunCommand("puttygen " + Q(ppk) + " -O private-sshcom --new-passphrase " +
@@ -112,10 +112,10 @@ TEST_F(Interop, PuttygenKeysImportPlainAndEncrypted) {
                   0);
         const Bytes expected = OpenSshPublicOf("puttygen " + Q(ppk) + " -O public-openssh");
         PrivateKey plain, encrypted, wrong;
-        ASSERT_EQ(Import("", ReadArmoredFile(ppk + ".sshcom"), &plain), 0) << spec;
-        EXPECT_EQ(PublicBlob(plain.get()), expected) << spec;
-        ASSERT_EQ(Import("p\xc3\xa4sswort", ReadArmoredFile(ppk + ".enc"), &encrypted), 0) << spec;
-        EXPECT_EQ(PublicBlob(encrypted.get()), expected) << spec;
+        ASSERT_EQ(Import("", ReadArmoredFile(ppk + ".sshcom"), &plain), 0) << kind;
+        EXPECT_EQ(PublicBlob(plain.get()), expected) << kind;
+        ASSERT_EQ(Import("p\xc3\xa4sswort", ReadArmoredFile(ppk + ".enc"), &encrypted), 0) << kind;
+        EXPECT_EQ(PublicBlob(encrypted.get()), expected) << kind;
         EXPECT_EQ(Import("passwort", ReadArmoredFile(ppk + ".enc"), &wrong),
                   KVCLM_E_BAD_PASSPHRASE);
         EXPECT_EQ(InfoOf(plain.get()).bits, static_cast<std::uint32_t>(std::stoi(bits)));
