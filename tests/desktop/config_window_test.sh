@@ -14,12 +14,7 @@ click_in() {
 
 ds_start
 log=$(ds_log_to_file)
-ds_start_agent
-prompt=$(ds_window "$title")
-xdotool windowactivate --sync "$prompt" 2>/dev/null || true
-ds_type "desk secret" Tab
-ds_type "desk secret" Return
-ds_wait_log "$log" "Unlocked successfully"
+ds_start_agent_first_use "$title" "desk secret" "$log"
 
 # A key through the OpenSSH socket, so that the Keys page has a row to show.
 cp "$KV_TEST_SOURCE_DIR/tests/openssh/keys/rsa2048" "$DS_ROOT/id_rsa"
@@ -42,7 +37,7 @@ again=$(ds_window "$title")
 
 # The other pages, chosen in the page list with the keyboard.
 xdotool windowactivate --sync "$window" 2>/dev/null || true
-click_in 60 50 "$window"
+ds_click_in 60 50 "$window"
 ds_keys Down
 ds_screenshot config_event_log
 ds_keys Down
@@ -64,7 +59,7 @@ stored() {
 
 # The settings sheet from the Status page's "Settings" link, reached with the keyboard:
 # the first page's first control has the focus, the link is the next one.
-click_in 60 50 "$window"
+ds_click_in 60 50 "$window"
 ds_keys Home Tab Tab
 ds_keys Return
 sheet=$(ds_window "$sheet_title")
@@ -92,10 +87,10 @@ ds_wait 50 bash -c "! xdotool search --onlyvisible --name '^$sheet_title\$'" || 
 # window says so at once.
 window=$(ds_window "$title")
 xdotool windowactivate --sync "$window" 2>/dev/null || true
-click_in 60 50 "$window"
+ds_click_in 60 50 "$window"
 ds_keys shift+Tab shift+Tab shift+Tab space
 ds_wait_log "$log" "Lock:Locked"
-click_in 60 50 "$window"
+ds_click_in 60 50 "$window"
 ds_keys Home
 ds_screenshot config_status_locked
 

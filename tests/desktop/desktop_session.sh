@@ -110,6 +110,21 @@ ds_start_agent() {
     DS_AGENT_PID=$!
 }
 
+# Starts the agent on a new store and answers its first-use prompt, titled $1, with the
+# passphrase $2 typed twice; waits for "Unlocked successfully" in the log file $3 and for
+# the prompt to close.
+ds_start_agent_first_use() {
+    local prompt
+    ds_start_agent
+    prompt=$(ds_window "$1")
+    ds_focus "$prompt"
+    ds_type "$2" Tab
+    ds_type "$2" Return
+    ds_wait_log "$3" "Unlocked successfully"
+    ds_wait 100 bash -c "! xdotool search --onlyvisible --name '^$1\$' 2>/dev/null |
+        grep -qx $prompt" || ds_fail "the first-use prompt stayed open"
+}
+
 ds_agent_running() { [ -n "$DS_AGENT_PID" ] && kill -0 "$DS_AGENT_PID" 2>/dev/null; }
 
 # Waits for the agent process to end by itself; fails after $1 tenths of a second.
@@ -171,6 +186,11 @@ ds_type() {
 }
 
 ds_keys() { xdotool key --delay 60 "$@"; }
+
+ds_focus() { xdotool windowactivate --sync "$1" 2>/dev/null || true; }
+
+# Clicks at ($1,$2) inside window $3.
+ds_click_in() { xdotool mousemove --window "$3" "$1" "$2" click 1; }
 
 # Saves the whole screen as $KV_SCREENSHOTS/$1.png.
 ds_screenshot() {

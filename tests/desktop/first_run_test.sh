@@ -6,7 +6,7 @@ ds_start
 log=$(ds_log_to_file)
 ds_start_agent
 prompt=$(ds_window "Korvenix SSH Authentication Agent")
-xdotool windowactivate --sync "$prompt" 2>/dev/null || true
+ds_focus "$prompt"
 ds_screenshot first_run_new_passphrase
 ds_type "first secret" Tab
 ds_type "first secret" Return

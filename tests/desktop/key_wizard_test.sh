@@ -30,31 +30,21 @@ closed() {
         ds_fail "window $1 is still open"
 }
 
-focus() { xdotool windowactivate --sync "$1" 2>/dev/null || true; }
-
 # A screenshot once the window manager has drawn the frame of a window just opened.
 shot() {
     sleep 0.7
     ds_screenshot "$1"
 }
 
-# Clicks at ($1,$2) inside window $3.
-click_in() { xdotool mousemove --window "$3" "$1" "$2" click 1; }
-
 ds_start
 log=$(ds_log_to_file)
-ds_start_agent
-prompt=$(ds_window "$title")
-focus "$prompt"
-ds_type "desk secret" Tab
-ds_type "desk secret" Return
-ds_wait_log "$log" "Unlocked successfully"
+ds_start_agent_first_use "$title" "desk secret" "$log"
 
 # The Keys page: the third entry of the page list.
 ds_client show-window
 window=$(ds_window "$title")
-focus "$window"
-click_in 60 50 "$window"
+ds_focus "$window"
+ds_click_in 60 50 "$window"
 ds_keys Down Down
 ds_screenshot keys_page_empty
 
@@ -94,7 +84,7 @@ cancel_3072() {
 # The wizard opens on DSA and 2048.
 ds_keys alt+g
 wizard=$(ds_window "$step1")
-focus "$wizard"
+ds_focus "$wizard"
 shot wizard_desktop_step1
 cancelled=""
 for attempt in 1 2 3 4; do
@@ -153,8 +143,8 @@ ssh-keygen -Y verify -f "$DS_ROOT/allowed" -I tester -n file -s "$DS_ROOT/messag
 ds_wait_log "$log" "Private key operation"
 
 # Export: the row, the save dialog, the passphrase prompt, then the message.
-focus "$window"
-click_in 150 62 "$window"
+ds_focus "$window"
+ds_click_in 150 62 "$window"
 shot keys_page_selected
 ds_keys alt+e
 save=$(ds_window "Save As")
@@ -162,7 +152,7 @@ shot export_save_dialog
 ds_type "$DS_ROOT/desk.pub" Return
 closed "$save"
 passphrase=$(dialog_over "$title" "$window")
-focus "$passphrase"
+ds_focus "$passphrase"
 ds_type "export pass" Tab
 ds_type "export pass"
 shot export_passphrase
@@ -175,8 +165,8 @@ closed "$saved"
 [ -s "$DS_ROOT/desk" ] && [ -s "$DS_ROOT/desk.pub" ] || ds_fail "the key files were not written"
 
 # Properties, then Escape. Every command refills the list, so the row is chosen again.
-focus "$window"
-click_in 150 62 "$window"
+ds_focus "$window"
+ds_click_in 150 62 "$window"
 ds_keys alt+p
 properties=$(ds_window "desk key")
 shot key_properties_desktop
@@ -184,8 +174,8 @@ ds_keys Escape
 closed "$properties"
 
 # Delete asks first.
-focus "$window"
-click_in 150 62 "$window"
+ds_focus "$window"
+ds_click_in 150 62 "$window"
 ds_keys alt+d
 question=$(dialog_over "$title" "$window")
 shot delete_question
@@ -195,14 +185,14 @@ ds_wait_log "$log" 'Deleted private keypair "desk key"'
 ds_screenshot keys_page_after_delete
 
 # Import: the open dialog, the key's passphrase, the message.
-focus "$window"
+ds_focus "$window"
 ds_keys alt+i
 open=$(ds_window "Open")
 shot import_open_dialog
 ds_type "$DS_ROOT/desk.pub" Return
 closed "$open"
 prompt=$(ds_window "desk")
-focus "$prompt"
+ds_focus "$prompt"
 ds_type "export pass"
 shot import_passphrase
 ds_keys Return

@@ -10,13 +10,7 @@ gone() { ! xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | grep -q
 ds_start
 log=$(ds_log_to_file)
 ds_setting AskBeforeAgentOp 1
-ds_start_agent
-prompt=$(ds_window "$title")
-xdotool windowactivate --sync "$prompt" 2>/dev/null || true
-ds_type "desk secret" Tab
-ds_type "desk secret" Return
-ds_wait_log "$log" "Unlocked successfully"
-ds_wait 100 gone "$prompt" || ds_fail "the first-use prompt stayed open"
+ds_start_agent_first_use "$title" "desk secret" "$log"
 
 export SSH_AUTH_SOCK="$XDG_RUNTIME_DIR/kvsshaa/ssh"
 ds_wait 100 test -S "$SSH_AUTH_SOCK" || ds_fail "no OpenSSH socket"

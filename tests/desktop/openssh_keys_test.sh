@@ -24,15 +24,11 @@ closed() {
         ds_fail "window $1 is still open"
 }
 
-focus() { xdotool windowactivate --sync "$1" 2>/dev/null || true; }
-
 # A screenshot once the window manager has drawn the frame of a window just opened.
 shot() {
     sleep 0.7
     ds_screenshot "$1"
 }
-
-click_in() { xdotool mousemove --window "$3" "$1" "$2" click 1; }
 
 # The Base64 blob of a one-line public key.
 blob_of() { awk '{ print $2 }' <<<"$1"; }
@@ -46,17 +42,12 @@ ssh-keygen -q -t ed25519 -N "file pass" -C "desk ed25519" -f "$HOME/keys/id_ed25
 expected=$(blob_of "$(cat "$HOME/keys/id_ed25519.pub")")
 rm "$HOME/keys/id_ed25519.pub"
 
-ds_start_agent
-prompt=$(ds_window "$title")
-focus "$prompt"
-ds_type "desk secret" Tab
-ds_type "desk secret" Return
-ds_wait_log "$log" "Unlocked successfully"
+ds_start_agent_first_use "$title" "desk secret" "$log"
 
 ds_client show-window
 window=$(ds_window "$title")
-focus "$window"
-click_in 60 50 "$window"
+ds_focus "$window"
+ds_click_in 60 50 "$window"
 ds_keys Down Down
 
 # Import: into the folder, then the file name typed without an extension.
@@ -69,7 +60,7 @@ shot openssh_import_open_dialog
 ds_keys Return
 closed "$open"
 prompt=$(ds_window "id_ed25519")
-focus "$prompt"
+ds_focus "$prompt"
 ds_type "file pass"
 shot openssh_import_passphrase
 ds_keys Return
@@ -85,8 +76,8 @@ grep -q "^ssh-ed25519 $expected id_ed25519$" <<<"$listed" || ds_fail "the key is
 ds_screenshot openssh_keys_page_imported
 
 # Properties: the curve, the SHA256 fingerprint ssh-keygen shows, the SSH1 box off.
-focus "$window"
-click_in 150 62 "$window"
+ds_focus "$window"
+ds_click_in 150 62 "$window"
 ds_keys alt+p
 properties=$(ds_window "id_ed25519")
 shot key_properties_ed25519_desktop
@@ -94,14 +85,14 @@ ds_keys Escape
 closed "$properties"
 
 # Export under a new passphrase, then ssh-keygen derives the same key from the file.
-focus "$window"
-click_in 150 62 "$window"
+ds_focus "$window"
+ds_click_in 150 62 "$window"
 ds_keys alt+e
 save=$(ds_window "Save As")
 ds_type "$HOME/out/desk.pub" Return
 closed "$save"
 passphrase=$(dialog_over "$title" "$window")
-focus "$passphrase"
+ds_focus "$passphrase"
 ds_type "export pass" Tab
 ds_type "export pass" Return
 ds_wait_log "$log" "Exported keypair \"id_ed25519\" : private key to \"$HOME/out/desk\""

@@ -35,12 +35,7 @@ DS_PIDS+=($!)
 exec 7>"$DS_ROOT/desktop.in"
 ds_wait 50 grep -qx ready "$DS_ROOT/desktop.out" || ds_fail "the fake desktop did not start"
 
-ds_start_agent
-prompt=$(ds_window "$title")
-xdotool windowactivate --sync "$prompt" 2>/dev/null || true
-ds_type "desk secret" Tab
-ds_type "desk secret" Return
-ds_wait_log "$log" "Unlocked successfully"
+ds_start_agent_first_use "$title" "desk secret" "$log"
 ds_wait 100 grep -q "desktop session: screen saver" "$DS_ROOT/agent.stderr" ||
     ds_fail "the agent does not follow the desktop session"
 
@@ -55,7 +50,7 @@ sign() { ds_client op sign "$pub" --data-hex 0102 --timeout 20000 >/dev/null 2>&
 sign &
 signer=$!
 prompt=$(ds_window "$title")
-xdotool windowactivate --sync "$prompt" 2>/dev/null || true
+ds_focus "$prompt"
 ds_screenshot remember_prompt
 ds_keys shift+Tab shift+Tab space
 ds_screenshot remember_prompt_ticked
@@ -76,11 +71,11 @@ ds_screenshot remember_session_locked
 sign &
 signer=$!
 prompt=$(ds_window "$title")
-xdotool windowactivate --sync "$prompt" 2>/dev/null || true
+ds_focus "$prompt"
 ds_type "desk secret" Return
 ds_wait 100 bash -c "grep -c 'Unlocked successfully' '$log' | grep -qx 2" || ds_fail "not unlocked"
 prompt=$(ds_window "$title")
-xdotool windowactivate --sync "$prompt" 2>/dev/null || true
+ds_focus "$prompt"
 ds_screenshot remember_asked_again
 ds_keys Return
 if wait "$signer"; then ds_fail "a denied signature succeeded"; fi

@@ -7,7 +7,7 @@ ds_start no-tray
 log=$(ds_log_to_file)
 QT_SCALE_FACTOR=2 ds_start_agent
 prompt=$(ds_window "Korvenix SSH Authentication Agent")
-xdotool windowactivate --sync "$prompt" 2>/dev/null || true
+ds_focus "$prompt"
 ds_type "no tray" Tab
 ds_type "no tray" Return
 ds_wait_log "$log" "Unlocked successfully"

@@ -61,7 +61,7 @@ ds_screenshot splash
 eval "$(xdotool getwindowgeometry --shell "$splash")"
 xdotool mousemove $((X + 200)) $((Y + 140)) click 1
 prompt=$(ds_window "Korvenix SSH Authentication Agent")
-xdotool windowactivate --sync "$prompt" 2>/dev/null || true
+ds_focus "$prompt"
 ds_type "tray secret" Tab
 ds_type "tray secret" Return
 ds_wait_log "$log" "Unlocked successfully"
