@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "agent/little_endian.h"
+#include "platform/byte_order.h"
 
 namespace kv {
 

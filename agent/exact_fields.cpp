@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "agent/little_endian.h"
+#include "platform/byte_order.h"
 
 namespace kv {
 

@@ -1,6 +1,6 @@
 #include "client/agent_client.h"
 
-#include "agent/message_codes.h"
+#include "platform/message_codes.h"
 #include "platform/paths.h"
 
 namespace kv {

@@ -7,10 +7,10 @@
 
 #include <cstring>
 
-#include "agent/message_codes.h"
 #include "client/agent_client.h"
 #include "client/key_input.h"
 #include "client/output.h"
+#include "platform/message_codes.h"
 #include "tests/support/temp_dir.h"
 
 namespace kv {

@@ -1,4 +1,4 @@
-#include "keys/agent_lock.h"
+#include "app/agent_lock.h"
 
 #include "app/agent_app.h"
 #include "app/user_interface.h"

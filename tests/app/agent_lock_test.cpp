@@ -1,6 +1,6 @@
 // The lock as the application runs it: the Lock command, the auto-lock deadline and its
 // one-second tick (with the expiry sweep), and the change passphrase command.
-#include "keys/agent_lock.h"
+#include "app/agent_lock.h"
 
 #include <gtest/gtest.h>
 
