@@ -22,6 +22,14 @@ void RunLockCommand(CAgentApp& app) {
     app.Ui().ShowTrayLocked(true);
 }
 
+bool RunUnlockCommand(CAgentApp& app, Passphrase passphrase) {
+    if (!app.Keys().Unlock(passphrase)) return false;
+    app.Ui().ShowTrayLocked(false);
+    app.RestartAutoLock();
+    if (app.Ui().WindowIsOpen()) app.Ui().RefreshWindow();
+    return true;
+}
+
 FileTime AutoLockDeadlineFrom(FileTime now, std::int32_t minutes) {
     return AddSeconds(now, static_cast<std::int64_t>(minutes) * kSecondsPerMinute);
 }

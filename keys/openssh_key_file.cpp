@@ -5,6 +5,7 @@
 
 #include "cryptomodule/base64.h"
 #include "keys/key_file_io.h"
+#include "platform/byte_order.h"
 
 namespace kv {
 
@@ -20,8 +21,7 @@ std::string_view AsText(std::span<const std::uint8_t> bytes) {
 // The type name a public blob starts with; empty when it does not start with a string.
 std::string_view BlobTypeName(std::span<const std::uint8_t> blob) {
     if (blob.size() < 4) return {};
-    const std::size_t n = (std::size_t{blob[0]} << 24) | (std::size_t{blob[1]} << 16) |
-                          (std::size_t{blob[2]} << 8) | blob[3];
+    const std::size_t n = LoadBe32(blob.data());
     if (n > blob.size() - 4) return {};
     return AsText(blob.subspan(4, n));
 }

@@ -1,22 +1,42 @@
-// Every integer of the native protocol is 32 bits, little-endian, whatever the host.
+// 32-bit integers as bytes, whatever the host: little-endian in the native protocol, its
+// envelope and the registry's DWORD values; big-endian on the OpenSSH wire.
 #pragma once
 
 #include <cstdint>
 
 namespace kv {
 
-inline int32_t LoadLe32(const uint8_t* p) {
-    const uint32_t v =
-        uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-    return static_cast<int32_t>(v);
+inline std::uint32_t LoadLe32(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+           std::uint32_t{p[3]} << 24;
 }
 
-inline void StoreLe32(int32_t value, uint8_t* p) {
-    const auto v = static_cast<uint32_t>(value);
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
+inline void StoreLe32(std::uint32_t value, std::uint8_t* p) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+inline std::uint32_t LoadBe32(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
+           std::uint32_t{p[3]};
+}
+
+inline void StoreBe32(std::uint32_t value, std::uint8_t* p) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+
+// Appends the four bytes of `value` to a byte vector.
+template <typename Bytes>
+void AppendLe32(Bytes& out, std::uint32_t value) {
+    std::uint8_t word[4];
+    StoreLe32(value, word);
+    out.insert(out.end(), word, word + 4);
+}
+
+template <typename Bytes>
+void AppendBe32(Bytes& out, std::uint32_t value) {
+    std::uint8_t word[4];
+    StoreBe32(value, word);
+    out.insert(out.end(), word, word + 4);
 }
 
 }  // namespace kv

@@ -115,6 +115,33 @@ TEST_F(AgentLockTest, NegativeMinutesLockAtOnceAndAutoLockOffSetsNoDeadline) {
     EXPECT_FALSE(app->Keys().IsLocked());
 }
 
+// Both ways of unlocking without the unlock window (unlock on demand's prompt, OpenSSH's
+// UNLOCK) end here: only the right passphrase shows the agent unlocked.
+TEST_F(AgentLockTest, TheUnlockCommandShowsAnUnlockOnlyForTheRightPassphrase) {
+    UnlockNow();  // the first unlock chooses the passphrase
+    app->LockCommand();
+    ui.refreshes = 0;
+    EXPECT_FALSE(RunUnlockCommand(*app, AsBytes("wrong")));
+    EXPECT_TRUE(app->Keys().IsLocked());
+    EXPECT_TRUE(ui.tray_locked);
+    EXPECT_EQ(ui.refreshes, 0);
+    EXPECT_EQ(app->AutoLockDeadline(), CAgentApp::kNoDeadline);
+
+    const int unlocks_logged = CountLogged("Unlocked successfully");
+    EXPECT_TRUE(RunUnlockCommand(*app, AsBytes(kPass)));
+    EXPECT_FALSE(app->Keys().IsLocked());
+    EXPECT_FALSE(ui.tray_locked);
+    EXPECT_GT(ui.refreshes, 0);
+    EXPECT_EQ(app->AutoLockDeadline(), AutoLockDeadlineFrom(clock->Now(), 5));
+    EXPECT_EQ(CountLogged("Unlocked successfully"), unlocks_logged + 1);
+
+    ui.window_open = false;
+    app->LockCommand();
+    const int refreshes = ui.refreshes;
+    EXPECT_TRUE(RunUnlockCommand(*app, AsBytes(kPass)));
+    EXPECT_EQ(ui.refreshes, refreshes);  // no window to refresh
+}
+
 TEST_F(AgentLockTest, ALockByCommandCancelsTheOldDeadline) {
     UnlockNow();
     TickAfterSeconds(10);
