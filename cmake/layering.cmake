@@ -6,8 +6,9 @@
 # headers only when it links a library of that folder: the include path follows the links.
 #
 # kv_check_layering(): at the end of the configuration, fails when a library links a library
-# of a folder above its own, when a library below ui/ links Qt, or when anything but the
-# windows and the agent's executable links Qt Widgets, or anything but the module OpenSSL.
+# of a folder above its own, when anything but the windows and the agent's executable links
+# Qt Widgets, when anything else but the agent's sockets and main frame links Qt at all, or
+# when anything but the module links OpenSSL. Tests, benchmarks and fuzzers stand above it all.
 
 set(KV_LAYER_TABLE ${CMAKE_CURRENT_LIST_DIR}/../scripts/layers.txt)
 
