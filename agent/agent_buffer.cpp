@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "agent/little_endian.h"
+#include "platform/byte_order.h"
 
 namespace kv {
 
@@ -55,7 +55,7 @@ void AgentBuffer::AppendIntField(int32_t value) {
     uint8_t field[3 * kWord];
     StoreLe32(kIntTag, field);
     StoreLe32(kWord, field + kWord);
-    StoreLe32(value, field + 2 * kWord);
+    StoreLe32(static_cast<uint32_t>(value), field + 2 * kWord);
     AppendBytes(field, sizeof field);
 }
 
@@ -65,7 +65,7 @@ void AgentBuffer::AppendStringField(const void* p, int32_t n) {
     if (!Fits(int64_t{2} * kWord + n)) return;
     uint8_t header[2 * kWord];
     StoreLe32(kStringTag, header);
-    StoreLe32(n, header + kWord);
+    StoreLe32(static_cast<uint32_t>(n), header + kWord);
     AppendBytes(header, sizeof header);
     AppendBytes(p, n);
 }
@@ -91,7 +91,7 @@ void AgentBuffer::Consume(std::size_t n) {
 
 int32_t AgentBuffer::ReadInt() {
     if (Length() < kWord) return -1;
-    const int32_t value = LoadLe32(&m_data[m_pos]);
+    const auto value = static_cast<int32_t>(LoadLe32(&m_data[m_pos]));
     Consume(kWord);
     return value;
 }

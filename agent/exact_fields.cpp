@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "agent/little_endian.h"
+#include "platform/byte_order.h"
 
 namespace kv {
 
@@ -11,7 +11,9 @@ namespace {
 constexpr int32_t kWord = 4;
 
 // The word at `index` (in 4-byte words) of what remains; the caller checked it is there.
-int32_t PeekWord(const AgentBuffer& in, int index) { return LoadLe32(in.Data() + index * kWord); }
+int32_t PeekWord(const AgentBuffer& in, int index) {
+    return static_cast<int32_t>(LoadLe32(in.Data() + index * kWord));
+}
 
 }  // namespace
 

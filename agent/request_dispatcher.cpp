@@ -1,6 +1,6 @@
 #include "agent/request_dispatcher.h"
 
-#include "agent/message_codes.h"
+#include "platform/message_codes.h"
 
 namespace kv {
 

@@ -4,10 +4,10 @@
 
 #include <cstdio>
 
-#include "agent/message_codes.h"
+#include "app/agent_lock.h"
 #include "cryptomodule/crypto_module.h"
-#include "keys/agent_lock.h"
 #include "platform/client_connection.h"
+#include "platform/message_codes.h"
 #include "platform/named_objects.h"
 #include "platform/paths.h"
 #include "platform/registry/registry.h"

@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "app/event_log.h"
 #include "app/remembered_approvals.h"
 #include "app/request_peer.h"
-#include "app/settings_table.h"
 #include "app/user_interface.h"
+#include "core/event_log.h"
+#include "core/settings_table.h"
 #include "keys/file_time.h"
 #include "keys/key_store.h"
 
@@ -68,7 +68,7 @@ class CAgentApp {
     void InitSettings();
     void ApplySettings();
 
-    // The one-second timer: expiry sweep and auto-lock (keys/agent_lock.h).
+    // The one-second timer: expiry sweep and auto-lock (app/agent_lock.h).
     void OnTimerTick();
     // After user activity (never after a client request): the auto-lock deadline from now.
     void RestartAutoLock();

@@ -14,9 +14,10 @@
 #include <memory>
 #include <string>
 
+#include "agent/handlers/key_pair_entry.h"
 #include "agent/payloads.h"
-#include "app/event_log.h"
-#include "app/settings_table.h"
+#include "core/event_log.h"
+#include "core/settings_table.h"
 #include "cryptomodule/key_generation.h"
 #include "keys/key_registry_layout.h"
 #include "keys/key_store.h"
@@ -127,7 +128,7 @@ void BM_ListReply(benchmark::State& state) {
         std::vector<AgentKeyEntry> entries;
         entries.reserve(store.Count());
         for (std::size_t i = 0; i < store.Count(); ++i) {
-            entries.push_back(store.At(i).ToAgentKeyEntry(now));
+            entries.push_back(ToAgentKeyEntry(store.At(i), now));
         }
         AgentBuffer reply;
         reply.AppendIntField(1);

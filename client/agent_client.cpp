@@ -1,6 +1,6 @@
 #include "client/agent_client.h"
 
-#include "agent/message_codes.h"
+#include "platform/message_codes.h"
 #include "platform/paths.h"
 
 namespace kv {
@@ -49,42 +49,36 @@ std::optional<SecureBytes> AgentClient::Exchange(std::uint32_t code,
     return std::move(reply->payload);
 }
 
+template <typename Reply>
+std::optional<Reply> AgentClient::Call(std::uint32_t code, std::span<const std::uint8_t> request,
+                                       ReplyParser<Reply> parse, const char* what) {
+    auto payload = Exchange(code, request, ReplyCodeFor(code).value_or(AGENT_FAILURE));
+    if (!payload) return std::nullopt;
+    auto reply = parse(*payload);
+    if (!reply) m_error = std::string("malformed ") + what + " reply";
+    return reply;
+}
+
 std::optional<ListReply> AgentClient::List() {
     const Bytes request = BuildListRequest(m_options.id, m_options.origins);
-    auto payload = Exchange(AGENT_LIST_KEYS, request, AGENT_LIST_KEYS_REPLY);
-    if (!payload) return std::nullopt;
-    auto reply = ParseListReply(*payload);
-    if (!reply) m_error = "malformed list reply";
-    return reply;
+    return Call(AGENT_LIST_KEYS, request, &ParseListReply, "list");
 }
 
 std::optional<StatusReply> AgentClient::Add(const AgentKeyEntry& entry,
                                             std::span<const std::uint8_t> prv) {
     const SecureBytes request = BuildAddRequest(m_options.id, m_options.origins, entry, prv);
-    auto payload = Exchange(AGENT_ADD_KEY, request, AGENT_ADD_KEY);
-    if (!payload) return std::nullopt;
-    auto reply = ParseStatusReply(*payload);
-    if (!reply) m_error = "malformed add reply";
-    return reply;
+    return Call(AGENT_ADD_KEY, request, &ParseStatusReply, "add");
 }
 
 std::optional<StatusReply> AgentClient::Delete(std::span<const std::uint8_t> blob,
                                                const std::string& name) {
     const Bytes request = BuildDeleteRequest(m_options.id, m_options.origins, blob, name);
-    auto payload = Exchange(AGENT_DELETE_KEY, request, AGENT_DELETE_KEY);
-    if (!payload) return std::nullopt;
-    auto reply = ParseStatusReply(*payload);
-    if (!reply) m_error = "malformed delete reply";
-    return reply;
+    return Call(AGENT_DELETE_KEY, request, &ParseStatusReply, "delete");
 }
 
 std::optional<StatusReply> AgentClient::DeleteAll() {
     const Bytes request = BuildDeleteAllRequest(m_options.id, m_options.origins);
-    auto payload = Exchange(AGENT_DELETE_KEY, request, AGENT_DELETE_KEY);
-    if (!payload) return std::nullopt;
-    auto reply = ParseStatusReply(*payload);
-    if (!reply) m_error = "malformed delete reply";
-    return reply;
+    return Call(AGENT_DELETE_KEY, request, &ParseStatusReply, "delete");
 }
 
 std::optional<PrivateKeyOpReply> AgentClient::PrivateKeyOp(const std::string& operation,
@@ -92,11 +86,7 @@ std::optional<PrivateKeyOpReply> AgentClient::PrivateKeyOp(const std::string& op
                                                            std::span<const std::uint8_t> data) {
     const Bytes request =
         BuildPrivateKeyOpRequest(m_options.id, m_options.origins, operation, blob, data);
-    auto payload = Exchange(AGENT_PRIVATE_KEY_OP, request, AGENT_PRIVATE_KEY_OP_REPLY);
-    if (!payload) return std::nullopt;
-    auto reply = ParsePrivateKeyOpReply(*payload);
-    if (!reply) m_error = "malformed private-key operation reply";
-    return reply;
+    return Call(AGENT_PRIVATE_KEY_OP, request, &ParsePrivateKeyOpReply, "private-key operation");
 }
 
 bool AgentClient::ShowWindow() {

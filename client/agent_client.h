@@ -45,6 +45,12 @@ class AgentClient {
     // Sends one request; returns the reply payload when its code is `reply_code`.
     std::optional<SecureBytes> Exchange(std::uint32_t code, std::span<const std::uint8_t> payload,
                                         std::uint32_t reply_code);
+    template <typename Reply>
+    using ReplyParser = std::optional<Reply> (*)(std::span<const std::uint8_t>);
+    // Sends one request and parses its reply; `what` names the reply in the error.
+    template <typename Reply>
+    std::optional<Reply> Call(std::uint32_t code, std::span<const std::uint8_t> request,
+                              ReplyParser<Reply> parse, const char* what);
 
     ClientOptions m_options;
     ClientConnection m_connection;

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "cryptomodule/base64.h"
 #include "cryptomodule/private_key.h"
 #include "keys/key_file_io.h"
 #include "keys/openssh_key_file.h"
@@ -44,38 +45,6 @@ std::optional<Bytes> ReadFileBytes(const std::string& path) {
     return bytes;
 }
 
-std::optional<Bytes> DecodeBase64Text(const std::string& text) {
-    static const std::string kAlphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    Bytes out;
-    std::uint32_t bits = 0;
-    int count = 0;
-    std::size_t padding = 0;
-    for (char c : text) {
-        if (c == '=') {
-            ++padding;
-            continue;
-        }
-        const auto pos = kAlphabet.find(c);
-        if (pos == std::string::npos || padding > 0) return std::nullopt;
-        bits = bits << 6 | static_cast<std::uint32_t>(pos);
-        if (++count == 4) {
-            out.push_back(static_cast<std::uint8_t>(bits >> 16));
-            out.push_back(static_cast<std::uint8_t>(bits >> 8));
-            out.push_back(static_cast<std::uint8_t>(bits));
-            bits = 0;
-            count = 0;
-        }
-    }
-    if (count == 1 || padding > 2) return std::nullopt;
-    if (count == 2) out.push_back(static_cast<std::uint8_t>(bits >> 4));
-    if (count == 3) {
-        out.push_back(static_cast<std::uint8_t>(bits >> 10));
-        out.push_back(static_cast<std::uint8_t>(bits >> 2));
-    }
-    return out;
-}
-
 std::optional<Bytes> ReadPublicKeyBlob(const std::string& path) {
     auto bytes = ReadFileBytes(path);
     if (!bytes) return std::nullopt;
@@ -88,7 +57,11 @@ std::optional<Bytes> ReadPublicKeyBlob(const std::string& path) {
     const std::string text(bytes->begin(), bytes->end());
     std::istringstream fields(text);
     std::string type, body;
-    if (text.rfind("ssh-", 0) == 0 && (fields >> type >> body)) return DecodeBase64Text(body);
+    if (text.rfind("ssh-", 0) == 0 && (fields >> type >> body)) {
+        ModuleResult<Bytes> blob = Base64::Decode(body);
+        if (!blob.ok()) return std::nullopt;
+        return std::move(blob.value);
+    }
     return bytes;
 }
 

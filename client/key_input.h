@@ -33,6 +33,5 @@ std::optional<KeyFromPrivateFile> ReadKeyFromPrivateFile(
     const std::string& path, const std::optional<SecureBytes>& passphrase, std::string& error);
 std::optional<Bytes> DecodeHex(const std::string& hex);
 std::string EncodeHex(const std::uint8_t* data, std::size_t n);
-std::optional<Bytes> DecodeBase64Text(const std::string& text);
 
 }  // namespace kv

@@ -12,11 +12,11 @@
 #include <string>
 
 #include "agent/handlers/request_handlers.h"
-#include "agent/message_codes.h"
 #include "agent/payloads.h"
 #include "agent/request_dispatcher.h"
 #include "app/agent_app.h"
 #include "cryptomodule/key_generation.h"
+#include "platform/message_codes.h"
 #include "platform/registry/registry_database.h"
 #include "res/string_ids.h"
 

@@ -1,21 +1,13 @@
 #include "keys/key_file_names.h"
 
+#include "platform/ascii_case.h"
+
 namespace kv {
 
 namespace {
 
 constexpr std::string_view kPublicSuffix = ".pub";
 constexpr std::string_view kPrivateSuffix = ".prv";
-
-bool EndsWithIgnoringAsciiCase(std::string_view text, std::string_view suffix) {
-    if (text.size() < suffix.size()) return false;
-    const std::string_view tail = text.substr(text.size() - suffix.size());
-    for (std::size_t i = 0; i < suffix.size(); ++i) {
-        const char c = tail[i] >= 'A' && tail[i] <= 'Z' ? char(tail[i] - 'A' + 'a') : tail[i];
-        if (c != suffix[i]) return false;
-    }
-    return true;
-}
 
 }  // namespace
 

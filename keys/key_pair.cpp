@@ -53,43 +53,6 @@ void KeyPair::CopyFrom(const KeyPair& other) {
     m_path.clear();
 }
 
-AgentKeyEntry KeyPair::ToAgentKeyEntry(FileTime now) const {
-    AgentKeyEntry entry;
-    entry.type = kKeyEntryType;
-    if (m_expiry == kFileTimeNever) {
-        entry.lifetime = -1;
-    } else if (now >= m_expiry) {
-        // Not yet swept (the sweep waits while a prompt is open). A negative count would
-        // reach -1, which clients read as "never expires".
-        entry.lifetime = 0;
-    } else {
-        const FileTime seconds = (m_expiry - now) / kFileTimeUnitsPerSecond;
-        constexpr auto kMax = static_cast<FileTime>(std::numeric_limits<std::int32_t>::max());
-        entry.lifetime = static_cast<std::int32_t>(seconds > kMax ? kMax : seconds);
-    }
-    entry.flags = static_cast<std::int32_t>(m_compat);
-    entry.comment = m_comment;
-    entry.blob = m_blob;
-    return entry;
-}
-
-bool KeyPair::FromAgentKeyEntry(const AgentKeyEntry& entry, FileTime now) {
-    if (entry.type != kKeyEntryType) return false;
-    const std::string_view text = entry.comment ? std::string_view(*entry.comment) : "";
-    const std::size_t colon = text.find(": ");
-    if (colon != std::string_view::npos) {
-        SetFileName(text.substr(0, colon));
-        SetComment(text.substr(colon + 2));
-    } else {
-        SetComment(text);
-        SetFileName(kNameOfKeyFromAgent);
-    }
-    SetBlob(entry.blob);
-    SetLifetime(entry.lifetime, now);
-    m_compat = static_cast<std::uint32_t>(entry.flags);
-    return true;
-}
-
 bool KeyPair::SetBlobFromPublicKey(const PublicKey& key) {
     ModuleResult<Bytes> exported = key.Export();
     if (!exported.ok()) return false;

@@ -8,15 +8,11 @@
 #include <string>
 #include <string_view>
 
-#include "agent/agent_key_entry.h"
 #include "cryptomodule/public_key.h"
 #include "keys/file_time.h"
 #include "platform/secure_memory.h"
 
 namespace kv {
-
-// Given to the store by an add request whose comment names no key.
-inline constexpr const char* kNameOfKeyFromAgent = "KeyFromAgent";
 
 class KeyPair {
   public:
@@ -63,11 +59,6 @@ class KeyPair {
     // Takes over blob, comment, compat, expiry and number; name = Sanitize(other's name);
     // the path is left empty.
     void CopyFrom(const KeyPair& other);
-
-    // For a list reply: the lifetime is -1 for never, else the seconds left, never negative.
-    AgentKeyEntry ToAgentKeyEntry(FileTime now) const;
-    // From an add request. Entries of a type other than 1 change nothing (false).
-    bool FromAgentKeyEntry(const AgentKeyEntry& entry, FileTime now);
 
     // Replaces the blob with the SSH public blob of `key`; false (blob unchanged) on failure.
     bool SetBlobFromPublicKey(const PublicKey& key);

@@ -4,21 +4,12 @@
 
 #include "keys/key_registry_layout.h"
 #include "keys/key_store.h"
+#include "platform/ascii_case.h"
 #include "platform/registry/registry.h"
 
 namespace kv {
 
-namespace {
-
-std::string FoldAscii(std::string_view name) {
-    std::string folded(name);
-    for (char& c : folded) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return folded;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 // Subkeys are taken in the registry's enumeration order. Each is read through the name its
 // number formats to, so "Key007" reads "Key7". The first key without a usable "Pub" ends
@@ -34,7 +25,7 @@ void KeyStore::Load() {
 
     std::unordered_map<std::string, const RegistrySubkeyValues*> by_name;
     for (const RegistrySubkeyValues& subkey : subkeys)
-        by_name.emplace(FoldAscii(subkey.name), &subkey);
+        by_name.emplace(FoldAsciiCase(subkey.name), &subkey);
 
     std::unordered_set<std::int32_t> loaded;
     for (const RegistrySubkeyValues& subkey : subkeys) {
@@ -43,7 +34,7 @@ void KeyStore::Load() {
         // A second name for a number already loaded ("Key007" beside "Key7") would list the
         // same subkey twice.
         if (loaded.contains(*number)) continue;
-        const auto found = by_name.find(FoldAscii(KeySubkeyName(*number)));
+        const auto found = by_name.find(FoldAsciiCase(KeySubkeyName(*number)));
         if (found == by_name.end()) return;
         auto key = std::make_unique<KeyPair>();
         key->SetNumber(*number);

@@ -5,13 +5,13 @@
 
 #include <cstdint>
 
+#include "platform/ascii_case.h"
+
 namespace kv {
 
 namespace {
 
 constexpr std::string_view kPublicSuffix = ".pub";
-
-char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The code point starting at text[pos] and its length in bytes; length 0 when the bytes there
 // are not one well-formed UTF-8 sequence (overlong forms and surrogates included).
@@ -50,7 +50,7 @@ locale_t Utf8Locale() {
 }
 
 char32_t FoldCodePoint(char32_t cp) {
-    if (cp < 0x80) return static_cast<unsigned char>(FoldAscii(static_cast<char>(cp)));
+    if (cp < 0x80) return static_cast<unsigned char>(FoldAsciiCase(static_cast<char>(cp)));
     const locale_t locale = Utf8Locale();
     if (locale == nullptr) return cp;
     return static_cast<char32_t>(::towlower_l(static_cast<wint_t>(cp), locale));
@@ -80,14 +80,8 @@ std::string Sanitize(std::string_view text) {
 std::string KeyBaseName(std::string_view path) {
     const std::size_t separator = path.find_last_of("/\\");
     std::string_view base = separator == std::string_view::npos ? path : path.substr(separator + 1);
-    if (base.size() > kPublicSuffix.size()) {
-        const std::string_view tail = base.substr(base.size() - kPublicSuffix.size());
-        bool suffix = true;
-        for (std::size_t i = 0; i < tail.size(); ++i) {
-            if (FoldAscii(tail[i]) != kPublicSuffix[i]) suffix = false;
-        }
-        if (suffix) base.remove_suffix(kPublicSuffix.size());
-    }
+    if (base.size() > kPublicSuffix.size() && EndsWithIgnoringAsciiCase(base, kPublicSuffix))
+        base.remove_suffix(kPublicSuffix.size());
     return std::string(base);
 }
 

@@ -1,11 +1,18 @@
 // Text rules for key names and comments: what may be stored, how a name is taken from a
-// file path, and how names compare when the user chooses one.
+// file path, and how names compare when the user chooses one; and key file bytes as text.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace kv {
+
+// The bytes of a key file as the text they are.
+inline std::string_view AsText(std::span<const std::uint8_t> bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
 
 // A copy without control bytes (below 0x20), double quotes and backslashes. Bytes 0x80 and
 // above stay: names and comments may be UTF-8.

@@ -5,6 +5,8 @@
 
 #include "cryptomodule/base64.h"
 #include "keys/key_file_io.h"
+#include "keys/key_text.h"
+#include "platform/byte_order.h"
 
 namespace kv {
 
@@ -13,15 +15,10 @@ namespace {
 constexpr mode_t kPrivateFileMode = 0600;
 constexpr mode_t kPublicFileMode = 0644;
 
-std::string_view AsText(std::span<const std::uint8_t> bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
 // The type name a public blob starts with; empty when it does not start with a string.
 std::string_view BlobTypeName(std::span<const std::uint8_t> blob) {
     if (blob.size() < 4) return {};
-    const std::size_t n = (std::size_t{blob[0]} << 24) | (std::size_t{blob[1]} << 16) |
-                          (std::size_t{blob[2]} << 8) | blob[3];
+    const std::size_t n = LoadBe32(blob.data());
     if (n > blob.size() - 4) return {};
     return AsText(blob.subspan(4, n));
 }

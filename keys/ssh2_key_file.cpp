@@ -15,10 +15,6 @@ namespace {
 constexpr mode_t kPublicFileMode = 0666;
 constexpr mode_t kPrivateFileMode = 0600;
 
-std::string_view AsText(std::span<const std::uint8_t> bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
 std::optional<Ssh2FileText> ReadFileText(const std::string& path, bool privateKey) {
     const std::optional<SecureBytes> bytes = ReadKeyFileBytes(path);
     if (!bytes) return std::nullopt;

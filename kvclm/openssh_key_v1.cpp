@@ -199,8 +199,7 @@ int WrapOpenSshKeyFile(std::string_view base64, SecureBytes* text) {
 bool IsOpenSshLabel(std::string_view label) { return label == kOpenSshLabel; }
 
 std::uint32_t BcryptRounds(const OpenSshKeyFile& file) {
-    Reader r(reinterpret_cast<const std::uint8_t*>(file.kdfOptions.data()),
-             file.kdfOptions.size());
+    Reader r(reinterpret_cast<const std::uint8_t*>(file.kdfOptions.data()), file.kdfOptions.size());
     std::string_view salt;
     std::uint32_t rounds = 0;
     if (!r.String(&salt) || !r.U32(&rounds) || r.Remaining() != 0 || salt.empty()) return 0;

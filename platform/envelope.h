@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/secure_memory.h"
+#include "platform/stream_buffer.h"
 
 namespace kv {
 
@@ -34,11 +35,10 @@ class EnvelopeReader {
     std::optional<Envelope> Next();
     bool Invalid() const { return m_invalid; }
     // Bytes of an envelope that has begun but not yet ended.
-    std::size_t Pending() const { return m_buffer.size() - m_pos; }
+    std::size_t Pending() const { return m_stream.Buffered(); }
 
   private:
-    SecureBytes m_buffer;
-    std::size_t m_pos = 0;
+    StreamBuffer m_stream;
     bool m_invalid = false;
 };
 

@@ -230,4 +230,24 @@ inline constexpr unsigned IDS_OPENSSH_NO_SUCH_CERTIFICATE = 4030;
 inline constexpr unsigned IDS_NATIVE_MALFORMED_REQUEST = 4040;
 inline constexpr unsigned IDS_NATIVE_UNKNOWN_REQUEST = 4041;
 
+// The prompts' fixed texts and labels, shown by the prompt windows and asked, without their
+// mnemonics, through an askpass program or on the terminal.
+inline constexpr unsigned IDS_PROMPT_AGENT_LOCKED = 4050;
+inline constexpr unsigned IDS_PROMPT_OPERATION_NEEDS_UNLOCK = 4051;
+inline constexpr unsigned IDS_PROMPT_SELECT_NEW_PASSPHRASE = 4052;
+inline constexpr unsigned IDS_PROMPT_ENTER_KEY_PASSPHRASE = 4053;
+inline constexpr unsigned IDS_PROMPT_REMOTE_REQUEST = 4054;
+inline constexpr unsigned IDS_LABEL_PASSPHRASE = 4055;
+inline constexpr unsigned IDS_LABEL_OLD_PASSPHRASE = 4056;
+inline constexpr unsigned IDS_LABEL_NEW_PASSPHRASE = 4057;
+inline constexpr unsigned IDS_LABEL_RETYPE_PASSPHRASE = 4058;
+inline constexpr unsigned IDS_LABEL_KEY_PASSPHRASE = 4059;
+inline constexpr unsigned IDS_LABEL_KEY_COMMENT_FIELD = 4060;
+inline constexpr unsigned IDS_LABEL_KEY_COMMENT = 4061;
+inline constexpr unsigned IDS_LABEL_KEY_NAME = 4062;
+inline constexpr unsigned IDS_LABEL_OPERATION = 4063;
+inline constexpr unsigned IDS_LABEL_SOURCE = 4064;
+inline constexpr unsigned IDS_BUTTON_ALLOW = 4065;
+inline constexpr unsigned IDS_BUTTON_DENY = 4066;
+
 }  // namespace kv

@@ -11,7 +11,7 @@ run_packages=(
     libsqlite3-dev libssl-dev libssh-dev
 )
 test_packages=(
-    git clang libclang-rt-14-dev ccache dpkg-dev
+    git clang libclang-rt-14-dev clang-format-14 ccache dpkg-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     putty-tools openssh-client openssh-server sqlite3
     xvfb xauth x11-utils openbox trayer xdotool imagemagick dbus dbus-daemon

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds and runs every test in two trees:
+# Builds and runs every test in two trees, each with warnings as errors:
 #  1. build-asan: the whole tree (Qt parts included) with clang under AddressSanitizer and
 #     UndefinedBehaviorSanitizer at -O1, with the libFuzzer targets in the same tree. Runs
 #     everything: unit, window, end-to-end, interop, desktop and memory-scan tests, and a
@@ -14,7 +14,7 @@ jobs=$(nproc)
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DKV_SANITIZE=ON -DKV_FUZZ=ON -DKV_WITH_UI=ON -DKV_BUILD_TESTS=ON >/dev/null
+    -DKV_SANITIZE=ON -DKV_FUZZ=ON -DKV_WITH_UI=ON -DKV_BUILD_TESTS=ON -DKV_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 (
     # Every process the tests start (the agent included) reports to the test's output and
@@ -26,6 +26,7 @@ cmake --build build-asan -j"$jobs"
     cd build-asan && ctest --output-on-failure -j"$jobs"
 )
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_BUILD_TESTS=ON -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_BUILD_TESTS=ON -DKV_WERROR=ON \
+    -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build build -j"$jobs"
 cd build && ctest --output-on-failure

@@ -9,6 +9,10 @@
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cstdio>
+#include <string>
+
+#include "res/string_ids.h"
+#include "res/string_table.h"
 
 namespace kv {
 
@@ -64,6 +68,21 @@ class AnswerPipe {
     SecureBytes m_answer;
 };
 
+// A prompt window's fixed text, for a line of the question.
+std::string Text(unsigned id) {
+    const char* text = LoadString(id);
+    return text != nullptr ? text : "";
+}
+
+// A prompt window's label as the question names it: without the mnemonic mark, and ending in
+// `end` unless it ends so already.
+std::string Label(unsigned id, char end = ':') {
+    std::string label = Text(id);
+    std::erase(label, '&');
+    if (label.empty() || label.back() != end) label += end;
+    return label;
+}
+
 }  // namespace
 
 AskpassUserInterface::AskpassUserInterface(std::string program) : m_program(std::move(program)) {}
@@ -111,10 +130,9 @@ std::optional<SecureBytes> AskpassUserInterface::Run(const std::string& prompt, 
 
 PassphraseAnswer AskpassUserInterface::AskUnlock(const std::string& operation_text) {
     PassphraseAnswer answer;
-    const std::string prompt =
-        "Korvenix SSH Authentication Agent is currently locked. You can unlock it by entering "
-        "your secret passphrase.\nThe following operation requires Agent to be unlocked:\n" +
-        operation_text + "\nPassphrase:";
+    const std::string prompt = Text(IDS_PROMPT_AGENT_LOCKED) + "\n" +
+                               Text(IDS_PROMPT_OPERATION_NEEDS_UNLOCK) + "\n" + operation_text +
+                               "\n" + Label(IDS_LABEL_PASSPHRASE);
     // An empty answer is no passphrase: the dialog keeps OK disabled for it.
     for (int attempt = 0; attempt < kMaxEmptyAnswers; ++attempt) {
         auto typed = Run(prompt, false);
@@ -133,9 +151,9 @@ PassphraseAnswer AskpassUserInterface::AskNewPassphrase(const std::string& messa
                                                         const std::string& empty_question) {
     PassphraseAnswer answer;
     for (int attempt = 0; attempt < kMaxEmptyAnswers; ++attempt) {
-        auto first = Run(message + "\nNew Passphrase:", false);
+        auto first = Run(message + "\n" + Label(IDS_LABEL_NEW_PASSPHRASE), false);
         if (!first) return answer;
-        auto second = Run(message + "\nRetype New Passphrase:", false);
+        auto second = Run(message + "\n" + Label(IDS_LABEL_RETYPE_PASSPHRASE), false);
         if (!second) return answer;
         if (*first != *second) {
             std::fprintf(stderr, "kvsshaa: the two passphrases differ\n");
@@ -151,8 +169,8 @@ PassphraseAnswer AskpassUserInterface::AskNewPassphrase(const std::string& messa
 
 ChangePassphraseAnswer AskpassUserInterface::AskChangePassphrase() {
     ChangePassphraseAnswer answer;
-    const std::string intro = "Select a new passphrase. The passphrase can not be empty.";
-    auto old_passphrase = Run(intro + "\nOld Passphrase:", false);
+    const std::string intro = Text(IDS_PROMPT_SELECT_NEW_PASSPHRASE);
+    auto old_passphrase = Run(intro + "\n" + Label(IDS_LABEL_OLD_PASSPHRASE), false);
     if (!old_passphrase || old_passphrase->empty()) return answer;
     auto fresh = AskNewPassphrase(intro, false, "");
     if (fresh.cancelled) return answer;
@@ -165,10 +183,9 @@ ChangePassphraseAnswer AskpassUserInterface::AskChangePassphrase() {
 PassphraseAnswer AskpassUserInterface::AskKeyPassphrase(const std::string& key_name,
                                                         const std::string& key_comment) {
     PassphraseAnswer answer;
-    const std::string prompt = key_name +
-                               "\nPlease enter the passphrase for the private key.\n"
-                               "Key Comment: " +
-                               key_comment + "\nPassphrase:";
+    const std::string prompt = key_name + "\n" + Text(IDS_PROMPT_ENTER_KEY_PASSPHRASE) + "\n" +
+                               Label(IDS_LABEL_KEY_COMMENT_FIELD) + " " + key_comment + "\n" +
+                               Label(IDS_LABEL_KEY_PASSPHRASE);
     auto typed = Run(prompt, false);
     if (typed && !typed->empty()) {
         answer.cancelled = false;
@@ -181,11 +198,11 @@ PassphraseAnswer AskpassUserInterface::AskKeyPassphrase(const std::string& key_n
 // asked only after the operation was allowed.
 ConfirmOperationAnswer AskpassUserInterface::ConfirmOperation(
     const ConfirmOperationRequest& request) {
-    const std::string prompt =
-        "Remote client requests an operation with your private key.\n"
-        "Key Name: " +
-        request.key_name + "\nKey Comment: " + request.key_comment +
-        "\nOperation: " + request.operation + "\nSource: " + request.requester + "\nAllow?";
+    const std::string prompt = Text(IDS_PROMPT_REMOTE_REQUEST) + "\n" + Label(IDS_LABEL_KEY_NAME) +
+                               " " + request.key_name + "\n" + Label(IDS_LABEL_KEY_COMMENT) + " " +
+                               request.key_comment + "\n" + Label(IDS_LABEL_OPERATION) + " " +
+                               request.operation + "\n" + Label(IDS_LABEL_SOURCE) + " " +
+                               request.requester + "\n" + Label(IDS_BUTTON_ALLOW, '?');
     ConfirmOperationAnswer answer;
     answer.allowed = Run(prompt, true).has_value();
     if (answer.allowed && !request.remember_offer.empty())

@@ -4,6 +4,7 @@
 
 #include "agent/agent_buffer.h"
 #include "agent/handlers/format_text.h"
+#include "agent/handlers/key_pair_entry.h"
 #include "agent/handlers/unlock_on_demand.h"
 #include "agent/payloads.h"
 #include "app/agent_app.h"
@@ -92,7 +93,7 @@ bool HandleListKeys(CAgentApp& app, AgentBuffer& in, AgentBuffer& out) {
     std::vector<AgentKeyEntry> entries;
     entries.reserve(keys.Count());
     for (std::size_t i = 0; i < keys.Count(); ++i)
-        entries.push_back(keys.At(i).ToAgentKeyEntry(now));
+        entries.push_back(ToAgentKeyEntry(keys.At(i), now));
     if (!WriteListReplyBody(entries, out)) return false;
     app.Log().LogMessage(&request->origins, LogList, IDS_GET_KEY_LIST);
     return true;
@@ -117,7 +118,7 @@ bool HandleAddKey(CAgentApp& app, AgentBuffer& in, AgentBuffer& out) {
         return true;
     }
     KeyPair key;
-    key.FromAgentKeyEntry(entry, app.TimeSource().Now());
+    FromAgentKeyEntry(entry, app.TimeSource().Now(), key);
     StoreAddedKey(app, origins, key, request->private_blob, out);
     return true;
 }

@@ -1,6 +1,7 @@
 #include "agent/handlers/openssh_host.h"
 
 #include "app/agent_app.h"
+#include "app/agent_lock.h"
 #include "res/string_ids.h"
 
 namespace kv {
@@ -37,10 +38,7 @@ UnlockOutcome AgentOpenSshHost::Unlock(const SecureBytes& passphrase) {
     KeyStore& keys = m_app.Keys();
     if (m_app.UnlockInProgress()) return UnlockOutcome::kPromptOpen;
     if (!keys.IsLocked() || keys.IsFirstUse() || passphrase.empty()) return UnlockOutcome::kRefused;
-    if (!keys.Unlock(passphrase)) return UnlockOutcome::kWrongPassphrase;
-    m_app.Ui().ShowTrayLocked(false);
-    m_app.RestartAutoLock();
-    if (m_app.Ui().WindowIsOpen()) m_app.Ui().RefreshWindow();
+    if (!RunUnlockCommand(m_app, passphrase)) return UnlockOutcome::kWrongPassphrase;
     return UnlockOutcome::kUnlocked;
 }
 

@@ -2,8 +2,8 @@
 
 #include "agent/handlers/key_requests.h"
 #include "agent/handlers/private_key_request.h"
-#include "agent/message_codes.h"
 #include "agent/request_dispatcher.h"
+#include "platform/message_codes.h"
 
 namespace kv {
 

@@ -1,6 +1,7 @@
 #include "agent/handlers/unlock_on_demand.h"
 
 #include "app/agent_app.h"
+#include "app/agent_lock.h"
 #include "app/prompt_runner.h"
 #include "res/string_ids.h"
 #include "res/string_table.h"
@@ -32,12 +33,6 @@ PassphraseAnswer Ask(CAgentApp& app, const std::string& prompt_text) {
     return RunPrompt(app, [&] { return ui.AskUnlock(prompt_text); });
 }
 
-void ShowUnlocked(CAgentApp& app) {
-    app.Ui().ShowTrayLocked(false);
-    app.RestartAutoLock();
-    if (app.Ui().WindowIsOpen()) app.Ui().RefreshWindow();
-}
-
 }  // namespace
 
 bool UnlockOnDemand(CAgentApp& app, const std::string& prompt_text, bool remote) {
@@ -57,10 +52,7 @@ bool UnlockOnDemand(CAgentApp& app, const std::string& prompt_text, bool remote)
             app.Log().LogMessage(nullptr, LogInfo, IDS_UNLOCK_CANCELLED);
             return false;
         }
-        if (keys.Unlock(answer.passphrase)) {
-            ShowUnlocked(app);
-            return true;
-        }
+        if (RunUnlockCommand(app, answer.passphrase)) return true;
         app.MessageBox(IDS_INVALID_PASSPHRASE, MB_OK | MB_ICONSTOP);
         if (++failures == kAttempts) {
             app.Log().LogMessage(nullptr, LogInfo, IDS_UNLOCK_ATTEMPTS_EXHAUSTED);

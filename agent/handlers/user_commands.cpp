@@ -3,8 +3,8 @@
 #include "agent/handlers/format_text.h"
 #include "agent/handlers/unlock_on_demand.h"
 #include "app/agent_app.h"
+#include "app/agent_lock.h"
 #include "app/prompt_runner.h"
-#include "keys/agent_lock.h"
 #include "res/string_ids.h"
 
 namespace kv {

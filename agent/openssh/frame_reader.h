@@ -8,6 +8,7 @@
 
 #include "agent/openssh/messages.h"
 #include "platform/secure_memory.h"
+#include "platform/stream_buffer.h"
 
 namespace kv {
 
@@ -19,11 +20,10 @@ class SshFrameReader {
     std::optional<SecureBytes> Next();
     bool Invalid() const { return m_invalid; }
     // Bytes received and not yet handed out.
-    std::size_t Buffered() const { return m_buffer.size() - m_pos; }
+    std::size_t Buffered() const { return m_stream.Buffered(); }
 
   private:
-    SecureBytes m_buffer;  // add requests carry private keys
-    std::size_t m_pos = 0;
+    StreamBuffer m_stream;
     bool m_invalid = false;
 };
 

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "agent/message_codes.h"
+#include "platform/message_codes.h"
 
 namespace kv {
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/byte_order.h"
+
 namespace kv {
 
 std::span<const uint8_t> SshReader::Take(std::size_t n) {
@@ -22,7 +24,7 @@ uint8_t SshReader::Byte() {
 uint32_t SshReader::Uint32() {
     const auto b = Take(4);
     if (b.empty()) return 0;
-    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | uint32_t{b[3]};
+    return LoadBe32(b.data());
 }
 
 std::span<const uint8_t> SshReader::String() {
@@ -41,10 +43,7 @@ std::string SshReader::Text() {
     return std::string(bytes.begin(), end);
 }
 
-void SshWriter::Uint32(uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        m_out.push_back(static_cast<uint8_t>(value >> shift));
-}
+void SshWriter::Uint32(uint32_t value) { AppendBe32(m_out, value); }
 
 void SshWriter::String(std::span<const uint8_t> bytes) {
     Uint32(static_cast<uint32_t>(bytes.size()));

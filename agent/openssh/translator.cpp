@@ -163,8 +163,7 @@ SecureBytes OpenSshTranslator::RemoveIdentity(Request& request) {
         return Refuse("REMOVE_IDENTITY", Text(IDS_OPENSSH_MALFORMED_REQUEST), request);
     // A certificate and its key are one stored key: removing either removes both.
     const auto stored = StoredBlobFor(requested);
-    if (!stored)
-        return Refuse("REMOVE_IDENTITY", Text(IDS_OPENSSH_NO_SUCH_CERTIFICATE), request);
+    if (!stored) return Refuse("REMOVE_IDENTITY", Text(IDS_OPENSSH_NO_SUCH_CERTIFICATE), request);
     const Bytes& blob = *stored;
     // The native delete names the key. A blob stored under several names is one identity to
     // the client, so each name is deleted in store order, stopping at the first refusal.

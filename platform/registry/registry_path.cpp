@@ -1,11 +1,6 @@
 #include "platform/registry/registry_path.h"
 
 namespace kv::registry_detail {
-namespace {
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
 
 bool SplitPath(std::string_view path, std::vector<std::string_view>& names) {
     names.clear();
@@ -44,14 +39,6 @@ ChildRange ChildrenOf(const std::string& parent) {
     range.high = parent + ']';
     range.nameStart = static_cast<std::int64_t>(range.low.size()) + 1;
     return range;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-    }
-    return true;
 }
 
 }  // namespace kv::registry_detail

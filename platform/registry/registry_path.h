@@ -27,7 +27,4 @@ struct ChildRange {
 };
 ChildRange ChildrenOf(const std::string& parent);
 
-// ASCII case-insensitive equality, the same folding as SQLite's NOCASE.
-bool EqualsNoCase(std::string_view a, std::string_view b);
-
 }  // namespace kv::registry_detail

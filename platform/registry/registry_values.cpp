@@ -2,6 +2,8 @@
 #include <limits>
 #include <new>
 
+#include "platform/ascii_case.h"
+#include "platform/byte_order.h"
 #include "platform/registry/registry_internal.h"
 #include "platform/registry/registry_path.h"
 #include "platform/registry/registry_sql.h"
@@ -25,7 +27,7 @@ void ReadValueColumns(const Statement& row, int first, RegistryValue& value) {
 bool Wanted(const std::vector<std::string>& names, std::string_view name) {
     if (names.empty()) return true;
     for (const std::string& wanted : names) {
-        if (registry_detail::EqualsNoCase(wanted, name)) return true;
+        if (EqualsIgnoringAsciiCase(wanted, name)) return true;
     }
     return false;
 }
@@ -34,7 +36,7 @@ bool Wanted(const std::vector<std::string>& names, std::string_view name) {
 
 const RegistryValue* FindValue(const std::vector<RegistryValue>& values, std::string_view name) {
     for (const RegistryValue& value : values) {
-        if (registry_detail::EqualsNoCase(value.name, name)) return &value;
+        if (EqualsIgnoringAsciiCase(value.name, name)) return &value;
     }
     return nullptr;
 }
@@ -189,9 +191,8 @@ bool RegistryKey::WriteDword(const char* name, std::uint32_t value) {
     auto lock = Lock();
     if (!m_open) return Finish(kRegInvalidHandle);
     if (name == nullptr) return Finish(kRegInvalidParameter);
-    const std::uint8_t bytes[4] = {
-        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    std::uint8_t bytes[4];
+    StoreLe32(value, bytes);
     return WriteValue(name, kRegDword, bytes, sizeof bytes);
 }
 

@@ -6,13 +6,13 @@
 #include <cstdlib>
 
 #include "agent/handlers/request_handlers.h"
-#include "agent/message_codes.h"
 #include "agent/payloads.h"
 #include "agent/request_dispatcher.h"
 #include "app/agent_app.h"
 #include "cryptomodule/crypto_module.h"
 #include "cryptomodule/key_generation.h"
 #include "keys/key_registry_layout.h"
+#include "platform/message_codes.h"
 #include "platform/registry/registry_database.h"
 #include "res/string_ids.h"
 #include "tests/support/openssl_check.h"

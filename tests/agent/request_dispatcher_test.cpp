@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/message_codes.h"
 #include "agent/payloads.h"
+#include "platform/message_codes.h"
 
 namespace kv {
 namespace {

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
+#include "client/key_input.h"
 #include "keys/ssh2_key_file.h"
 #include "tests/client/keyfile_test_support.h"
 #include "tests/support/temp_dir.h"
@@ -147,6 +149,22 @@ TEST_F(KeyFileRoundTrip, FailedReadsLeaveTheRecordsUnchanged) {
     blob.SetBlob(AsBytes("kept"));
     EXPECT_FALSE(ReadPrivateKeyFile(blob));
     EXPECT_EQ(blob.Blob().size(), 4u);
+}
+
+// kvsshaa-client add: a one-line public key whose blob names another type than the line goes
+// out as its decoded blob, for the agent to judge; Base64 that does not decode, not at all.
+TEST_F(KeyFileRoundTrip, ClientSendsTheBlobOfALineItCannotMatch) {
+    const std::pair<const char*, std::optional<Bytes>> lines[] = {
+        {"ssh-test Zm9vYg==\n", Bytes{'f', 'o', 'o', 'b'}},
+        {"ssh-test Zm9vYmFy a comment\n", Bytes{'f', 'o', 'o', 'b', 'a', 'r'}},
+        {"ssh-test Zm9v!\n", std::nullopt},
+        {"ssh-test Z\n", std::nullopt},
+        {"ssh-test Zg==Zg\n", std::nullopt},
+    };
+    for (const auto& [text, blob] : lines) {
+        test::WriteText(File("line.pub"), text);
+        EXPECT_EQ(ReadPublicKeyBlob(File("line.pub")), blob) << text;
+    }
 }
 
 }  // namespace

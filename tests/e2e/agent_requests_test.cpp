@@ -8,11 +8,11 @@
 #include <fstream>
 #include <thread>
 
-#include "agent/message_codes.h"
 #include "agent/payloads.h"
 #include "client/agent_client.h"
 #include "cryptomodule/crypto_module.h"
 #include "cryptomodule/key_generation.h"
+#include "platform/message_codes.h"
 #include "tests/e2e/agent_process.h"
 #include "tests/support/openssl_check.h"
 #include "tests/support/temp_dir.h"

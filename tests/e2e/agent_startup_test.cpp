@@ -6,10 +6,10 @@
 #include <fstream>
 #include <regex>
 
-#include "agent/message_codes.h"
 #include "agent/payloads.h"
 #include "client/agent_client.h"
 #include "client/key_input.h"
+#include "platform/message_codes.h"
 #include "platform/registry/registry.h"
 #include "platform/registry/registry_database.h"
 #include "tests/e2e/agent_process.h"

@@ -10,9 +10,9 @@
 #include <fstream>
 #include <thread>
 
-#include "agent/message_codes.h"
 #include "agent/payloads.h"
 #include "platform/client_connection.h"
+#include "platform/message_codes.h"
 #include "platform/paths.h"
 #include "tests/support/scripted_user_interface.h"
 #include "tests/support/temp_dir.h"

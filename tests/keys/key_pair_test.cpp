@@ -1,4 +1,4 @@
-// The key pair record: names and comments, lifetimes, and the wire entry conversions.
+// The key pair record: names and comments, lifetimes.
 #include "keys/key_pair.h"
 
 #include <gtest/gtest.h>
@@ -12,16 +12,6 @@ namespace kv {
 namespace {
 
 constexpr FileTime kNow = kUnixEpochAsFileTime + 1'700'000'000ull * kFileTimeUnitsPerSecond;
-
-AgentKeyEntry Entry(std::optional<std::string> comment, std::int32_t lifetime = -1) {
-    AgentKeyEntry entry;
-    entry.type = kKeyEntryType;
-    entry.lifetime = lifetime;
-    entry.flags = 0;
-    entry.comment = std::move(comment);
-    entry.blob = {1, 2, 3};
-    return entry;
-}
 
 TEST(KeyTextTest, SanitizeDropsControlsQuotesAndBackslashesButKeepsHighBytes) {
     EXPECT_EQ(Sanitize("my \"work\" key"), "my work key");
@@ -53,42 +43,6 @@ TEST(KeyTextTest, NamesCompareIgnoringCaseOfAsciiAndUtf8Letters) {
     EXPECT_FALSE(NamesEqualIgnoringCase("a\xC3", "a\xC4"));
 }
 
-TEST(KeyPairTest, AddTextSplitsNameFromCommentAtTheFirstColonBlank) {
-    KeyPair key;
-    ASSERT_TRUE(key.FromAgentKeyEntry(Entry("work: laptop key"), kNow));
-    EXPECT_EQ(key.Name(), "work");
-    EXPECT_EQ(key.Path(), "work");
-    EXPECT_EQ(key.Comment(), "laptop key");
-
-    ASSERT_TRUE(key.FromAgentKeyEntry(Entry("a: b: c"), kNow));
-    EXPECT_EQ(key.Name(), "a");
-    EXPECT_EQ(key.Comment(), "b: c");
-
-    ASSERT_TRUE(key.FromAgentKeyEntry(Entry("laptop key"), kNow));
-    EXPECT_EQ(key.Name(), kNameOfKeyFromAgent);
-    EXPECT_EQ(key.Comment(), "laptop key");
-
-    ASSERT_TRUE(key.FromAgentKeyEntry(Entry("a:b"), kNow));  // no blank: all comment
-    EXPECT_EQ(key.Name(), kNameOfKeyFromAgent);
-    EXPECT_EQ(key.Comment(), "a:b");
-
-    ASSERT_TRUE(key.FromAgentKeyEntry(Entry(std::nullopt), kNow));
-    EXPECT_EQ(key.Name(), kNameOfKeyFromAgent);
-    EXPECT_EQ(key.Comment(), "");
-    EXPECT_EQ(key.Compat(), 0u);
-    EXPECT_EQ(key.Blob(), (Bytes{1, 2, 3}));
-}
-
-TEST(KeyPairTest, AddTextIsSanitizedButThePathKeepsTheRawName) {
-    KeyPair key;
-    ASSERT_TRUE(key.FromAgentKeyEntry(Entry("\"C:\\x\": say \"hi\"\tthere"), kNow));
-    EXPECT_EQ(key.Name(), "C:x");
-    EXPECT_EQ(key.Path(), "\"C:\\x\"");
-    EXPECT_EQ(key.Comment(), "say hithere");
-}
-
-// The registry gives back at most 1023 bytes of a name or comment; a longer one would list
-// differently after the next start.
 TEST(KeyPairTest, NamesAndCommentsStopWhereStorageWouldCutThem) {
     KeyPair pair;
     std::string long_text;
@@ -101,23 +55,11 @@ TEST(KeyPairTest, NamesAndCommentsStopWhereStorageWouldCutThem) {
     EXPECT_EQ(pair.Path(), "x" + long_text);  // the raw text is not stored
 }
 
-TEST(KeyPairTest, EntryOfAnotherTypeLeavesThePairUntouched) {
-    KeyPair key;
-    key.SetComment("kept");
-    AgentKeyEntry entry = Entry("x: y", 10);
-    entry.type = 2;
-    EXPECT_FALSE(key.FromAgentKeyEntry(entry, kNow));
-    EXPECT_EQ(key.Comment(), "kept");
-    EXPECT_TRUE(key.Blob().empty());
-    EXPECT_EQ(key.Expiry(), kFileTimeNever);
-}
-
 TEST(KeyPairTest, LifetimesAtTheEdges) {
     KeyPair key;
     key.SetLifetime(-1, kNow);
     EXPECT_EQ(key.Expiry(), kFileTimeNever);
     EXPECT_FALSE(key.IsExpired(kNow));
-    EXPECT_EQ(key.ToAgentKeyEntry(kNow).lifetime, -1);
     EXPECT_EQ(key.SecondsLeft(kNow), 0);
 
     key.SetLifetime(0, kNow);  // expired at the next check
@@ -127,13 +69,11 @@ TEST(KeyPairTest, LifetimesAtTheEdges) {
     key.SetLifetime(3600, kNow);
     EXPECT_FALSE(key.IsExpired(kNow + 3599 * kFileTimeUnitsPerSecond));
     EXPECT_TRUE(key.IsExpired(kNow + 3600 * kFileTimeUnitsPerSecond));
-    EXPECT_EQ(key.ToAgentKeyEntry(kNow + 10 * kFileTimeUnitsPerSecond).lifetime, 3590);
-    EXPECT_EQ(key.ToAgentKeyEntry(kNow + 10 * kFileTimeUnitsPerSecond + 1).lifetime, 3589);
+    EXPECT_EQ(key.SecondsLeft(kNow + 10 * kFileTimeUnitsPerSecond), 3590);
 
     const auto max = std::numeric_limits<std::int32_t>::max();
     key.SetLifetime(max, kNow);
     EXPECT_EQ(key.SecondsLeft(kNow), max);
-    EXPECT_EQ(key.ToAgentKeyEntry(kNow).lifetime, max);
 
     key.SetLifetime(std::numeric_limits<std::int32_t>::min(), kNow);  // long past, no wrap
     EXPECT_TRUE(key.IsExpired(kNow));
@@ -143,18 +83,14 @@ TEST(KeyPairTest, ExpiryValuesFromStorageAtTheEdges) {
     KeyPair key;
     key.SetExpiry(0);
     EXPECT_TRUE(key.IsExpired(kNow));
-    // Not swept yet (a prompt is open): listed as expiring now, never as -1 ("never").
     key.SetExpiry(kNow - kFileTimeUnitsPerSecond / 2);
-    EXPECT_EQ(key.ToAgentKeyEntry(kNow).lifetime, 0);
-    key.SetExpiry(kNow - 3 * kFileTimeUnitsPerSecond);
-    EXPECT_EQ(key.ToAgentKeyEntry(kNow).lifetime, 0);
+    EXPECT_TRUE(key.IsExpired(kNow));
+    EXPECT_EQ(key.SecondsLeft(kNow), 0);
     // Further away than 32 bits of seconds.
     key.SetExpiry(kFileTimeNever - 1);
     EXPECT_EQ(key.SecondsLeft(kNow), -1);
-    EXPECT_EQ(key.ToAgentKeyEntry(kNow).lifetime, std::numeric_limits<std::int32_t>::max());
     EXPECT_FALSE(key.IsExpired(kNow));
 }
-
 TEST(KeyPairTest, CopySanitizesTheNameAndDropsThePath) {
     KeyPair from = KeyPair::ForPublicKeyFile("C:\\keys\\\"my\".pub");
     EXPECT_EQ(from.Name(), "my");

@@ -15,12 +15,12 @@
 #include <mutex>
 #include <thread>
 
-#include "agent/message_codes.h"
 #include "agent/openssh/frame_reader.h"
 #include "agent/openssh/messages.h"
 #include "agent/openssh/ssh_endpoint.h"
 #include "agent/payloads.h"
 #include "app/request_peer.h"
+#include "platform/message_codes.h"
 #include "tests/openssh/openssh_test_support.h"
 #include "tests/support/temp_dir.h"
 

@@ -6,10 +6,10 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "agent/message_codes.h"
 #include "agent/payloads.h"
 #include "cryptomodule/base64.h"
 #include "cryptomodule/crypto_module.h"
+#include "platform/message_codes.h"
 
 namespace kv::test {
 

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/message_codes.h"
 #include "agent/openssh/messages.h"
+#include "platform/message_codes.h"
 #include "tests/openssh/openssh_test_support.h"
 
 namespace kv {

@@ -7,11 +7,11 @@
 #include <fstream>
 #include <thread>
 
-#include "agent/message_codes.h"
 #include "agent/payloads.h"
 #include "client/agent_client.h"
 #include "cryptomodule/key_generation.h"
 #include "platform/client_connection.h"
+#include "platform/message_codes.h"
 #include "platform/registry/registry.h"
 #include "platform/registry/registry_database.h"
 #include "tests/e2e/agent_process.h"

@@ -14,9 +14,9 @@
 
 #include "agent/handlers/request_handlers.h"
 #include "agent/handlers/user_commands.h"
-#include "agent/message_codes.h"
 #include "agent/payloads.h"
 #include "cryptomodule/key_generation.h"
+#include "platform/message_codes.h"
 #include "platform/paths.h"
 #include "platform/registry/registry_database.h"
 #include "res/tray_menu.h"

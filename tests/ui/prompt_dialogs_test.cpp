@@ -9,6 +9,7 @@
 
 #include "app/message_box.h"
 #include "app/user_interface.h"
+#include "ui/askpass_user_interface.h"
 #include "ui/prompts/change_passphrase_dialog.h"
 #include "ui/prompts/confirm_operation_dialog.h"
 #include "ui/prompts/enter_passphrase_dialog.h"
@@ -17,6 +18,24 @@
 #include "ui/prompts/unlock_dialog.h"
 
 namespace kv {
+
+// Asks nobody: records every question and gives the answers it was handed, in order; none
+// left cancels.
+class RecordingAskpass : public AskpassUserInterface {
+  public:
+    RecordingAskpass() : AskpassUserInterface("recorded") {}
+    std::vector<std::string> questions;
+    std::vector<std::string> answers;
+
+  protected:
+    std::optional<SecureBytes> Run(const std::string& prompt, bool confirm) override {
+        questions.push_back((confirm ? "confirm: " : "") + prompt);
+        if (answers.empty()) return std::nullopt;
+        const std::string answer = answers.front();
+        answers.erase(answers.begin());
+        return ToSecureBytes(answer);
+    }
+};
 
 class PromptDialogsTest : public QObject {
     Q_OBJECT
@@ -100,6 +119,39 @@ class PromptDialogsTest : public QObject {
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(dialog.TakePassphrase(), ToSecureBytes("pw"));
         QVERIFY(dialog.PassphraseField()->text().isEmpty());
+    }
+
+    // Without a display the same prompts are asked as one text each: the windows' texts and
+    // labels (without their mnemonics), with what the window would show beside them.
+    void AskpassAsksWithTheWindowsTexts() {
+        RecordingAskpass askpass;
+        askpass.answers = {"pw"};
+        QVERIFY(!askpass.AskUnlock("Request to perform operation (sign)").cancelled);
+        askpass.answers = {"old", "new", "new"};
+        QVERIFY(!askpass.AskChangePassphrase().cancelled);
+        askpass.answers = {"k"};
+        QVERIFY(!askpass.AskKeyPassphrase("id_rsa", "laptop").cancelled);
+        askpass.answers = {""};
+        const ConfirmOperationRequest request{"laptop", "work", "sign", "ssh (pid 7)", ""};
+        QVERIFY(askpass.ConfirmOperation(request).allowed);
+
+        const std::string select = "Select a new passphrase. The passphrase can not be empty.\n";
+        const std::vector<std::string> expected = {
+            "Korvenix SSH Authentication Agent is currently locked. You can unlock it by "
+            "entering your secret passphrase.\nThe following operation requires Agent to be "
+            "unlocked:\nRequest to perform operation (sign)\nPassphrase:",
+            select + "Old Passphrase:",
+            select + "New Passphrase:",
+            select + "Retype New Passphrase:",
+            "id_rsa\nPlease enter the passphrase for the private key.\nKey Comment: laptop\n"
+            "Passphrase:",
+            "confirm: Remote client requests an operation with your private key.\nKey Name: "
+            "work\nKey Comment: laptop\nOperation: sign\nSource: ssh (pid 7)\nAllow?",
+        };
+        QCOMPARE(askpass.questions.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            QCOMPARE(QString::fromStdString(askpass.questions[i]),
+                     QString::fromStdString(expected[i]));
     }
 
     // The helper every prompt uses: the passphrase comes out whole, typed into a buffer that

@@ -9,11 +9,6 @@
 
 namespace kv {
 
-QString TableText(unsigned id) {
-    const char* text = LoadString(id);
-    return text != nullptr ? QString::fromUtf8(text) : QString();
-}
-
 QLabel* MakeNote(const QString& text, QWidget* parent) {
     auto* note = Named(new QLabel(text, parent), text);
     note->setWordWrap(true);

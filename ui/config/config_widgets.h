@@ -6,15 +6,14 @@
 #include <QPushButton>
 #include <QString>
 
+#include "ui/prompts/prompt_widgets.h"
+
 class QLabel;
 class QWidget;
 
 namespace kv {
 
 class QtUserInterface;
-
-// The string-table text of `id`; empty when the table has none.
-QString TableText(unsigned id);
 
 // Names `widget` for screen readers and tests: `text` without its accelerator marks.
 template <class Widget>

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "res/string_ids.h"
 #include "ui/prompts/passphrase_field.h"
 #include "ui/prompts/prompt_widgets.h"
 
@@ -15,7 +16,7 @@ namespace kv {
 CChangePassphraseDialog::CChangePassphraseDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(ProductCaption());
     setWindowIcon(AgentIcon(false));
-    auto* intro = new QLabel(tr("Select a new passphrase. The passphrase can not be empty."), this);
+    auto* intro = new QLabel(TableText(IDS_PROMPT_SELECT_NEW_PASSPHRASE), this);
     intro->setWordWrap(true);
     m_old = MakePassphraseField(this);
     m_new = MakePassphraseField(this);
@@ -23,9 +24,9 @@ CChangePassphraseDialog::CChangePassphraseDialog(QWidget* parent) : QDialog(pare
     QDialogButtonBox* buttons = MakeOkCancel(this, &m_ok);
 
     auto* form = new QFormLayout;
-    form->addRow(tr("&Old Passphrase"), m_old);
-    form->addRow(tr("&New Passphrase"), m_new);
-    form->addRow(tr("&Retype New Passphrase"), m_retype);
+    form->addRow(TableText(IDS_LABEL_OLD_PASSPHRASE), m_old);
+    form->addRow(TableText(IDS_LABEL_NEW_PASSPHRASE), m_new);
+    form->addRow(TableText(IDS_LABEL_RETYPE_PASSPHRASE), m_retype);
     auto* text = new QVBoxLayout;
     text->addWidget(intro);
     text->addLayout(form);

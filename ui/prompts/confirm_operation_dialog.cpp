@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "app/user_interface.h"
+#include "res/string_ids.h"
 #include "ui/prompts/prompt_widgets.h"
 
 namespace kv {
@@ -30,8 +31,7 @@ CConfirmOperationDialog::CConfirmOperationDialog(QWidget* parent) : QDialog(pare
     setWindowTitle(ProductCaption());
     setWindowIcon(AgentIcon(false));
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    auto* intro =
-        new QLabel(tr("Remote client requests an operation with your private key."), this);
+    auto* intro = new QLabel(TableText(IDS_PROMPT_REMOTE_REQUEST), this);
     QFont bold = intro->font();
     bold.setBold(true);
     intro->setFont(bold);
@@ -43,16 +43,16 @@ CConfirmOperationDialog::CConfirmOperationDialog(QWidget* parent) : QDialog(pare
     m_source = ShownValue(this);
     m_remember = new QCheckBox(this);
     m_remember->setVisible(false);
-    m_allow = new QPushButton(tr("&Allow"), this);
-    m_deny = new QPushButton(tr("&Deny"), this);
+    m_allow = new QPushButton(TableText(IDS_BUTTON_ALLOW), this);
+    m_deny = new QPushButton(TableText(IDS_BUTTON_DENY), this);
     m_allow->setAutoDefault(false);
     m_deny->setDefault(true);
 
     auto* form = new QFormLayout;
-    form->addRow(tr("Key Name"), m_name);
-    form->addRow(tr("Key Comment:"), m_comment);
-    form->addRow(tr("Operation"), m_operation);
-    form->addRow(tr("Source"), m_source);
+    form->addRow(TableText(IDS_LABEL_KEY_NAME), m_name);
+    form->addRow(TableText(IDS_LABEL_KEY_COMMENT), m_comment);
+    form->addRow(TableText(IDS_LABEL_OPERATION), m_operation);
+    form->addRow(TableText(IDS_LABEL_SOURCE), m_source);
     auto* text = new QVBoxLayout;
     text->addWidget(intro);
     text->addLayout(form);

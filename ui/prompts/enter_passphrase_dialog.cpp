@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "res/string_ids.h"
 #include "ui/prompts/passphrase_field.h"
 #include "ui/prompts/prompt_widgets.h"
 
@@ -16,7 +17,7 @@ CEnterPassphraseDialog::CEnterPassphraseDialog(QWidget* parent) : QDialog(parent
     setWindowTitle(tr("Enter passphrase"));
     setWindowIcon(AgentIcon(false));
     setWindowFlag(Qt::WindowContextHelpButtonHint, true);
-    auto* intro = new QLabel(tr("Please enter the passphrase for the private key."), this);
+    auto* intro = new QLabel(TableText(IDS_PROMPT_ENTER_KEY_PASSPHRASE), this);
     m_comment = new QPlainTextEdit(this);
     m_comment->setReadOnly(true);
     m_comment->setMaximumHeight(48);
@@ -24,8 +25,8 @@ CEnterPassphraseDialog::CEnterPassphraseDialog(QWidget* parent) : QDialog(parent
     QDialogButtonBox* buttons = MakeOkCancel(this, &m_ok);
 
     auto* form = new QFormLayout;
-    form->addRow(tr("Key &Comment:"), m_comment);
-    form->addRow(tr("&Passphrase:"), m_passphrase);
+    form->addRow(TableText(IDS_LABEL_KEY_COMMENT_FIELD), m_comment);
+    form->addRow(TableText(IDS_LABEL_KEY_PASSPHRASE), m_passphrase);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(intro);
     layout->addLayout(form);

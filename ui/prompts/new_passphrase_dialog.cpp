@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "app/message_box.h"
+#include "res/string_ids.h"
 #include "ui/prompts/passphrase_field.h"
 #include "ui/prompts/prompt_widgets.h"
 
@@ -36,8 +37,8 @@ CNewPassphraseDialog::CNewPassphraseDialog(QWidget* parent) : QDialog(parent) {
     QDialogButtonBox* buttons = MakeOkCancel(this, &m_ok);
 
     auto* form = new QFormLayout;
-    form->addRow(tr("&New Passphrase"), m_new);
-    form->addRow(tr("&Retype New Passphrase"), m_retype);
+    form->addRow(TableText(IDS_LABEL_NEW_PASSPHRASE), m_new);
+    form->addRow(TableText(IDS_LABEL_RETYPE_PASSPHRASE), m_retype);
     auto* text = new QVBoxLayout;
     text->addWidget(m_message);
     text->addLayout(form);

@@ -44,9 +44,11 @@ QLabel* MakeIconLabel(bool locked, QWidget* parent) {
     return label;
 }
 
-QString ProductCaption() {
-    const char* caption = LoadString(IDS_CAPTION);
-    return caption != nullptr ? QString::fromUtf8(caption) : QString();
+QString ProductCaption() { return TableText(IDS_CAPTION); }
+
+QString TableText(unsigned id) {
+    const char* text = LoadString(id);
+    return text != nullptr ? QString::fromUtf8(text) : QString();
 }
 
 void TakeForeground(QDialog* dialog) {

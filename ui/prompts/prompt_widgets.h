@@ -27,6 +27,8 @@ QDialogButtonBox* MakeOkCancel(QDialog* dialog, QPushButton** ok);
 QVBoxLayout* ArrangeWithIcon(QDialog* dialog, bool locked, QLayout* text);
 QLabel* MakeIconLabel(bool locked, QWidget* parent);
 QString ProductCaption();
+// The string-table text of `id`; empty when the table has none.
+QString TableText(unsigned id);
 // Raises the dialog above other windows and asks for the keyboard focus.
 void TakeForeground(QDialog* dialog);
 

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "res/string_ids.h"
 #include "ui/prompts/passphrase_field.h"
 #include "ui/prompts/prompt_widgets.h"
 
@@ -15,12 +16,10 @@ namespace kv {
 CUnlockDialog::CUnlockDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(ProductCaption());
     setWindowIcon(AgentIcon(true));
-    auto* intro = new QLabel(tr("Korvenix SSH Authentication Agent is currently locked. You can "
-                                "unlock it by entering your secret passphrase."),
-                             this);
+    auto* intro = new QLabel(TableText(IDS_PROMPT_AGENT_LOCKED), this);
     intro->setWordWrap(true);
     m_passphrase = MakePassphraseField(this);
-    auto* needs = new QLabel(tr("The following operation requires Agent to be unlocked:"), this);
+    auto* needs = new QLabel(TableText(IDS_PROMPT_OPERATION_NEEDS_UNLOCK), this);
     m_operation = new QLabel(this);
     m_operation->setWordWrap(true);
     QFont bold = m_operation->font();
@@ -29,7 +28,7 @@ CUnlockDialog::CUnlockDialog(QWidget* parent) : QDialog(parent) {
     QDialogButtonBox* buttons = MakeOkCancel(this, &m_ok);
 
     auto* form = new QFormLayout;
-    form->addRow(tr("&Passphrase"), m_passphrase);
+    form->addRow(TableText(IDS_LABEL_PASSPHRASE), m_passphrase);
     auto* text = new QVBoxLayout;
     text->addWidget(intro);
     text->addLayout(form);

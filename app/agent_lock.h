@@ -1,11 +1,13 @@
-// The lock as the user sees it: the application's side of locking, the auto-lock deadline
-// with its one-second check, and the change of passphrase once the user has answered.
+// The lock as the user sees it: the application's side of locking and unlocking, the
+// auto-lock deadline with its one-second check, and the change of passphrase once the user
+// has answered.
 // CAgentApp runs these; they reach the key store, the log and the tray through it.
 #pragma once
 
 #include <cstdint>
 
 #include "keys/file_time.h"
+#include "keys/private_key_blob.h"
 
 namespace kv {
 
@@ -16,6 +18,11 @@ struct ChangePassphraseAnswer;
 // locks, remembered approvals and the deadline go, the trigger event is set, an open window
 // refreshes, "Locked" is logged and the tray shows the locked icon.
 void RunLockCommand(CAgentApp& app);
+
+// Unlocks the store with `passphrase`; once it has unlocked ("Unlocked successfully" is then
+// logged), the tray shows the unlocked icon, the auto-lock deadline starts from now and an
+// open window refreshes. False, with nothing shown, when the passphrase is wrong.
+bool RunUnlockCommand(CAgentApp& app, Passphrase passphrase);
 
 // The deadline `minutes` after `now`; negative minutes give one already passed.
 FileTime AutoLockDeadlineFrom(FileTime now, std::int32_t minutes);

@@ -1,6 +1,6 @@
 // The lock as the application runs it: the Lock command, the auto-lock deadline and its
 // one-second tick (with the expiry sweep), and the change passphrase command.
-#include "keys/agent_lock.h"
+#include "app/agent_lock.h"
 
 #include <gtest/gtest.h>
 
@@ -113,6 +113,33 @@ TEST_F(AgentLockTest, NegativeMinutesLockAtOnceAndAutoLockOffSetsNoDeadline) {
     EXPECT_EQ(app->AutoLockDeadline(), CAgentApp::kNoDeadline);
     TickAfterSeconds(24 * 3600);
     EXPECT_FALSE(app->Keys().IsLocked());
+}
+
+// Both ways of unlocking without the unlock window (unlock on demand's prompt, OpenSSH's
+// UNLOCK) end here: only the right passphrase shows the agent unlocked.
+TEST_F(AgentLockTest, TheUnlockCommandShowsAnUnlockOnlyForTheRightPassphrase) {
+    UnlockNow();  // the first unlock chooses the passphrase
+    app->LockCommand();
+    ui.refreshes = 0;
+    EXPECT_FALSE(RunUnlockCommand(*app, AsBytes("wrong")));
+    EXPECT_TRUE(app->Keys().IsLocked());
+    EXPECT_TRUE(ui.tray_locked);
+    EXPECT_EQ(ui.refreshes, 0);
+    EXPECT_EQ(app->AutoLockDeadline(), CAgentApp::kNoDeadline);
+
+    const int unlocks_logged = CountLogged("Unlocked successfully");
+    EXPECT_TRUE(RunUnlockCommand(*app, AsBytes(kPass)));
+    EXPECT_FALSE(app->Keys().IsLocked());
+    EXPECT_FALSE(ui.tray_locked);
+    EXPECT_GT(ui.refreshes, 0);
+    EXPECT_EQ(app->AutoLockDeadline(), AutoLockDeadlineFrom(clock->Now(), 5));
+    EXPECT_EQ(CountLogged("Unlocked successfully"), unlocks_logged + 1);
+
+    ui.window_open = false;
+    app->LockCommand();
+    const int refreshes = ui.refreshes;
+    EXPECT_TRUE(RunUnlockCommand(*app, AsBytes(kPass)));
+    EXPECT_EQ(ui.refreshes, refreshes);  // no window to refresh
 }
 
 TEST_F(AgentLockTest, ALockByCommandCancelsTheOldDeadline) {

@@ -1,4 +1,4 @@
-#include "keys/agent_lock.h"
+#include "app/agent_lock.h"
 
 #include "app/agent_app.h"
 #include "app/user_interface.h"
@@ -20,6 +20,14 @@ void RunLockCommand(CAgentApp& app) {
     app.KeySetChanged();
     app.Log().LogMessage(nullptr, LogLock, IDS_LOG_LOCKED);
     app.Ui().ShowTrayLocked(true);
+}
+
+bool RunUnlockCommand(CAgentApp& app, Passphrase passphrase) {
+    if (!app.Keys().Unlock(passphrase)) return false;
+    app.Ui().ShowTrayLocked(false);
+    app.RestartAutoLock();
+    if (app.Ui().WindowIsOpen()) app.Ui().RefreshWindow();
+    return true;
 }
 
 FileTime AutoLockDeadlineFrom(FileTime now, std::int32_t minutes) {

@@ -1,8 +1,9 @@
-#include "app/settings_table.h"
+#include "core/settings_table.h"
 
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/byte_order.h"
 #include "platform/registry/registry.h"
 #include "res/string_ids.h"
 #include "res/string_table.h"
@@ -20,16 +21,13 @@ void ReadEntry(RegistryKey& key, const char* name, SettingEntry& entry) {
     std::uint8_t bytes[4];
     std::uint32_t size = sizeof bytes;
     if (!key.ReadRaw(name, bytes, &size) || size != 4) return;
-    entry.value = static_cast<std::int32_t>(bytes[0] | bytes[1] << 8 | bytes[2] << 16 |
-                                            static_cast<std::uint32_t>(bytes[3]) << 24);
+    entry.value = static_cast<std::int32_t>(LoadLe32(bytes));
 }
 
 bool WriteEntry(RegistryKey& key, const char* name, const SettingEntry& entry) {
     if (entry.kind == SettingKind::Text) return key.WriteString(name, entry.text.c_str());
-    const auto v = static_cast<std::uint32_t>(entry.value);
-    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-                                   static_cast<std::uint8_t>(v >> 16),
-                                   static_cast<std::uint8_t>(v >> 24)};
+    std::uint8_t bytes[4];
+    StoreLe32(static_cast<std::uint32_t>(entry.value), bytes);
     return key.WriteBinary(name, bytes, sizeof bytes);
 }
 
