@@ -17,6 +17,15 @@ while IFS= read -r line; do
     for folder in $line; do rank[$folder]=$level; done
     level=$((level + 1))
 done <"$table"
+# The layer folder of a path: the longest folder of the table it lies in (app/core before
+# app), else its first component.
+layer_of() {
+    local path="$1" best="${1%%/*}" folder
+    for folder in "${!rank[@]}"; do
+        [[ "$folder" == */* && "$path" == "$folder"/* && ${#folder} -gt ${#best} ]] && best=$folder
+    done
+    echo "$best"
+}
 # The agent's start-up wires the windows to everything else.
 top_files=" agent/main.cpp "
 
@@ -27,7 +36,8 @@ report() {
 }
 
 check_file() {
-    local file="$1" folder="${1%%/*}" own
+    local file="$1" folder own
+    folder=$(layer_of "$file")
     own=${rank[$folder]}
     [[ "$top_files" == *" $file "* ]] && own=$level
     local lineno header target
@@ -41,8 +51,8 @@ check_file() {
             \<*) continue ;;
         esac
         header="${header//\"/}"
-        target="${header%%/*}"
-        [ "$target" != "$header" ] || continue  # beside the file itself
+        [[ "$header" == */* ]] || continue  # beside the file itself
+        target=$(layer_of "$header")
         [ "$target" != "$folder" ] || continue
         if [ -z "${rank[$target]+set}" ]; then
             report "$file" "$lineno" "$header: $target/ is no layer of the product"
@@ -59,7 +69,9 @@ checked=0
 for folder in "${!rank[@]}"; do
     [ -d "$root/$folder" ] || continue
     while IFS= read -r path; do
-        check_file "${path#"$root"/}"
+        path="${path#"$root"/}"
+        [ "$(layer_of "$path")" = "$folder" ] || continue  # a nested layer checks its own
+        check_file "$path"
         checked=$((checked + 1))
     done < <(find "$root/$folder" -type f \( -name '*.h' -o -name '*.hpp' -o -name '*.c' -o -name '*.cpp' \))
 done

@@ -1,4 +1,4 @@
-#include "core/settings_table.h"
+#include "app/core/settings_table.h"
 
 #include <cstdio>
 #include <cstdlib>

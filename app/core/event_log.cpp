@@ -1,4 +1,4 @@
-#include "core/event_log.h"
+#include "app/core/event_log.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "core/settings_table.h"
+#include "app/core/settings_table.h"
 #include "res/string_ids.h"
 #include "res/string_table.h"
 
