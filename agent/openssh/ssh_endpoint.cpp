@@ -6,7 +6,10 @@
 #include <QPointer>
 #include <QTimer>
 #include <deque>
+#include <optional>
 
+#include "agent/compute_pool.h"
+#include "agent/deferred_reply.h"
 #include "agent/openssh/frame_reader.h"
 #include "agent/openssh/peer_origin.h"
 #include "agent/openssh/session_bind.h"
@@ -133,10 +136,21 @@ void SshAgentEndpoint::ProcessNext(const ConnectionPtr& connection) {
     connection->busy = true;
     // Once ssh has said it forwards this connection, every later request on it is forwarded.
     if (IsForwardingSessionBind(message)) connection->peer.forwarded = true;
+    // With a pool, a signature is computed there and answered later.
+    std::optional<DeferralScope> deferral;
+    if (m_pool != nullptr) deferral.emplace();
     SshReply reply = [&] {
         const RequestPeers::Scope stated(m_peers, connection->peer);
         return m_translator.Handle(message, connection->origin);
     }();
+    if (auto later = deferral ? deferral->Take() : nullptr) {
+        // The connection stays busy until the computation's reply has gone out.
+        DeferredReply::Start(
+            later, *m_pool, [self = QPointer<SshAgentEndpoint>(this), connection](SecureBytes out) {
+                if (self) self->Answer(connection, out);
+            });
+        return;
+    }
     if (reply.hold.count() > 0) {
         // Held back on a timer; the connection stays busy so its next message waits.
         QTimer::singleShot(reply.hold, this, [this, connection, held = std::move(reply.message)] {

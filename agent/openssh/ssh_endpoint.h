@@ -4,7 +4,8 @@
 // lets other connections be served inside the prompt's loop while its own connection's
 // next request waits for its reply. A reply the translator holds back (a wrong UNLOCK
 // passphrase) waits on a timer, the agent serving everyone else meanwhile, and its
-// connection's next message waits for it. An oversized message closes that connection only.
+// connection's next message waits for it; so does a signature computed on the compute pool.
+// An oversized message closes that connection only.
 #pragma once
 
 #include <QObject>
@@ -19,6 +20,8 @@
 #include "app/request_peer.h"
 
 namespace kv {
+
+class ComputePool;
 
 class SshAgentEndpoint : public QObject {
     Q_OBJECT
@@ -38,6 +41,9 @@ class SshAgentEndpoint : public QObject {
     // Where each request's peer is stated while it is handled (remembered approvals); the
     // agent's own. Without it no peer is stated and every confirmation asks.
     void SetRequestPeers(RequestPeers* peers) { m_peers = peers; }
+    // Where private-key computations run (it must outlive the endpoint, and its completions
+    // run on this thread); without it they run on this thread while the request is handled.
+    void SetComputePool(ComputePool* pool) { m_pool = pool; }
     std::string ErrorString() const;
 
   private:
@@ -55,6 +61,7 @@ class SshAgentEndpoint : public QObject {
     std::string m_path;
     std::map<SecureConnection*, ConnectionPtr> m_connections;
     RequestPeers* m_peers = nullptr;
+    ComputePool* m_pool = nullptr;
 };
 
 }  // namespace kv

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "agent/deferred_reply.h"
 #include "agent/openssh/key_blobs.h"
 #include "agent/openssh/messages.h"
 #include "res/string_ids.h"
@@ -145,12 +146,29 @@ SecureBytes OpenSshTranslator::Sign(Request& request) {
     const auto plan = PlanSignature(type, data, flags, m_digest);
     if (!plan) return Refuse("SIGN_REQUEST", Text(IDS_OPENSSH_NOTHING_TO_SIGN), request);
 
+    DeferredReply* const earlier = DeferralScope::Deferred();
+    const auto reply = m_native.PrivateKeyOp(request.origin, plan->operation, blob, plan->data);
+    if (DeferredReply* later = DeferralScope::Deferred(); later != nullptr && later != earlier) {
+        later->Then([this, plan = std::move(*plan), origin = request.origin](SecureBytes payload) {
+            if (payload.empty()) return FailureReply();
+            return SignResponse(plan, ParsePrivateKeyOpReply(payload), origin);
+        });
+        return {};
+    }
+    return SignResponse(*plan, reply, request.origin);
+}
+
+SecureBytes OpenSshTranslator::SignResponse(const SignPlan& plan,
+                                            const std::optional<PrivateKeyOpReply>& reply,
+                                            const std::string& origin) {
     // Unknown key, locked agent, declined prompt, failed operation: the native handler has
     // logged it, and the client only learns that it failed.
-    const auto reply = m_native.PrivateKeyOp(request.origin, plan->operation, blob, plan->data);
     if (!reply || reply->status != kStatusDone || !reply->result) return FailureReply();
-    const auto signature = SignatureBlob(*plan, *reply->result);
-    if (!signature) return Refuse("SIGN_REQUEST", Text(IDS_OPENSSH_MALFORMED_SIGNATURE), request);
+    const auto signature = SignatureBlob(plan, *reply->result);
+    if (!signature) {
+        m_host.LogRefusal("SIGN_REQUEST", Text(IDS_OPENSSH_MALFORMED_SIGNATURE), origin);
+        return FailureReply();
+    }
     SshWriter out;
     out.Byte(kSignResponse);
     out.String(*signature);
@@ -163,8 +181,7 @@ SecureBytes OpenSshTranslator::RemoveIdentity(Request& request) {
         return Refuse("REMOVE_IDENTITY", Text(IDS_OPENSSH_MALFORMED_REQUEST), request);
     // A certificate and its key are one stored key: removing either removes both.
     const auto stored = StoredBlobFor(requested);
-    if (!stored)
-        return Refuse("REMOVE_IDENTITY", Text(IDS_OPENSSH_NO_SUCH_CERTIFICATE), request);
+    if (!stored) return Refuse("REMOVE_IDENTITY", Text(IDS_OPENSSH_NO_SUCH_CERTIFICATE), request);
     const Bytes& blob = *stored;
     // The native delete names the key. A blob stored under several names is one identity to
     // the client, so each name is deleted in store order, stopping at the first refusal.
