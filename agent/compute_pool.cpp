@@ -1,6 +1,7 @@
 #include "agent/compute_pool.h"
 
 #include <errno.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -39,6 +40,8 @@ void ComputePool::Submit(std::function<void()> work, std::function<void()> done)
 }
 
 void ComputePool::Work() {
+    // Named, so that profilers and debuggers tell the workers from the event loop.
+    ::pthread_setname_np(::pthread_self(), "kvsshaa-compute");
     for (;;) {
         Job job;
         {

@@ -55,6 +55,8 @@ class SecureConnection : public QObject {
 
   private:
     void SendPending();
+    // Sends what the peer takes now; how many bytes. Closes on a failure.
+    std::size_t SendNow(std::span<const std::uint8_t> bytes);
     void CloseLater();
 
     int m_fd;

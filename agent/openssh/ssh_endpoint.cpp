@@ -89,14 +89,14 @@ void SshAgentEndpoint::Accept(int fd) {
     connection->peer.origins_are_hops = false;  // the origin names this peer
     m_connections[socket] = connection;
     connect(socket, &SecureConnection::readyRead, this,
-            [this, connection] { ReadMessages(connection); });
+            [this, connection] { ReadMessages(connection, true); });
     connect(socket, &SecureConnection::closed, this, [this, socket] {
         m_connections.erase(socket);
         socket->deleteLater();
     });
 }
 
-void SshAgentEndpoint::ReadMessages(const ConnectionPtr& connection) {
+void SshAgentEndpoint::ReadMessages(const ConnectionPtr& connection, bool from_event_loop) {
     SecureConnection* socket = connection->socket.data();
     if (socket == nullptr || !socket->IsOpen()) return;
     std::uint8_t chunk[16 * 1024];
@@ -114,6 +114,12 @@ void SshAgentEndpoint::ReadMessages(const ConnectionPtr& connection) {
     }
     // Full: the notifier stays quiet until a message has been taken up.
     if (socket->IsOpen()) socket->SetReading(connection->waiting.size() < kMaxWaiting);
+    // Called by the event loop, the first message is handled at once: posting it would only
+    // cost another turn of the loop. Called after a reply, it waits for the next turn.
+    if (from_event_loop && !connection->busy && !connection->scheduled) {
+        ProcessNext(connection);
+        return;
+    }
     ScheduleNext(connection);
 }
 
@@ -167,7 +173,7 @@ void SshAgentEndpoint::Answer(const ConnectionPtr& connection, const SecureBytes
     // The peer may have gone while a prompt was open; its reply is then lost.
     if (!connection->Connected()) return;
     connection->socket->Write(FrameMessage(reply));
-    ReadMessages(connection);
+    ReadMessages(connection, false);
 }
 
 }  // namespace kv

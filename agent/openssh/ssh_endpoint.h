@@ -1,6 +1,6 @@
 // The OpenSSH agent socket (<runtime>/ssh, for SSH_AUTH_SOCK). Peers of another user are
 // closed at accept. Each connection's messages are handled one at a time, in order, each
-// deferred to the event loop like the native requests, so a request that opens a prompt
+// from the event loop like the native requests, so a request that opens a prompt
 // lets other connections be served inside the prompt's loop while its own connection's
 // next request waits for its reply. A reply the translator holds back (a wrong UNLOCK
 // passphrase) waits on a timer, the agent serving everyone else meanwhile, and its
@@ -51,7 +51,7 @@ class SshAgentEndpoint : public QObject {
     using ConnectionPtr = std::shared_ptr<Connection>;
 
     void Accept(int fd);
-    void ReadMessages(const ConnectionPtr& connection);
+    void ReadMessages(const ConnectionPtr& connection, bool from_event_loop);
     void ScheduleNext(const ConnectionPtr& connection);
     void ProcessNext(const ConnectionPtr& connection);
     void Answer(const ConnectionPtr& connection, const SecureBytes& reply);

@@ -46,7 +46,9 @@ class CurveAndCertificateTest : public ::testing::Test {
   protected:
     CurveAndCertificateTest() { test::UseBuiltModule(); }
 
-    SecureBytes Send(const SecureBytes& message) { return translator.Handle(message, kOrigin); }
+    SecureBytes Send(const SecureBytes& message) {
+        return translator.Handle(message, kOrigin).message;
+    }
     SecureBytes AddWire(const std::function<void(SshWriter&)>& fill) {
         return Send(Message(kAddIdentity, fill));
     }
