@@ -85,6 +85,12 @@ std::size_t ComputePool::RunFinished() {
     return ran;
 }
 
+bool ComputePool::WorthHandingOver(const void* requester) {
+    const bool alone = requester == m_last_requester && Outstanding() == 0;
+    m_last_requester = requester;
+    return !alone;
+}
+
 std::size_t ComputePool::Outstanding() const {
     std::lock_guard lock(m_mutex);
     return m_outstanding;

@@ -32,6 +32,12 @@ class ComputePool {
     // Queues `work` for a worker; `done` follows on the RunFinished() thread.
     void Submit(std::function<void()> work, std::function<void()> done);
 
+    // Whether a computation for `requester` (a connection; only compared) is worth handing
+    // over: not when nothing is outstanding and the last request asked about came from the
+    // same requester, as with one client signing alone, whose every request would only pay
+    // two thread switches. Called from the completions' thread only.
+    bool WorthHandingOver(const void* requester);
+
     // Readable while completions wait.
     int WakeDescriptor() const { return m_wake_fd; }
     // Runs the completions waiting now; returns how many ran.
@@ -53,6 +59,7 @@ class ComputePool {
     std::size_t m_outstanding = 0;
     bool m_stopping = false;
     int m_wake_fd = -1;
+    const void* m_last_requester = nullptr;
     std::vector<std::thread> m_workers;
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <deque>
+#include <optional>
 
 #include "agent/deferred_reply.h"
 #include "agent/openssh/peer_origin.h"
@@ -162,14 +163,16 @@ void CMainFrame::ProcessRequest(const SessionPtr& session, const Envelope& reque
     session->unsent.push_back(slot);
     ReadRequests(session);  // room for one more of this connection's requests
     DispatchOutcome outcome = DispatchOutcome::kIgnored;
-    DeferralScope deferral;
+    // Computed on the pool, and answered later, unless this connection is the only one asking.
+    std::optional<DeferralScope> deferral;
+    if (m_pool.WorthHandingOver(session.get())) deferral.emplace();
     const auto reply = [&] {
         const RequestPeers::Scope stated(&m_app.Peers(), session->peer);
         return m_dispatcher.Process(request, session->same_user, &outcome);
     }();
     if (outcome == DispatchOutcome::kMalformed || outcome == DispatchOutcome::kUnknownCode)
         LogRefusal(*session, request, outcome);
-    if (auto later = deferral.Take()) {
+    if (auto later = deferral ? deferral->Take() : nullptr) {
         DeferredReply::Start(
             later, m_pool,
             [self = QPointer<CMainFrame>(this), session, slot, code = reply->code,

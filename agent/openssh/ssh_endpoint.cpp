@@ -142,9 +142,10 @@ void SshAgentEndpoint::ProcessNext(const ConnectionPtr& connection) {
     connection->busy = true;
     // Once ssh has said it forwards this connection, every later request on it is forwarded.
     if (IsForwardingSessionBind(message)) connection->peer.forwarded = true;
-    // With a pool, a signature is computed there and answered later.
+    // With a pool, a signature is computed there and answered later, unless this connection
+    // is the only one asking.
     std::optional<DeferralScope> deferral;
-    if (m_pool != nullptr) deferral.emplace();
+    if (m_pool != nullptr && m_pool->WorthHandingOver(connection.get())) deferral.emplace();
     SshReply reply = [&] {
         const RequestPeers::Scope stated(m_peers, connection->peer);
         return m_translator.Handle(message, connection->origin);

@@ -76,6 +76,24 @@ TEST(ComputePoolTest, APoolDestroyedWithQueuedWorkDropsItUnrun) {
     EXPECT_EQ(held.use_count(), 1);  // what the dropped jobs held was released
 }
 
+TEST(ComputePoolTest, OneClientAloneIsNotHandedOverButTwoAtOnceAre) {
+    ComputePool pool(1);
+    int a = 0, b = 0;
+    EXPECT_TRUE(pool.WorthHandingOver(&a));  // a first request: nothing known yet
+    EXPECT_FALSE(pool.WorthHandingOver(&a));
+    EXPECT_FALSE(pool.WorthHandingOver(&a));
+    EXPECT_TRUE(pool.WorthHandingOver(&b));  // another client in between
+    EXPECT_TRUE(pool.WorthHandingOver(&a));
+    // Something still computing: the same client's next request goes beside it.
+    std::atomic<bool> release{false};
+    pool.Submit([&] { release.wait(false); }, [] {});
+    EXPECT_TRUE(pool.WorthHandingOver(&a));
+    release = true;
+    release.notify_all();
+    RunWhenReady(pool);
+    EXPECT_FALSE(pool.WorthHandingOver(&a));
+}
+
 TEST(DeferredReplyTest, StepsRunInOrderAfterTheWorkAndOnlyInsideTheirScope) {
     ComputePool pool(1);
     std::atomic<bool> worked{false};
