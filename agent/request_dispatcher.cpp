@@ -40,7 +40,7 @@ std::optional<Envelope> RequestDispatcher::Process(const Envelope& request, bool
     if (handler->second(in, out)) {
         result = DispatchOutcome::kHandled;
         reply.code = *reply_code;
-        reply.payload.assign(out.Data(), out.Data() + out.Length());
+        reply.payload = out.Release();
         // A reply made later still begins with what the handler wrote now.
         if (DeferredReply* later = DeferralScope::Deferred();
             later != nullptr && later != earlier) {

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
@@ -54,6 +55,36 @@ void SecureConnection::Write(std::span<const std::uint8_t> bytes) {
     }
     m_outgoing.insert(m_outgoing.end(), bytes.begin(), bytes.end());
     SendPending();
+}
+
+void SecureConnection::Write(std::span<const std::uint8_t> head,
+                             std::span<const std::uint8_t> body) {
+    if (m_fd < 0) return;
+    if (!m_outgoing.empty() || head.empty() || body.empty()) {
+        Write(head);
+        Write(body);
+        return;
+    }
+    iovec parts[2] = {{const_cast<std::uint8_t*>(head.data()), head.size()},
+                      {const_cast<std::uint8_t*>(body.data()), body.size()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    ssize_t n = -1;
+    do {
+        n = ::sendmsg(m_fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        CloseLater();  // the peer is gone
+        return;
+    }
+    const std::size_t sent = n > 0 ? static_cast<std::size_t>(n) : 0;
+    if (sent < head.size()) {
+        Write(head.subspan(sent));
+        Write(body);
+    } else {
+        Write(body.subspan(sent - head.size()));
+    }
 }
 
 std::size_t SecureConnection::SendNow(std::span<const std::uint8_t> bytes) {

@@ -41,6 +41,8 @@ class SecureConnection : public QObject {
     // Queues `bytes` and sends what the peer takes now; the rest goes as it can. Nothing
     // happens on a closed connection.
     void Write(std::span<const std::uint8_t> bytes);
+    // The same for `head` then `body`, without joining them first.
+    void Write(std::span<const std::uint8_t> head, std::span<const std::uint8_t> body);
     // Whether readyRead() is signalled. Off, the kernel's socket buffer fills up and holds
     // the peer back.
     void SetReading(bool on);

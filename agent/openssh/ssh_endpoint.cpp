@@ -173,7 +173,11 @@ void SshAgentEndpoint::Answer(const ConnectionPtr& connection, const SecureBytes
     connection->busy = false;
     // The peer may have gone while a prompt was open; its reply is then lost.
     if (!connection->Connected()) return;
-    connection->socket->Write(FrameMessage(reply));
+    const auto n = static_cast<std::uint32_t>(reply.size());
+    const std::uint8_t length[4] = {
+        static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
+        static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
+    connection->socket->Write(length, reply);
     ReadMessages(connection, false);
 }
 
