@@ -38,7 +38,7 @@ class ComputePool {
     // two thread switches. Called from the completions' thread only.
     bool WorthHandingOver(const void* requester);
 
-    // Readable while completions wait.
+    // Readable while completions wait (and now and then just after RunFinished took them).
     int WakeDescriptor() const { return m_wake_fd; }
     // Runs the completions waiting now; returns how many ran.
     std::size_t RunFinished();

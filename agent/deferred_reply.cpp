@@ -34,12 +34,15 @@ SecureBytes DeferredReply::RunHere() {
     return Finish();
 }
 
-DeferralScope::DeferralScope() : m_outer(t_innermost) { t_innermost = this; }
+DeferralScope::DeferralScope(bool accepting) : m_outer(t_innermost), m_accepting(accepting) {
+    t_innermost = this;
+}
 
 DeferralScope::~DeferralScope() { t_innermost = m_outer; }
 
 DeferralScope* DeferralScope::Open() {
-    return t_innermost != nullptr && !t_innermost->m_reply ? t_innermost : nullptr;
+    return t_innermost != nullptr && t_innermost->m_accepting && !t_innermost->m_reply ? t_innermost
+                                                                                       : nullptr;
 }
 
 DeferredReply* DeferralScope::Deferred() {

@@ -46,7 +46,9 @@ class DeferredReply {
 
 class DeferralScope {
   public:
-    DeferralScope();
+    // A scope that does not accept a deferral still hides the scopes around it: a request
+    // handled inside another's prompt must not defer into that other request.
+    explicit DeferralScope(bool accepting = true);
     ~DeferralScope();
     DeferralScope(const DeferralScope&) = delete;
     DeferralScope& operator=(const DeferralScope&) = delete;
@@ -62,6 +64,7 @@ class DeferralScope {
 
   private:
     DeferralScope* m_outer;
+    bool m_accepting;
     std::shared_ptr<DeferredReply> m_reply;
 };
 

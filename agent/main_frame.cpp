@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <deque>
-#include <optional>
 
 #include "agent/deferred_reply.h"
 #include "agent/openssh/peer_origin.h"
@@ -164,15 +163,14 @@ void CMainFrame::ProcessRequest(const SessionPtr& session, const Envelope& reque
     ReadRequests(session);  // room for one more of this connection's requests
     DispatchOutcome outcome = DispatchOutcome::kIgnored;
     // Computed on the pool, and answered later, unless this connection is the only one asking.
-    std::optional<DeferralScope> deferral;
-    if (m_pool.WorthHandingOver(session.get())) deferral.emplace();
+    DeferralScope deferral(m_pool.WorthHandingOver(session.get()));
     const auto reply = [&] {
         const RequestPeers::Scope stated(&m_app.Peers(), session->peer);
         return m_dispatcher.Process(request, session->same_user, &outcome);
     }();
     if (outcome == DispatchOutcome::kMalformed || outcome == DispatchOutcome::kUnknownCode)
         LogRefusal(*session, request, outcome);
-    if (auto later = deferral ? deferral->Take() : nullptr) {
+    if (auto later = deferral.Take()) {
         DeferredReply::Start(
             later, m_pool,
             [self = QPointer<CMainFrame>(this), session, slot, code = reply->code,

@@ -6,7 +6,6 @@
 #include <QPointer>
 #include <QTimer>
 #include <deque>
-#include <optional>
 
 #include "agent/compute_pool.h"
 #include "agent/deferred_reply.h"
@@ -144,13 +143,12 @@ void SshAgentEndpoint::ProcessNext(const ConnectionPtr& connection) {
     if (IsForwardingSessionBind(message)) connection->peer.forwarded = true;
     // With a pool, a signature is computed there and answered later, unless this connection
     // is the only one asking.
-    std::optional<DeferralScope> deferral;
-    if (m_pool != nullptr && m_pool->WorthHandingOver(connection.get())) deferral.emplace();
+    DeferralScope deferral(m_pool != nullptr && m_pool->WorthHandingOver(connection.get()));
     SshReply reply = [&] {
         const RequestPeers::Scope stated(m_peers, connection->peer);
         return m_translator.Handle(message, connection->origin);
     }();
-    if (auto later = deferral ? deferral->Take() : nullptr) {
+    if (auto later = deferral.Take()) {
         // The connection stays busy until the computation's reply has gone out.
         DeferredReply::Start(
             later, *m_pool, [self = QPointer<SshAgentEndpoint>(this), connection](SecureBytes out) {

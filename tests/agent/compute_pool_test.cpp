@@ -44,7 +44,9 @@ TEST(ComputePoolTest, WorkRunsOnWorkersAndCompletionsOnTheCallingThread) {
                 done.push_back(i);
             });
     }
-    while (done.size() < kJobs) ASSERT_GT(RunWhenReady(pool), 0u);
+    // A wake-up may come for completions an earlier call already ran: it then runs none.
+    for (int turns = 0; done.size() < kJobs && turns < 10 * kJobs; ++turns) RunWhenReady(pool);
+    ASSERT_EQ(done.size(), static_cast<std::size_t>(kJobs));
     EXPECT_EQ(on_caller.load(), 0);
     EXPECT_EQ(pool.Outstanding(), 0u);
     std::sort(done.begin(), done.end());
@@ -106,6 +108,11 @@ TEST(DeferredReplyTest, StepsRunInOrderAfterTheWorkAndOnlyInsideTheirScope) {
             DeferralScope inner;
             EXPECT_EQ(DeferralScope::Open(), &inner);
             EXPECT_EQ(DeferralScope::Deferred(), nullptr);
+        }
+        {
+            // One that must answer at once never defers into the request around it.
+            DeferralScope answers_now(false);
+            EXPECT_EQ(DeferralScope::Open(), nullptr);
         }
         outer.Defer(std::make_shared<DeferredReply>([&] { worked = true; },
                                                     [&](SecureBytes in) {
