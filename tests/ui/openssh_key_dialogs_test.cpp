@@ -180,8 +180,9 @@ TEST_F(OpenSshKeyDialogsTest, TheOpenDialogTakesAPrivateKeyFileTypedWithoutExten
         }
     });
     guard.start();
-    for (const auto& [typed, expected] : {std::pair{"id_ed25519", folder + "/id_ed25519"},
-                                          std::pair{"work", folder + "/work.pub"}}) {
+    for (const auto& [typed_name, expected] : {std::pair{"id_ed25519", folder + "/id_ed25519"},
+                                               std::pair{"work", folder + "/work.pub"}}) {
+        const char* typed = typed_name;  // clang does not capture structured bindings
         WhenModal<QFileDialog>([typed](QFileDialog& dialog) {
             auto* name = dialog.findChild<QLineEdit*>("fileNameEdit");
             ASSERT_NE(name, nullptr);
@@ -245,8 +246,11 @@ TEST_F(OpenSshKeyDialogsTest, BadFilesAreNamedAndNothingIsStored) {
 TEST_F(OpenSshKeyDialogsTest, PropertiesShowTheCurveAndTheFingerprintsSshKeygenShows) {
     const KeygenKey ed25519 = MakeKey("id_ed25519", "ed25519", "", "");
     const KeygenKey p384 = MakeKey("id_ecdsa", "ecdsa", "-b 384", "");
-    for (const auto& [key, type] :
+    for (const auto& [key_entry, type_entry] :
          {std::pair{&ed25519, "ED25519 (256 bits)"}, std::pair{&p384, "ECDSA (384 bits)"}}) {
+        // clang does not capture structured bindings: plain copies for the lambda below.
+        const KeygenKey* key = key_entry;
+        const char* type = type_entry;
         SCOPED_TRACE(type);
         const std::int32_t number = ImportedNumber(*key);
         ASSERT_EQ(app->Keys().FindByNumber(number)->Compat(), 1u);
