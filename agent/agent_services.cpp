@@ -20,9 +20,10 @@ namespace {
 // The OpenSSH agent protocol on <runtime>/ssh, through the same handlers as the native one.
 class OpenSshFrontEnd {
   public:
-    OpenSshFrontEnd(CAgentApp& app, const RequestDispatcher& dispatcher)
+    OpenSshFrontEnd(CAgentApp& app, const RequestDispatcher& dispatcher, ComputePool& pool)
         : m_host(app), m_endpoint(dispatcher, m_host) {
         m_endpoint.SetRequestPeers(&app.Peers());
+        m_endpoint.SetComputePool(&pool);
         if (!m_endpoint.Listen(paths::SshSocketPath())) {
             std::fprintf(stderr, "kvsshaa: cannot serve the OpenSSH agent protocol: %s\n",
                          m_endpoint.ErrorString().c_str());
@@ -46,8 +47,8 @@ class SessionFollower {
 
 class Services : public AgentServices {
   public:
-    Services(CAgentApp& app, const RequestDispatcher& dispatcher)
-        : m_openssh(app, dispatcher), m_session(app) {}
+    Services(CAgentApp& app, const RequestDispatcher& dispatcher, ComputePool& pool)
+        : m_openssh(app, dispatcher, pool), m_session(app) {}
 
   private:
     OpenSshFrontEnd m_openssh;
@@ -69,7 +70,7 @@ std::unique_ptr<AgentServices> InstallAgentServices(CAgentApp& app, RequestDispa
     frame.SetCommandUpdate(ID_CHANGE_PASSPHRASE, [&app] { return !app.Keys().IsLocked(); });
     // On first use the user chooses the agent passphrase right after "Agent started".
     frame.SetOnCreated([&app] { FirstUseUnlock(app); });
-    return std::make_unique<Services>(app, dispatcher);
+    return std::make_unique<Services>(app, dispatcher, frame.Pool());
 }
 
 std::string AgentSocketDescription() {

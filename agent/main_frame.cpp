@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <deque>
 
+#include "agent/deferred_reply.h"
 #include "agent/openssh/peer_origin.h"
 #include "platform/paths.h"
 #include "platform/peer_credentials.h"
@@ -12,18 +14,30 @@
 
 namespace kv {
 
+// A reply in the order its request was taken up; sent once it and every earlier one is
+// ready. Empty when the request gets no reply.
+struct CMainFrame::ReplySlot {
+    bool ready = false;
+    SecureBytes bytes;
+};
+
 struct CMainFrame::Session {
     QPointer<SecureConnection> connection;
     EnvelopeReader reader;
     bool same_user = false;
-    std::string origin;           // the peer, for the log
-    std::size_t waiting = 0;      // posted to the event loop, not yet taken up
-    bool refusal_logged = false;  // one malformed or unknown request was logged
-    RequestPeer peer;             // the process, for remembered approvals
+    std::string origin;                             // the peer, for the log
+    std::size_t waiting = 0;                        // posted to the event loop, not yet taken up
+    std::deque<std::shared_ptr<ReplySlot>> unsent;  // taken up, not yet answered
+    bool refusal_logged = false;                    // one malformed or unknown request was logged
+    RequestPeer peer;                               // the process, for remembered approvals
 };
 
 CMainFrame::CMainFrame(CAgentApp& app, RequestDispatcher& dispatcher)
-    : m_app(app), m_dispatcher(dispatcher), m_server([this](int fd) { Accept(fd); }) {
+    : m_app(app),
+      m_dispatcher(dispatcher),
+      m_server([this](int fd) { Accept(fd); }),
+      m_pool_notifier(m_pool.WakeDescriptor(), QSocketNotifier::Read) {
+    connect(&m_pool_notifier, &QSocketNotifier::activated, this, [this] { m_pool.RunFinished(); });
     m_dispatcher.SetShowWindow([this] { OnCommand(ID_OPEN_CONFIGURATION); });
     SetCommand(ID_OPEN_CONFIGURATION, [this] { m_app.OpenConfigurationWindow(); });
     SetCommand(ID_HELP, [this] { m_app.ShowHelp(0); });
@@ -108,9 +122,12 @@ void CMainFrame::Accept(int fd) {
 // of them at a time per connection; the rest waits in the kernel's socket buffer.
 void CMainFrame::ReadRequests(const SessionPtr& session) {
     SecureConnection* connection = session->connection.data();
+    const auto full = [&session] {
+        return session->waiting >= kMaxWaiting || session->unsent.size() >= kMaxUnanswered;
+    };
     std::uint8_t chunk[16 * 1024];
     for (;;) {
-        while (session->waiting < kMaxWaiting) {
+        while (!full()) {
             auto request = session->reader.Next();
             if (!request) break;
             ++session->waiting;
@@ -126,7 +143,7 @@ void CMainFrame::ReadRequests(const SessionPtr& session) {
             return;
         }
         if (connection == nullptr || !connection->IsOpen()) return;
-        if (session->waiting >= kMaxWaiting) {
+        if (full()) {
             connection->SetReading(false);
             return;
         }
@@ -141,18 +158,48 @@ void CMainFrame::ReadRequests(const SessionPtr& session) {
 
 void CMainFrame::ProcessRequest(const SessionPtr& session, const Envelope& request) {
     --session->waiting;
+    auto slot = std::make_shared<ReplySlot>();
+    session->unsent.push_back(slot);
     ReadRequests(session);  // room for one more of this connection's requests
     DispatchOutcome outcome = DispatchOutcome::kIgnored;
+    // Computed on the pool, and answered later, unless this connection is the only one asking.
+    DeferralScope deferral(m_pool.WorthHandingOver(session.get()));
     const auto reply = [&] {
         const RequestPeers::Scope stated(&m_app.Peers(), session->peer);
         return m_dispatcher.Process(request, session->same_user, &outcome);
     }();
     if (outcome == DispatchOutcome::kMalformed || outcome == DispatchOutcome::kUnknownCode)
         LogRefusal(*session, request, outcome);
-    // A client that went away loses its reply; the agent carries on.
-    SecureConnection* connection = session->connection.data();
-    if (!reply || connection == nullptr || !connection->IsOpen()) return;
-    connection->Write(EncodeEnvelope(*reply));
+    if (auto later = deferral.Take()) {
+        DeferredReply::Start(
+            later, m_pool,
+            [self = QPointer<CMainFrame>(this), session, slot, code = reply->code,
+             flags = reply->flags](SecureBytes payload) {
+                if (!self) return;
+                slot->bytes = EncodeEnvelope(Envelope{code, flags, std::move(payload)});
+                slot->ready = true;
+                self->SendReadyReplies(session);
+            });
+        return;
+    }
+    if (reply) slot->bytes = EncodeEnvelope(*reply);
+    slot->ready = true;
+    SendReadyReplies(session);
+}
+
+// Replies leave in the order their requests were taken up: one whose computation is still
+// running, or whose prompt is still open, holds back the later ones of its connection.
+void CMainFrame::SendReadyReplies(const SessionPtr& session) {
+    const bool was_full = session->unsent.size() >= kMaxUnanswered;
+    while (!session->unsent.empty() && session->unsent.front()->ready) {
+        const auto slot = std::move(session->unsent.front());
+        session->unsent.pop_front();
+        // A client that went away loses its reply; the agent carries on.
+        SecureConnection* connection = session->connection.data();
+        if (!slot->bytes.empty() && connection != nullptr && connection->IsOpen())
+            connection->Write(slot->bytes);
+    }
+    if (was_full && session->unsent.size() < kMaxUnanswered) ReadRequests(session);
 }
 
 // Once per connection, so that a flood of bad requests cannot push everything else out of

@@ -5,11 +5,13 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <functional>
 #include <map>
 #include <memory>
 
+#include "agent/compute_pool.h"
 #include "agent/request_dispatcher.h"
 #include "agent/secure_connection.h"
 #include "app/agent_app.h"
@@ -24,6 +26,9 @@ class CMainFrame : public QObject, public MainFrameInterface {
     // Requests of one connection that wait for the event loop; past this many, the frame stops
     // reading that connection until one has been taken up.
     static constexpr std::size_t kMaxWaiting = 8;
+    // Requests of one connection taken up and not yet answered (a prompt open, a computation
+    // on the pool); past this many, the frame stops reading that connection too.
+    static constexpr std::size_t kMaxUnanswered = 16;
 
     CMainFrame(CAgentApp& app, RequestDispatcher& dispatcher);
     ~CMainFrame() override;
@@ -44,6 +49,9 @@ class CMainFrame : public QObject, public MainFrameInterface {
     // Requests read from every connection that wait for the event loop to take them up.
     std::size_t WaitingRequests() const;
 
+    // Where private-key computations run; their completions come back to this thread.
+    ComputePool& Pool() { return m_pool; }
+
     // Called once the frame is up (first-use and start-up prompts).
     void SetOnCreated(std::function<void()> on_created) { m_on_created = std::move(on_created); }
 
@@ -51,11 +59,13 @@ class CMainFrame : public QObject, public MainFrameInterface {
     void CloseRequested();
 
   private:
+    struct ReplySlot;
     struct Session;
     using SessionPtr = std::shared_ptr<Session>;
     void Accept(int fd);
     void ReadRequests(const SessionPtr& session);
     void ProcessRequest(const SessionPtr& session, const Envelope& request);
+    void SendReadyReplies(const SessionPtr& session);
     void LogRefusal(Session& session, const Envelope& request, DispatchOutcome outcome);
 
     CAgentApp& m_app;
@@ -66,6 +76,9 @@ class CMainFrame : public QObject, public MainFrameInterface {
     std::map<int, std::function<void()>> m_commands;
     std::map<int, std::function<bool()>> m_updates;
     std::function<void()> m_on_created;
+    // Last, so that its workers are joined before anything their completions reach goes.
+    ComputePool m_pool;
+    QSocketNotifier m_pool_notifier;
 };
 
 }  // namespace kv

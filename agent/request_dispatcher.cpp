@@ -1,5 +1,6 @@
 #include "agent/request_dispatcher.h"
 
+#include "agent/deferred_reply.h"
 #include "platform/message_codes.h"
 
 namespace kv {
@@ -35,10 +36,21 @@ std::optional<Envelope> RequestDispatcher::Process(const Envelope& request, bool
     out.AppendIntField(in.ReadIntField());
     Envelope reply;
     reply.flags = kEnvelopeHasWindow;
+    DeferredReply* const earlier = DeferralScope::Deferred();
     if (handler->second(in, out)) {
         result = DispatchOutcome::kHandled;
         reply.code = *reply_code;
-        reply.payload.assign(out.Data(), out.Data() + out.Length());
+        reply.payload = out.Release();
+        // A reply made later still begins with what the handler wrote now.
+        if (DeferredReply* later = DeferralScope::Deferred();
+            later != nullptr && later != earlier) {
+            later->Then([head = reply.payload](SecureBytes rest) {
+                SecureBytes whole = head;
+                whole.insert(whole.end(), rest.begin(), rest.end());
+                return whole;
+            });
+            result = DispatchOutcome::kDeferred;
+        }
     } else {
         result = DispatchOutcome::kMalformed;
         reply.code = AGENT_FAILURE;

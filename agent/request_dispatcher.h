@@ -22,6 +22,8 @@ enum class DispatchOutcome {
     kMalformed,    // its handler could not read it: the error reply went back
     kUnknownCode,  // no handler has its code: nothing went back
     kIgnored,      // show-window, another user, or a sender without a window: as designed
+    kDeferred,     // its handler deferred the reply (DeferralScope): the returned envelope
+                   // holds the reply code and the payload's beginning only
 };
 
 class RequestDispatcher {

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
@@ -45,15 +46,52 @@ SecureConnection::ReadStatus SecureConnection::Read(std::uint8_t* buffer, std::s
 
 void SecureConnection::Write(std::span<const std::uint8_t> bytes) {
     if (m_fd < 0 || bytes.empty()) return;
+    // With nothing queued, what the peer takes now goes straight from the caller's bytes;
+    // only the rest is copied into the queue.
+    if (m_outgoing.empty()) {
+        const std::size_t sent = SendNow(bytes);
+        if (m_fd < 0 || sent == bytes.size()) return;
+        bytes = bytes.subspan(sent);
+    }
     m_outgoing.insert(m_outgoing.end(), bytes.begin(), bytes.end());
     SendPending();
 }
 
-void SecureConnection::SendPending() {
+void SecureConnection::Write(std::span<const std::uint8_t> head,
+                             std::span<const std::uint8_t> body) {
+    if (m_fd < 0) return;
+    if (!m_outgoing.empty() || head.empty() || body.empty()) {
+        Write(head);
+        Write(body);
+        return;
+    }
+    iovec parts[2] = {{const_cast<std::uint8_t*>(head.data()), head.size()},
+                      {const_cast<std::uint8_t*>(body.data()), body.size()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    ssize_t n = -1;
+    do {
+        n = ::sendmsg(m_fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        CloseLater();  // the peer is gone
+        return;
+    }
+    const std::size_t sent = n > 0 ? static_cast<std::size_t>(n) : 0;
+    if (sent < head.size()) {
+        Write(head.subspan(sent));
+        Write(body);
+    } else {
+        Write(body.subspan(sent - head.size()));
+    }
+}
+
+std::size_t SecureConnection::SendNow(std::span<const std::uint8_t> bytes) {
     std::size_t sent = 0;
-    while (m_fd >= 0 && sent < m_outgoing.size()) {
-        const ssize_t n = ::send(m_fd, m_outgoing.data() + sent, m_outgoing.size() - sent,
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (m_fd >= 0 && sent < bytes.size()) {
+        const ssize_t n =
+            ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
             continue;
@@ -61,8 +99,14 @@ void SecureConnection::SendPending() {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
         CloseLater();  // the peer is gone: what it did not take is dropped
-        return;
+        break;
     }
+    return sent;
+}
+
+void SecureConnection::SendPending() {
+    const std::size_t sent = SendNow(m_outgoing);
+    if (m_fd < 0) return;  // closed, and the queue wiped
     // What went out is wiped at once rather than left behind the kept tail.
     SecureWipe(m_outgoing.data(), sent);
     m_outgoing.erase(m_outgoing.begin(), m_outgoing.begin() + static_cast<std::ptrdiff_t>(sent));

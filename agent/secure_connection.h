@@ -41,6 +41,8 @@ class SecureConnection : public QObject {
     // Queues `bytes` and sends what the peer takes now; the rest goes as it can. Nothing
     // happens on a closed connection.
     void Write(std::span<const std::uint8_t> bytes);
+    // The same for `head` then `body`, without joining them first.
+    void Write(std::span<const std::uint8_t> head, std::span<const std::uint8_t> body);
     // Whether readyRead() is signalled. Off, the kernel's socket buffer fills up and holds
     // the peer back.
     void SetReading(bool on);
@@ -55,6 +57,8 @@ class SecureConnection : public QObject {
 
   private:
     void SendPending();
+    // Sends what the peer takes now; how many bytes. Closes on a failure.
+    std::size_t SendNow(std::span<const std::uint8_t> bytes);
     void CloseLater();
 
     int m_fd;

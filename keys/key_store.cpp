@@ -83,6 +83,8 @@ std::optional<std::int32_t> KeyStore::NextKeyNumber() const {
 }
 
 bool KeyStore::WritePrivateValue(std::int32_t number, const SecureBytes& blob) const {
+    // Read again from the registry next time: the write may yet be rolled back.
+    m_read_private.erase(number);
     RegistryKey subkey;
     return blob.size() <= kMaxPrvSize && subkey.Open(KeySubkeyPath(number), true) &&
            subkey.WriteBinary(kPrvValue, blob.data(), static_cast<std::uint32_t>(blob.size()));
@@ -101,6 +103,7 @@ std::int32_t KeyStore::Add(const PrivateKeyBlob& blob, KeyPair& key) {
     auto stored = std::make_unique<KeyPair>();
     stored->CopyFrom(key);
     stored->SetNumber(*number);
+    m_read_private.erase(*number);
     {
         // The whole subkey or nothing: a listed key always has its private half.
         RegistryTransaction transaction;
@@ -167,15 +170,20 @@ std::uint32_t KeyStore::ReadPrivateValue(std::int32_t number, SecureBytes& out) 
 std::optional<PrivateKeyBlob> KeyStore::ReadPrivateKey(std::int32_t number) const {
     const KeyPair* owner = FindByNumber(number);
     if (owner == nullptr) return std::nullopt;
-    SecureBytes value;
-    if (ReadPrivateValue(number, value) != kRegOk) return std::nullopt;
+    auto cached = m_read_private.find(number);
+    if (cached == m_read_private.end()) {
+        SecureBytes value;
+        if (ReadPrivateValue(number, value) != kRegOk) return std::nullopt;
+        cached = m_read_private.emplace(number, std::move(value)).first;
+    }
     PrivateKeyBlob blob(owner);
-    blob.SetBlob(value);
+    blob.SetBlob(cached->second);
     return blob;
 }
 
 bool KeyStore::DeleteAt(std::size_t index) {
     const std::int32_t number = m_keys[index]->Number();
+    m_read_private.erase(number);
     const auto found = m_by_blob.find(BlobBytes(m_keys[index]->Blob()));
     if (found != m_by_blob.end()) {
         std::erase(found->second, m_keys[index].get());
@@ -216,6 +224,7 @@ bool KeyStore::DeleteAll() {
 }
 
 void KeyStore::ClearList() {
+    m_read_private.clear();
     std::vector<std::int32_t> numbers;
     for (const auto& key : m_keys) numbers.push_back(key->Number());
     m_keys.clear();

@@ -65,7 +65,8 @@ class KeyStore {
     bool AttachCertificate(std::span<const std::uint8_t> blob,
                            std::span<const std::uint8_t> certificate);
     // The stored private half of key `number`, owned by that key; nothing when the key or
-    // its "Prv" value cannot be found or read.
+    // its "Prv" value cannot be found or read. Read from the registry once, then from memory
+    // until the store changes it.
     std::optional<PrivateKeyBlob> ReadPrivateKey(std::int32_t number) const;
     // Removes the key from the list, then its subkey from the registry. False when there is
     // no such key or the subkey could not be deleted (it then comes back at the next start).
@@ -149,6 +150,10 @@ class KeyStore {
         m_by_blob;
 
     std::function<void(std::int32_t)> m_on_removed;
+    // "Prv" values read for private-key requests, so that a signature does not read the
+    // registry each time. Still protected by the agent passphrase; dropped whenever this
+    // store writes or deletes a key's "Prv", loads the list and at every lock.
+    mutable std::unordered_map<std::int32_t, SecureBytes> m_read_private;
 
     bool m_locked = true;
     std::uint64_t m_lock_epoch = 0;

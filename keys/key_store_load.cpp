@@ -15,6 +15,7 @@ namespace {}  // namespace
 // number formats to, so "Key007" reads "Key7". The first key without a usable "Pub" ends
 // loading; the keys after it stay in the registry for a later start.
 void KeyStore::Load() {
+    m_read_private.clear();
     RegistryKey parent;
     if (!parent.Open(kKeyPairsRegistryPath, false)) return;
     std::vector<RegistrySubkeyValues> subkeys;

@@ -121,6 +121,7 @@ void KeyStore::Lock() {
     m_locked = true;
     ++m_lock_epoch;
     m_passphrase.reset();
+    m_read_private.clear();
     Module().ForgetSecrets();
 }
 

@@ -26,8 +26,6 @@ struct Operation {
     std::string_view requester;
     std::span<const std::uint8_t> data;
     const OperationContext& context;
-    const PrivateKey& key;
-    const ModuleKeyInfo& info;
 };
 
 // The access check may run a prompt, inside which the agent may lock or lose the key: the
@@ -40,40 +38,6 @@ bool Allowed(const Operation& op) {
 }
 
 OperationResult Success(SecureBytes output) { return {true, std::move(output)}; }
-
-OperationResult Decrypt(const Operation& op) {
-    if (op.info.type != KVCLM_KEY_RSA) return {};
-    ModuleResult<SecureBytes> plain = op.key.Decrypt(op.data);
-    if (!plain.ok()) return {};
-    return Success(std::move(plain.value));
-}
-
-OperationResult Sign(const Operation& op, const ParsedOperation& parsed) {
-    const OperationOptions& o = parsed.options;
-    if (o.md5 && o.sha1) return {};
-    const std::uint32_t capacity = PrivateKey::SignatureCapacity(op.info);
-    ModuleResult<Bytes> signature;
-    if (op.info.type == KVCLM_KEY_DSS) {
-        // The DSS signature always hashes with SHA-1; only pkcs1 cannot be honoured.
-        if (o.pkcs1) return {};
-        signature = op.key.Sign(KVCLM_SIGN_DSS, {}, op.data, capacity);
-    } else if (op.info.type == KVCLM_KEY_RSA) {
-        if (o.nist) return {};
-        RsaSignOptions options;
-        options.hashFirst = parsed.kind == OperationKind::HashAndSign;
-        options.md5 = o.md5;
-        signature = op.key.Sign(KVCLM_SIGN_RSA_PKCS1, options, op.data, capacity);
-    } else if (op.info.type == KVCLM_KEY_ED25519 || op.info.type == KVCLM_KEY_ECDSA) {
-        // These keys sign only as SSH does (ECDSA hashes with its curve's hash either way);
-        // an option asking for another padding or digest cannot be honoured.
-        if (o.pkcs1 || o.md5 || o.sha1) return {};
-        signature = op.key.SignSsh(op.data);
-    } else {
-        return {};
-    }
-    if (!signature.ok()) return {};
-    return Success(SecureBytes(signature.value.begin(), signature.value.end()));
-}
 
 // The SSH1 refusals come before any prompt, each with its reason in the log.
 bool Ssh1Permitted(const Operation& op) {
@@ -94,15 +58,50 @@ bool Ssh1Permitted(const Operation& op) {
     return true;
 }
 
+}  // namespace
+
+OperationResult PreparedOperation::Decrypt() const {
+    if (m_info.type != KVCLM_KEY_RSA) return {};
+    ModuleResult<SecureBytes> plain = m_key.Decrypt(m_data);
+    if (!plain.ok()) return {};
+    return Success(std::move(plain.value));
+}
+
+OperationResult PreparedOperation::Sign() const {
+    const OperationOptions& o = m_parsed.options;
+    if (o.md5 && o.sha1) return {};
+    const std::uint32_t capacity = PrivateKey::SignatureCapacity(m_info);
+    ModuleResult<Bytes> signature;
+    if (m_info.type == KVCLM_KEY_DSS) {
+        // The DSS signature always hashes with SHA-1; only pkcs1 cannot be honoured.
+        if (o.pkcs1) return {};
+        signature = m_key.Sign(KVCLM_SIGN_DSS, {}, m_data, capacity);
+    } else if (m_info.type == KVCLM_KEY_RSA) {
+        if (o.nist) return {};
+        RsaSignOptions options;
+        options.hashFirst = m_parsed.kind == OperationKind::HashAndSign;
+        options.md5 = o.md5;
+        signature = m_key.Sign(KVCLM_SIGN_RSA_PKCS1, options, m_data, capacity);
+    } else if (m_info.type == KVCLM_KEY_ED25519 || m_info.type == KVCLM_KEY_ECDSA) {
+        // These keys sign only as SSH does (ECDSA hashes with its curve's hash either way);
+        // an option asking for another padding or digest cannot be honoured.
+        if (o.pkcs1 || o.md5 || o.sha1) return {};
+        signature = m_key.SignSsh(m_data);
+    } else {
+        return {};
+    }
+    if (!signature.ok()) return {};
+    return Success(SecureBytes(signature.value.begin(), signature.value.end()));
+}
+
 // MD5 over the decrypted challenge (at most 32 bytes of it) and the session id.
-OperationResult Ssh1Response(const Operation& op) {
-    if (op.data.size() < kMinimumChallengeData) return {};
-    if (!Ssh1Permitted(op) || !Allowed(op)) return {};
-    const auto session_id = op.data.first(kSessionIdSize);
+OperationResult PreparedOperation::Ssh1Response() const {
+    const auto data = std::span<const std::uint8_t>(m_data);
+    const auto session_id = data.first(kSessionIdSize);
     ModuleResult<Hash> hash = Hash::Alloc(KVCLM_HASH_MD5);
     if (!hash.ok()) return {};
     {
-        const ModuleResult<SecureBytes> challenge = op.key.Decrypt(op.data.subspan(kSessionIdSize));
+        const ModuleResult<SecureBytes> challenge = m_key.Decrypt(data.subspan(kSessionIdSize));
         if (!challenge.ok()) return {};
         const std::size_t used = std::min(challenge.value.size(), kChallengeDigestInput);
         if (hash.value.Update(std::span(challenge.value).first(used)) != KVCLM_OK) return {};
@@ -113,23 +112,50 @@ OperationResult Ssh1Response(const Operation& op) {
     return Success(SecureBytes(digest.value.begin(), digest.value.end()));
 }
 
-}  // namespace
+OperationResult PreparedOperation::Compute() const {
+    switch (m_parsed.kind) {
+        case OperationKind::Ssh1ChallengeResponse:
+            return Ssh1Response();
+        case OperationKind::Decrypt:
+            return Decrypt();
+        case OperationKind::Sign:
+        case OperationKind::HashAndSign:
+            return Sign();
+    }
+    return {};
+}
+
+std::optional<PreparedOperation> Prepare(const PrivateKeyBlob& blob, std::string_view operation,
+                                         std::string_view requester, Passphrase passphrase,
+                                         std::span<const std::uint8_t> data,
+                                         const OperationContext& context) {
+    ModuleResult<PrivateKey> key = blob.Open(passphrase);
+    if (!key.ok()) return std::nullopt;
+    const ModuleResult<ModuleKeyInfo> info = key.value.GetInfo();
+    if (!info.ok()) return std::nullopt;
+    const Operation op{blob, operation, requester, data, context};
+
+    const std::optional<ParsedOperation> parsed = ParseOperationName(operation);
+    if (!parsed) return std::nullopt;
+    if (parsed->kind == OperationKind::Ssh1ChallengeResponse) {
+        if (data.size() < kMinimumChallengeData) return std::nullopt;
+        if (!Ssh1Permitted(op)) return std::nullopt;
+    }
+    if (!Allowed(op)) return std::nullopt;
+    PreparedOperation prepared;
+    prepared.m_key = std::move(key.value);
+    prepared.m_info = info.value;
+    prepared.m_parsed = *parsed;
+    prepared.m_data.assign(data.begin(), data.end());
+    return prepared;
+}
 
 OperationResult Perform(const PrivateKeyBlob& blob, std::string_view operation,
                         std::string_view requester, Passphrase passphrase,
                         std::span<const std::uint8_t> data, const OperationContext& context) {
-    const ModuleResult<PrivateKey> key = blob.Open(passphrase);
-    if (!key.ok()) return {};
-    const ModuleResult<ModuleKeyInfo> info = key.value.GetInfo();
-    if (!info.ok()) return {};
-    const Operation op{blob, operation, requester, data, context, key.value, info.value};
-
-    const std::optional<ParsedOperation> parsed = ParseOperationName(operation);
-    if (!parsed) return {};
-    if (parsed->kind == OperationKind::Ssh1ChallengeResponse) return Ssh1Response(op);
-    if (!Allowed(op)) return {};
-    if (parsed->kind == OperationKind::Decrypt) return Decrypt(op);
-    return Sign(op, *parsed);
+    const auto prepared = Prepare(blob, operation, requester, passphrase, data, context);
+    if (!prepared) return {};
+    return prepared->Compute();
 }
 
 }  // namespace kv

@@ -5,9 +5,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string_view>
 
+#include "cryptomodule/private_key.h"
+#include "keys/operation_name.h"
 #include "keys/private_key_blob.h"
 #include "platform/secure_memory.h"
 
@@ -37,7 +40,37 @@ struct OperationResult {
     SecureBytes output;  // empty unless ok
 };
 
-// `passphrase` is the agent passphrase, empty when the agent holds none.
+// A private-key computation made ready: its own opened key, the operation and a copy of the
+// data. Compute() touches nothing else, so it may run on another thread (once at a time).
+class PreparedOperation {
+  public:
+    OperationResult Compute() const;
+
+  private:
+    friend std::optional<PreparedOperation> Prepare(const PrivateKeyBlob&, std::string_view,
+                                                    std::string_view, Passphrase,
+                                                    std::span<const std::uint8_t>,
+                                                    const OperationContext&);
+    OperationResult Sign() const;
+    OperationResult Decrypt() const;
+    OperationResult Ssh1Response() const;
+
+    PrivateKey m_key;
+    ModuleKeyInfo m_info{};
+    ParsedOperation m_parsed;
+    SecureBytes m_data;
+};
+
+// Everything but the computation, on the caller's thread: opens the key, checks the name,
+// the options the key cannot honour aside, the SSH1 rules, the access policy and the guard.
+// nullopt when the operation fails before computing. `passphrase` is the agent passphrase,
+// empty when the agent holds none.
+std::optional<PreparedOperation> Prepare(const PrivateKeyBlob& blob, std::string_view operation,
+                                         std::string_view requester, Passphrase passphrase,
+                                         std::span<const std::uint8_t> data,
+                                         const OperationContext& context);
+
+// Prepare, then Compute on this thread.
 OperationResult Perform(const PrivateKeyBlob& blob, std::string_view operation,
                         std::string_view requester, Passphrase passphrase,
                         std::span<const std::uint8_t> data, const OperationContext& context);

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds and runs every test in two trees, each with warnings as errors:
+# Builds and runs every test in three trees, each with warnings as errors:
 #  1. build-asan: the whole tree (Qt parts included) with clang under AddressSanitizer and
 #     UndefinedBehaviorSanitizer at -O1, with the libFuzzer targets in the same tree. Runs
 #     everything: unit, window, end-to-end, interop, desktop and memory-scan tests, and a
 #     bounded run of every fuzz target.
-#  2. build: the regular tree, with everything but the fuzzers (it has none), the installed
+#  2. build-tsan: the compute pool, the handlers, the key code and the module under
+#     ThreadSanitizer, with the tests where worker threads meet the user-interface thread.
+#  3. build: the regular tree, with everything but the fuzzers (it has none), the installed
 #     product's checks included.
 # The last lines are ctest's summary of the regular tree.
 set -euo pipefail
@@ -24,6 +26,17 @@ cmake --build build-asan -j"$jobs"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
     export LSAN_OPTIONS="suppressions=$PWD/tests/support/lsan_suppressions.txt:print_suppressions=0"
     cd build-asan && ctest --output-on-failure -j"$jobs"
+)
+
+# No Qt and only the targets these tests need, so that the tree stays quick to build.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DKV_TSAN=ON -DKV_WITH_UI=OFF -DKV_BUILD_TESTS=ON -DKV_WERROR=ON >/dev/null
+cmake --build build-tsan -j"$jobs" --target kvclm compute_pool_test pooled_operations_test handlers_test
+(
+    export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+    cd build-tsan && ctest --output-on-failure -R '^(compute_pool_test|pooled_operations_test|handlers_test)$'
 )
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_BUILD_TESTS=ON -DKV_WERROR=ON \

@@ -1,6 +1,7 @@
 #include "agent/handlers/private_key_request.h"
 
 #include "agent/agent_buffer.h"
+#include "agent/deferred_reply.h"
 #include "agent/handlers/format_text.h"
 #include "agent/handlers/remembered_approval.h"
 #include "agent/handlers/unlock_on_demand.h"
@@ -76,22 +77,11 @@ const KeyPair* UnlockedKey(CAgentApp& app, const DecodedPrivateKeyOpRequest& req
     return key;
 }
 
-// Performs the operation under a guard taken now, with the agent unlocked: a lock or a
-// deletion while the confirmation is open refuses the request as it would have been refused
-// had it come first, and nothing computed then leaves the agent.
-void PerformGuarded(CAgentApp& app, const DecodedPrivateKeyOpRequest& request, const KeyPair& key,
-                    const PrivateKeyBlob& blob, const ProcessStamp* local, AgentBuffer& out) {
-    KeyStore& keys = app.Keys();
-    const KeyUseGuard guard(keys, key);
-    const OperationContext context{
-        app.Settings(), app.Log(),
-        [&app, local](const KeyPair* owner, std::string_view op, std::string_view requester) {
-            return ConfirmPrivateKeyOperation(app, owner, op, requester, local);
-        },
-        &guard};
-    const OperationResult result =
-        Perform(blob, request.fields.operation, Requester(request.origins), keys.HeldPassphrase(),
-                request.fields.data, context);
+// The result of a computation, unless the agent locked or lost the key while it ran (or
+// while a prompt was open): then the request is refused as it would have been had it come
+// first, and nothing computed leaves the agent.
+void AnswerGuarded(CAgentApp& app, const DecodedPrivateKeyOpRequest& request,
+                   const KeyUseGuard& guard, const OperationResult& result, AgentBuffer& out) {
     switch (guard.Check()) {
         case KeyUseGuard::Verdict::kLocked:
             return RefuseLocked(app, request);
@@ -106,6 +96,44 @@ void PerformGuarded(CAgentApp& app, const DecodedPrivateKeyOpRequest& request, c
         return;
     }
     WritePrivateKeyOpResult(result.output, out);
+}
+
+// What a computation moved to the compute pool carries; the worker touches `prepared` and
+// `result` only, the rest stays on this thread.
+struct PoolOperation {
+    PoolOperation(const KeyUseGuard& g, DecodedPrivateKeyOpRequest r, PreparedOperation p)
+        : guard(g), request(std::move(r)), prepared(std::move(p)) {}
+    KeyUseGuard guard;
+    DecodedPrivateKeyOpRequest request;
+    PreparedOperation prepared;
+    OperationResult result;
+};
+
+// Prepares the operation under a guard taken now, with the agent unlocked, and computes it:
+// on the compute pool when the endpoint can answer later, else here.
+void PerformGuarded(CAgentApp& app, const DecodedPrivateKeyOpRequest& request, const KeyPair& key,
+                    const PrivateKeyBlob& blob, const ProcessStamp* local, AgentBuffer& out) {
+    KeyStore& keys = app.Keys();
+    const KeyUseGuard guard(keys, key);
+    const OperationContext context{
+        app.Settings(), app.Log(),
+        [&app, local](const KeyPair* owner, std::string_view op, std::string_view requester) {
+            return ConfirmPrivateKeyOperation(app, owner, op, requester, local);
+        },
+        &guard};
+    auto prepared = Prepare(blob, request.fields.operation, Requester(request.origins),
+                            keys.HeldPassphrase(), request.fields.data, context);
+    if (!prepared) return AnswerGuarded(app, request, guard, OperationResult{}, out);
+    DeferralScope* scope = DeferralScope::Open();
+    if (scope == nullptr) return AnswerGuarded(app, request, guard, prepared->Compute(), out);
+    auto op = std::make_shared<PoolOperation>(guard, request, std::move(*prepared));
+    scope->Defer(std::make_shared<DeferredReply>(
+        [op] { op->result = op->prepared.Compute(); },
+        [&app, op](SecureBytes) {
+            AgentBuffer later;
+            AnswerGuarded(app, op->request, op->guard, op->result, later);
+            return SecureBytes(later.Data(), later.Data() + later.Length());
+        }));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "agent/deferred_reply.h"
 #include "platform/message_codes.h"
 
 namespace kv {
@@ -67,8 +68,17 @@ std::optional<PrivateKeyOpReply> NativeChannel::PrivateKeyOp(const std::string& 
                                                              std::span<const uint8_t> blob,
                                                              std::span<const uint8_t> data) {
     const int32_t id = NextId();
+    DeferredReply* const earlier = DeferralScope::Deferred();
     const auto reply = Call(AGENT_PRIVATE_KEY_OP, AGENT_PRIVATE_KEY_OP_REPLY,
                             BuildPrivateKeyOpRequest(id, {origin}, operation, blob, data));
+    if (DeferredReply* later = DeferralScope::Deferred(); later != nullptr && later != earlier) {
+        // The reply comes later; what does not answer this request is passed on as nothing.
+        later->Then([id](SecureBytes payload) {
+            const auto parsed = ParsePrivateKeyOpReply(payload);
+            return parsed && parsed->id == id ? std::move(payload) : SecureBytes();
+        });
+        return std::nullopt;
+    }
     if (!reply) return std::nullopt;
     auto parsed = ParsePrivateKeyOpReply(*reply);
     if (!parsed || parsed->id != id) return std::nullopt;

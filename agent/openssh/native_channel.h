@@ -19,7 +19,9 @@ class NativeChannel {
     explicit NativeChannel(const RequestDispatcher& dispatcher) : m_dispatcher(dispatcher) {}
 
     // Each returns nullopt when the request could not be built or the reply is the error
-    // reply or does not parse; otherwise the reply (for add and delete, its status).
+    // reply or does not parse; otherwise the reply (for add and delete, its status). A
+    // private-key operation whose reply was deferred (DeferralScope) returns nullopt too, and
+    // its deferred reply goes on as the reply payload, or empty for the nullopt cases.
     std::optional<ListReply> List(const std::string& origin);
     std::optional<int32_t> Add(const std::string& origin, const AgentKeyEntry& entry,
                                std::span<const uint8_t> private_blob);

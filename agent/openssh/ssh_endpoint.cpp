@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <deque>
 
+#include "agent/compute_pool.h"
+#include "agent/deferred_reply.h"
 #include "agent/openssh/frame_reader.h"
 #include "agent/openssh/peer_origin.h"
 #include "agent/openssh/session_bind.h"
@@ -86,14 +88,14 @@ void SshAgentEndpoint::Accept(int fd) {
     connection->peer.origins_are_hops = false;  // the origin names this peer
     m_connections[socket] = connection;
     connect(socket, &SecureConnection::readyRead, this,
-            [this, connection] { ReadMessages(connection); });
+            [this, connection] { ReadMessages(connection, true); });
     connect(socket, &SecureConnection::closed, this, [this, socket] {
         m_connections.erase(socket);
         socket->deleteLater();
     });
 }
 
-void SshAgentEndpoint::ReadMessages(const ConnectionPtr& connection) {
+void SshAgentEndpoint::ReadMessages(const ConnectionPtr& connection, bool from_event_loop) {
     SecureConnection* socket = connection->socket.data();
     if (socket == nullptr || !socket->IsOpen()) return;
     std::uint8_t chunk[16 * 1024];
@@ -111,6 +113,12 @@ void SshAgentEndpoint::ReadMessages(const ConnectionPtr& connection) {
     }
     // Full: the notifier stays quiet until a message has been taken up.
     if (socket->IsOpen()) socket->SetReading(connection->waiting.size() < kMaxWaiting);
+    // Called by the event loop, the first message is handled at once: posting it would only
+    // cost another turn of the loop. Called after a reply, it waits for the next turn.
+    if (from_event_loop && !connection->busy && !connection->scheduled) {
+        ProcessNext(connection);
+        return;
+    }
     ScheduleNext(connection);
 }
 
@@ -133,10 +141,21 @@ void SshAgentEndpoint::ProcessNext(const ConnectionPtr& connection) {
     connection->busy = true;
     // Once ssh has said it forwards this connection, every later request on it is forwarded.
     if (IsForwardingSessionBind(message)) connection->peer.forwarded = true;
+    // With a pool, a signature is computed there and answered later, unless this connection
+    // is the only one asking.
+    DeferralScope deferral(m_pool != nullptr && m_pool->WorthHandingOver(connection.get()));
     SshReply reply = [&] {
         const RequestPeers::Scope stated(m_peers, connection->peer);
         return m_translator.Handle(message, connection->origin);
     }();
+    if (auto later = deferral.Take()) {
+        // The connection stays busy until the computation's reply has gone out.
+        DeferredReply::Start(
+            later, *m_pool, [self = QPointer<SshAgentEndpoint>(this), connection](SecureBytes out) {
+                if (self) self->Answer(connection, out);
+            });
+        return;
+    }
     if (reply.hold.count() > 0) {
         // Held back on a timer; the connection stays busy so its next message waits.
         QTimer::singleShot(reply.hold, this, [this, connection, held = std::move(reply.message)] {
@@ -152,8 +171,12 @@ void SshAgentEndpoint::Answer(const ConnectionPtr& connection, const SecureBytes
     connection->busy = false;
     // The peer may have gone while a prompt was open; its reply is then lost.
     if (!connection->Connected()) return;
-    connection->socket->Write(FrameMessage(reply));
-    ReadMessages(connection);
+    const auto n = static_cast<std::uint32_t>(reply.size());
+    const std::uint8_t length[4] = {
+        static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
+        static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
+    connection->socket->Write(length, reply);
+    ReadMessages(connection, false);
 }
 
 }  // namespace kv

@@ -1,10 +1,11 @@
 // The OpenSSH agent socket (<runtime>/ssh, for SSH_AUTH_SOCK). Peers of another user are
 // closed at accept. Each connection's messages are handled one at a time, in order, each
-// deferred to the event loop like the native requests, so a request that opens a prompt
+// from the event loop like the native requests, so a request that opens a prompt
 // lets other connections be served inside the prompt's loop while its own connection's
 // next request waits for its reply. A reply the translator holds back (a wrong UNLOCK
 // passphrase) waits on a timer, the agent serving everyone else meanwhile, and its
-// connection's next message waits for it. An oversized message closes that connection only.
+// connection's next message waits for it; so does a signature computed on the compute pool.
+// An oversized message closes that connection only.
 #pragma once
 
 #include <QObject>
@@ -19,6 +20,8 @@
 #include "app/request_peer.h"
 
 namespace kv {
+
+class ComputePool;
 
 class SshAgentEndpoint : public QObject {
     Q_OBJECT
@@ -38,6 +41,9 @@ class SshAgentEndpoint : public QObject {
     // Where each request's peer is stated while it is handled (remembered approvals); the
     // agent's own. Without it no peer is stated and every confirmation asks.
     void SetRequestPeers(RequestPeers* peers) { m_peers = peers; }
+    // Where private-key computations run (it must outlive the endpoint, and its completions
+    // run on this thread); without it they run on this thread while the request is handled.
+    void SetComputePool(ComputePool* pool) { m_pool = pool; }
     std::string ErrorString() const;
 
   private:
@@ -45,7 +51,7 @@ class SshAgentEndpoint : public QObject {
     using ConnectionPtr = std::shared_ptr<Connection>;
 
     void Accept(int fd);
-    void ReadMessages(const ConnectionPtr& connection);
+    void ReadMessages(const ConnectionPtr& connection, bool from_event_loop);
     void ScheduleNext(const ConnectionPtr& connection);
     void ProcessNext(const ConnectionPtr& connection);
     void Answer(const ConnectionPtr& connection, const SecureBytes& reply);
@@ -55,6 +61,7 @@ class SshAgentEndpoint : public QObject {
     std::string m_path;
     std::map<SecureConnection*, ConnectionPtr> m_connections;
     RequestPeers* m_peers = nullptr;
+    ComputePool* m_pool = nullptr;
 };
 
 }  // namespace kv

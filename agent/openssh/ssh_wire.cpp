@@ -50,6 +50,12 @@ void SshWriter::String(std::span<const uint8_t> bytes) {
     Raw(bytes);
 }
 
+void SshWriter::PatchUint32(std::size_t offset, uint32_t value) {
+    if (offset + 4 > m_out.size()) return;
+    for (int i = 0; i < 4; ++i)
+        m_out[offset + static_cast<std::size_t>(i)] = static_cast<uint8_t>(value >> (24 - 8 * i));
+}
+
 void SshWriter::String(std::string_view text) { String(AsBytes(text)); }
 
 void SshWriter::Mpint(std::span<const uint8_t> magnitude) {

@@ -54,6 +54,11 @@ class SshWriter {
         m_out.insert(m_out.end(), bytes.begin(), bytes.end());
     }
 
+    // Room for `size` bytes in all, so that a long message is not copied as it grows.
+    void Reserve(std::size_t size) { m_out.reserve(size); }
+    // Overwrites the four bytes at `offset`, written before with Uint32.
+    void PatchUint32(std::size_t offset, uint32_t value);
+
     const SecureBytes& Data() const { return m_out; }
     SecureBytes Release() { return std::move(m_out); }
 

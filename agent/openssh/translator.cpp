@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "agent/deferred_reply.h"
 #include "agent/openssh/key_blobs.h"
 #include "agent/openssh/messages.h"
 #include "res/string_ids.h"
@@ -77,19 +78,25 @@ SecureBytes OpenSshTranslator::Refuse(std::string_view what, const std::string& 
 SecureBytes OpenSshTranslator::ListIdentities(Request& request) {
     const auto list = m_native.List(request.origin);
     if (!list) return FailureReply();
+    const auto stored = m_host.StoredKeyNames();
     // Both lists are in key store order, so the names line up; should they not (a key added
-    // or deleted in between), the first stored key with the blob names it.
-    auto stored = m_host.StoredKeyNames();
-    std::unordered_map<std::string, std::string> names;
-    for (const auto& key : stored) names.try_emplace(BlobKey(key.public_blob), key.name);
+    // or deleted in between), the first stored key with the blob names it. The map is made
+    // only then: a list of a thousand keys would otherwise pay for them every time.
+    std::unordered_map<std::string, const StoredKeyName*> by_blob;
+    const auto first_stored_with = [&](const Bytes& blob) -> const StoredKeyName* {
+        if (by_blob.empty()) {
+            for (const auto& key : stored) by_blob.try_emplace(BlobKey(key.public_blob), &key);
+        }
+        const auto found = by_blob.find(BlobKey(blob));
+        return found != by_blob.end() ? found->second : nullptr;
+    };
 
-    std::unordered_map<std::string, const Bytes*> certificates;
-    for (const auto& key : stored) {
-        if (!key.certificate.empty())
-            certificates.try_emplace(BlobKey(key.public_blob), &key.certificate);
-    }
-
-    SshWriter keys;
+    SshWriter out;
+    std::size_t size = 5;
+    for (const auto& key : list->keys) size += 136 + key.blob.size();
+    out.Reserve(size);
+    out.Byte(kIdentitiesAnswer);
+    out.Uint32(0);  // the count, written once known
     uint32_t count = 0;
     for (std::size_t i = 0; i < list->keys.size(); ++i) {
         const auto& key = list->keys[i];
@@ -99,26 +106,32 @@ SecureBytes OpenSshTranslator::ListIdentities(Request& request) {
         if (i < stored.size() && stored[i].public_blob == key.blob) {
             comment = stored[i].name;
             if (!stored[i].certificate.empty()) certificate = &stored[i].certificate;
-        } else if (const auto name = names.find(BlobKey(key.blob)); name != names.end()) {
-            comment = name->second;
-            const auto found = certificates.find(BlobKey(key.blob));
-            if (found != certificates.end()) certificate = found->second;
+        } else if (const StoredKeyName* owner = first_stored_with(key.blob)) {
+            comment = owner->name;
+            // The first stored key with this blob that carries a certificate.
+            if (!owner->certificate.empty()) {
+                certificate = &owner->certificate;
+            } else {
+                for (const auto& other : stored) {
+                    if (other.public_blob == key.blob && !other.certificate.empty()) {
+                        certificate = &other.certificate;
+                        break;
+                    }
+                }
+            }
         }
         const std::string own = key.comment.value_or("");
         if (!own.empty()) comment = comment.empty() ? own : comment + ": " + own;
-        keys.String(key.blob);
-        keys.String(comment);
+        out.String(key.blob);
+        out.String(comment);
         ++count;
         if (certificate != nullptr) {
-            keys.String(*certificate);
-            keys.String(comment);
+            out.String(*certificate);
+            out.String(comment);
             ++count;
         }
     }
-    SshWriter out;
-    out.Byte(kIdentitiesAnswer);
-    out.Uint32(count);
-    out.Raw(keys.Data());
+    out.PatchUint32(1, count);
     return out.Release();
 }
 
@@ -145,12 +158,29 @@ SecureBytes OpenSshTranslator::Sign(Request& request) {
     const auto plan = PlanSignature(type, data, flags, m_digest);
     if (!plan) return Refuse("SIGN_REQUEST", Text(IDS_OPENSSH_NOTHING_TO_SIGN), request);
 
+    DeferredReply* const earlier = DeferralScope::Deferred();
+    const auto reply = m_native.PrivateKeyOp(request.origin, plan->operation, blob, plan->data);
+    if (DeferredReply* later = DeferralScope::Deferred(); later != nullptr && later != earlier) {
+        later->Then([this, plan = std::move(*plan), origin = request.origin](SecureBytes payload) {
+            if (payload.empty()) return FailureReply();
+            return SignResponse(plan, ParsePrivateKeyOpReply(payload), origin);
+        });
+        return {};
+    }
+    return SignResponse(*plan, reply, request.origin);
+}
+
+SecureBytes OpenSshTranslator::SignResponse(const SignPlan& plan,
+                                            const std::optional<PrivateKeyOpReply>& reply,
+                                            const std::string& origin) {
     // Unknown key, locked agent, declined prompt, failed operation: the native handler has
     // logged it, and the client only learns that it failed.
-    const auto reply = m_native.PrivateKeyOp(request.origin, plan->operation, blob, plan->data);
     if (!reply || reply->status != kStatusDone || !reply->result) return FailureReply();
-    const auto signature = SignatureBlob(*plan, *reply->result);
-    if (!signature) return Refuse("SIGN_REQUEST", Text(IDS_OPENSSH_MALFORMED_SIGNATURE), request);
+    const auto signature = SignatureBlob(plan, *reply->result);
+    if (!signature) {
+        m_host.LogRefusal("SIGN_REQUEST", Text(IDS_OPENSSH_MALFORMED_SIGNATURE), origin);
+        return FailureReply();
+    }
     SshWriter out;
     out.Byte(kSignResponse);
     out.String(*signature);

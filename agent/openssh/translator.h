@@ -56,7 +56,9 @@ class OpenSshTranslator {
     OpenSshTranslator(const RequestDispatcher& dispatcher, OpenSshAgentHost& host, Options options);
 
     // One request (message type and contents, without the length word) from the peer named
-    // by `origin`, e.g. "ssh (pid 4242)". Returns the reply, also without its length word.
+    // by `origin`, e.g. "ssh (pid 4242)". Returns the reply, also without its length word;
+    // inside a DeferralScope a signature's reply may come later, through the scope, and the
+    // reply returned is then empty.
     SshReply Handle(std::span<const uint8_t> message, const std::string& origin);
     // The held-back reply of the last Handle went out (or was dropped with its connection):
     // UNLOCK is checked again from now on.
@@ -71,6 +73,8 @@ class OpenSshTranslator {
     SecureBytes Dispatch(uint8_t type, Request& request);
     SecureBytes ListIdentities(Request& request);
     SecureBytes Sign(Request& request);
+    SecureBytes SignResponse(const SignPlan& plan, const std::optional<PrivateKeyOpReply>& reply,
+                             const std::string& origin);
     SecureBytes AddIdentity(Request& request);
     SecureBytes RemoveIdentity(Request& request);
     SecureBytes RemoveAllIdentities(Request& request);

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <thread>
 
+#include "agent/deferred_reply.h"
 #include "agent/payloads.h"
 #include "platform/client_connection.h"
 #include "platform/message_codes.h"
@@ -112,6 +113,61 @@ TEST_F(MainFrameTest, PipelinedRequestsAreAnsweredInOrderOnTheirConnection) {
     // Read as they are taken up, not all at once.
     EXPECT_GE(most_waiting, 1u);
     EXPECT_LE(most_waiting, CMainFrame::kMaxWaiting);
+}
+
+// A reply computed on the pool holds back the later replies of its connection, even those
+// ready long before it; other connections are not held back.
+TEST_F(MainFrameTest, AComputedReplyKeepsItsPlaceOnItsConnection) {
+    std::atomic<bool> released{false};
+    const auto release_computation = [&] {
+        released = true;
+        released.notify_all();
+    };
+    // Code 1044 stands for a signature: computed on the pool, released by the third list.
+    dispatcher.SetHandler(AGENT_PRIVATE_KEY_OP, [&](AgentBuffer&, AgentBuffer& out) {
+        out.AppendIntField(1044);
+        if (DeferralScope* scope = DeferralScope::Open()) {
+            scope->Defer(std::make_shared<DeferredReply>(
+                [&] { released.wait(false); }, [](SecureBytes) { return SecureBytes{9}; }));
+        }
+        return true;
+    });
+    dispatcher.SetHandler(AGENT_DELETE_KEY, [&](AgentBuffer&, AgentBuffer&) {
+        release_computation();
+        return true;
+    });
+    std::vector<std::int32_t> ids;
+    Serve([&] {
+        ClientConnection connection, other;
+        ASSERT_TRUE(connection.Connect(paths::AgentSocketPath()));
+        ASSERT_TRUE(other.Connect(paths::AgentSocketPath()));
+        Envelope computed;
+        computed.code = AGENT_PRIVATE_KEY_OP;
+        computed.flags = kEnvelopeHasWindow;
+        computed.payload = ListEnvelope(5).payload;  // its identifier first
+        ASSERT_TRUE(connection.Send(computed));
+        ASSERT_TRUE(connection.Send(ListEnvelope(2)));
+        ASSERT_TRUE(connection.Send(ListEnvelope(3)));
+        // The other connection is answered while the computation waits.
+        ASSERT_TRUE(other.Send(ListEnvelope(4)));
+        auto reply = other.Receive(5000);
+        ASSERT_TRUE(reply.has_value());
+        ids.push_back(IdOf(*reply));
+        Envelope release = computed;
+        release.code = AGENT_DELETE_KEY;
+        ASSERT_TRUE(other.Send(release));
+        for (int i = 0; i < 3; ++i) {
+            reply = connection.Receive(5000);
+            ASSERT_TRUE(reply.has_value());
+            ids.push_back(IdOf(*reply));
+            if (i == 0) {
+                EXPECT_EQ(reply->code, AGENT_PRIVATE_KEY_OP_REPLY);
+                EXPECT_EQ(reply->payload.back(), 9);
+            }
+        }
+    });
+    release_computation();  // whatever happened, the worker is not left waiting
+    EXPECT_EQ(ids, (std::vector<std::int32_t>{4, 5, 2, 3}));
 }
 
 // Malformed and unknown requests are logged as errors, once per connection however many

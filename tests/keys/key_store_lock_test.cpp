@@ -170,6 +170,30 @@ TEST_F(KeyStoreLockTest, ASuccessfulChangeMovesEveryKeyAndTheHash) {
     EXPECT_TRUE(store->Unlock(AsBytes(kNew)));
 }
 
+// The store remembers the private halves it read for requests; whatever it writes or deletes
+// afterwards is what the next request reads.
+TEST_F(KeyStoreLockTest, PrivateHalvesReadBeforeAChangeOrADeletionAreNotReusedAfterIt) {
+    auto store = StoreWithThreeKeys();
+    ASSERT_TRUE(AllKeysUnder(*store, kOld));  // read once, remembered from now on
+    registry_testing::FailCommit(true);
+    EXPECT_FALSE(store->ChangePassphrase(AsBytes(kOld), AsBytes(kNew)));
+    registry_testing::Reset();
+    EXPECT_TRUE(AllKeysUnder(*store, kOld));  // rolled back: the old halves stand
+    ASSERT_TRUE(store->ChangePassphrase(AsBytes(kOld), AsBytes(kNew)));
+    EXPECT_TRUE(AllKeysUnder(*store, kNew));
+
+    // Key 3 deleted, and its number given to another key.
+    ASSERT_TRUE(store->Delete(3));
+    EXPECT_FALSE(store->ReadPrivateKey(3).has_value());
+    PrivateKeyBlob added = test::BlobFor(TestKey::Rsa1024, "");
+    ASSERT_TRUE(added.Reprotect({}, store->HeldPassphrase()));
+    KeyPair pair = test::PairFor(TestKey::Rsa1024, "again");
+    ASSERT_EQ(store->Add(added, pair), 3);
+    const auto blob = store->ReadPrivateKey(3);
+    ASSERT_TRUE(blob.has_value());
+    EXPECT_TRUE(std::ranges::equal(blob->Blob(), added.Blob()));
+}
+
 TEST_F(KeyStoreLockTest, ARegistryFailureAnywhereInTheChangeKeepsTheOldPassphrase) {
     auto store = StoreWithThreeKeys();
     // Three "Prv" values, then the hash: fail each write in turn, then the commit.

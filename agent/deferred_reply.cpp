@@ -1,0 +1,52 @@
+#include "agent/deferred_reply.h"
+
+#include "agent/compute_pool.h"
+
+namespace kv {
+
+namespace {
+
+// Requests are handled on one thread; nested event loops nest the scopes.
+thread_local DeferralScope* t_innermost = nullptr;
+
+}  // namespace
+
+DeferredReply::DeferredReply(Work work, Step first) : m_work(std::move(work)) {
+    m_steps.push_back(std::move(first));
+}
+
+SecureBytes DeferredReply::Finish() {
+    SecureBytes reply;
+    for (auto& step : m_steps) reply = step(std::move(reply));
+    return reply;
+}
+
+void DeferredReply::Start(const std::shared_ptr<DeferredReply>& reply, ComputePool& pool,
+                          Send send) {
+    // The work goes to the worker alone, so nothing else of the reply crosses threads.
+    pool.Submit(std::move(reply->m_work),
+                [reply, send = std::move(send)] { send(reply->Finish()); });
+}
+
+SecureBytes DeferredReply::RunHere() {
+    if (m_work) m_work();
+    m_work = nullptr;
+    return Finish();
+}
+
+DeferralScope::DeferralScope(bool accepting) : m_outer(t_innermost), m_accepting(accepting) {
+    t_innermost = this;
+}
+
+DeferralScope::~DeferralScope() { t_innermost = m_outer; }
+
+DeferralScope* DeferralScope::Open() {
+    return t_innermost != nullptr && t_innermost->m_accepting && !t_innermost->m_reply ? t_innermost
+                                                                                       : nullptr;
+}
+
+DeferredReply* DeferralScope::Deferred() {
+    return t_innermost != nullptr ? t_innermost->m_reply.get() : nullptr;
+}
+
+}  // namespace kv

@@ -1,0 +1,71 @@
+// A request whose private-key computation runs on the compute pool is answered later. The
+// handler hands over the computation and the step that makes its reply from the result;
+// each layer above it that would have reworked the reply adds its own step; the endpoint
+// that owns the connection starts it and sends what comes out. Only the computation leaves
+// the user-interface thread.
+//
+// An endpoint that can answer later opens a DeferralScope around one request; a handler
+// defers only inside one, so every other caller still gets its reply at once.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/secure_memory.h"
+
+namespace kv {
+
+class ComputePool;
+
+class DeferredReply {
+  public:
+    using Work = std::function<void()>;
+    // Turns the reply as the layer below made it into this layer's.
+    using Step = std::function<SecureBytes(SecureBytes)>;
+    using Send = std::function<void(SecureBytes)>;
+
+    // `work` runs on a worker and touches only what it owns; `first` runs afterwards on the
+    // user-interface thread and makes the handler's reply (it is given empty bytes).
+    DeferredReply(Work work, Step first);
+
+    void Then(Step step) { m_steps.push_back(std::move(step)); }
+
+    // Queues the work; once it is done, RunFinished() on the pool runs the steps and hands
+    // the result to `send`.
+    static void Start(const std::shared_ptr<DeferredReply>& reply, ComputePool& pool, Send send);
+    // Runs it all on this thread (for a caller without a pool).
+    SecureBytes RunHere();
+
+  private:
+    SecureBytes Finish();
+
+    Work m_work;
+    std::vector<Step> m_steps;
+};
+
+class DeferralScope {
+  public:
+    // A scope that does not accept a deferral still hides the scopes around it: a request
+    // handled inside another's prompt must not defer into that other request.
+    explicit DeferralScope(bool accepting = true);
+    ~DeferralScope();
+    DeferralScope(const DeferralScope&) = delete;
+    DeferralScope& operator=(const DeferralScope&) = delete;
+
+    // The innermost scope that has not deferred yet; null when a handler must answer now.
+    static DeferralScope* Open();
+    // The reply deferred inside the innermost scope, for the layers on its way up; null when
+    // the request was answered at once.
+    static DeferredReply* Deferred();
+
+    void Defer(std::shared_ptr<DeferredReply> reply) { m_reply = std::move(reply); }
+    std::shared_ptr<DeferredReply> Take() { return std::move(m_reply); }
+
+  private:
+    DeferralScope* m_outer;
+    bool m_accepting;
+    std::shared_ptr<DeferredReply> m_reply;
+};
+
+}  // namespace kv
