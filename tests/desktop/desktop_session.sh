@@ -10,6 +10,7 @@ set -euo pipefail
 DS_PIDS=()
 DS_ROOT=""
 DS_AGENT_PID=""
+DS_WM_PID=""
 
 ds_fail() {
     echo "FAIL: $*" >&2
@@ -40,9 +41,7 @@ ds_start() {
     DS_PIDS+=($!)
     export DISPLAY=":$display"
     ds_wait 100 xdpyinfo || ds_fail "Xvfb did not start on $DISPLAY"
-    openbox >"$DS_ROOT/openbox.log" 2>&1 &
-    DS_PIDS+=($!)
-    ds_wait 50 xdotool search --name Openbox || true
+    ds_ensure_wm
     [ "${1:-}" = "no-tray" ] || ds_start_tray
     export HOME="$DS_ROOT/home" XDG_CONFIG_HOME="$DS_ROOT/home/.config"
     export XDG_RUNTIME_DIR="$DS_ROOT/run" XDG_DATA_HOME="$DS_ROOT/home/.local/share"
@@ -53,6 +52,22 @@ ds_start() {
     export DBUS_SESSION_BUS_ADDRESS="unix:path=$DS_ROOT/no-session-bus"
     export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$DS_ROOT/no-system-bus"
     export QT_QPA_PLATFORMTHEME=""  # the same look on every machine
+}
+
+# Starts the window manager unless one runs on the display; waits until it has taken it.
+# Tests call it again before steps that need window focus: a window manager lost during a
+# long run is started anew, and its log shows why.
+ds_wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
+ds_ensure_wm() {
+    if [ -n "$DS_WM_PID" ] && kill -0 "$DS_WM_PID" 2>/dev/null && ds_wm_ready; then return 0; fi
+    if [ -n "$DS_WM_PID" ]; then
+        echo "the window manager was gone; its log:" >&2
+        cat "$DS_ROOT/openbox.log" >&2 || true
+    fi
+    openbox >>"$DS_ROOT/openbox.log" 2>&1 &
+    DS_WM_PID=$!
+    DS_PIDS+=($DS_WM_PID)
+    ds_wait 100 ds_wm_ready || ds_fail "the window manager did not start: $(cat "$DS_ROOT/openbox.log")"
 }
 
 # Starts the tray host (ds_start does, unless told "no-tray").
@@ -70,6 +85,7 @@ ds_stop() {
     for pid in "${DS_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
     for pid in "${DS_PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
     DS_PIDS=()
+    DS_WM_PID=""
     [ -n "$DS_ROOT" ] && rm -rf "$DS_ROOT"
     DS_ROOT=""
 }

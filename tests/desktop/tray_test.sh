@@ -82,6 +82,7 @@ menu=$(open_menu)
 ds_screenshot tray_menu_locked
 ds_keys u
 prompt=$(ds_window "Korvenix SSH Authentication Agent")
+ds_ensure_wm
 xmessage -geometry 900x700+60+30 "another program" &
 cover_pid=$!
 DS_PIDS+=($cover_pid)
