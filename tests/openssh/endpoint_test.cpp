@@ -23,6 +23,7 @@
 #include "platform/message_codes.h"
 #include "tests/openssh/openssh_test_support.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/unix_socket_client.h"
 
 namespace kv {
 namespace {
@@ -30,27 +31,8 @@ namespace {
 using namespace openssh;
 using Clock = std::chrono::steady_clock;
 
-int Connect(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool SendAll(int fd, const SecureBytes& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
-}
+using test::Connect;
+using test::SendAll;
 
 // Replies may arrive together, so a connection keeps one reader for all of them.
 class ReplyReader {

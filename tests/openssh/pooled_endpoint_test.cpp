@@ -32,6 +32,7 @@
 #include "tests/support/openssl_check.h"
 #include "tests/support/scripted_user_interface.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/unix_socket_client.h"
 
 namespace kv {
 namespace {
@@ -53,27 +54,8 @@ TestKey MakeKey(bool rsa) {
     return TestKey{blob.value, plain.value};
 }
 
-int Connect(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool SendAll(int fd, const SecureBytes& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
-}
+using test::Connect;
+using test::SendAll;
 
 // One client connection: sends sign requests a few at a time and reads the replies.
 class SigningClient {
