@@ -33,12 +33,13 @@ ds_wait() {
 ds_start() {
     DS_ROOT=$(mktemp -d /tmp/kvsshaa-desktop.XXXXXX)
     trap ds_stop EXIT
-    local display
-    for display in $(seq 90 140); do
-        [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break
-    done
-    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$DS_ROOT/xvfb.log" 2>&1 &
+    # Xvfb picks a free display itself: tests running side by side never share one.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$DS_ROOT/display" \
+        >"$DS_ROOT/xvfb.log" 2>&1 &
     DS_PIDS+=($!)
+    ds_wait 100 test -s "$DS_ROOT/display" || ds_fail "Xvfb did not start: $(cat "$DS_ROOT/xvfb.log")"
+    local display
+    display=$(head -n 1 "$DS_ROOT/display")
     export DISPLAY=":$display"
     ds_wait 100 xdpyinfo || ds_fail "Xvfb did not start on $DISPLAY"
     ds_ensure_wm
