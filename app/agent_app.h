@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "app/core/event_log.h"
-#include "app/core/settings_table.h"
 #include "app/remembered_approvals.h"
 #include "app/request_peer.h"
 #include "app/user_interface.h"
+#include "core/event_log.h"
+#include "core/settings_table.h"
 #include "keys/file_time.h"
 #include "keys/key_store.h"
 

@@ -16,8 +16,8 @@
 
 #include "agent/handlers/key_pair_entry.h"
 #include "agent/payloads.h"
-#include "app/core/event_log.h"
-#include "app/core/settings_table.h"
+#include "core/event_log.h"
+#include "core/settings_table.h"
 #include "cryptomodule/key_generation.h"
 #include "keys/key_registry_layout.h"
 #include "keys/key_store.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "app/core/event_log.h"
+#include "core/event_log.h"
 #include "keys/key_registry_layout.h"
 #include "keys/key_text.h"
 #include "platform/registry/registry.h"

@@ -1,6 +1,6 @@
 // The agent lock: the passphrase hash in the registry, unlocking, locking and changing the
 // passphrase of every stored key.
-#include "app/core/event_log.h"
+#include "core/event_log.h"
 #include "cryptomodule/hash.h"
 #include "keys/key_registry_layout.h"
 #include "keys/key_store.h"

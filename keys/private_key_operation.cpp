@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/core/event_log.h"
-#include "app/core/settings_table.h"
+#include "core/event_log.h"
+#include "core/settings_table.h"
 #include "cryptomodule/hash.h"
 #include "keys/key_pair.h"
 #include "keys/key_use_guard.h"

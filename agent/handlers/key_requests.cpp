@@ -3,11 +3,11 @@
 #include <vector>
 
 #include "agent/agent_buffer.h"
-#include "agent/handlers/format_text.h"
 #include "agent/handlers/key_pair_entry.h"
-#include "agent/handlers/unlock_on_demand.h"
 #include "agent/payloads.h"
 #include "app/agent_app.h"
+#include "app/unlock_on_demand.h"
+#include "res/format_text.h"
 #include "res/string_ids.h"
 
 namespace kv {

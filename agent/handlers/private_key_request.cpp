@@ -2,14 +2,14 @@
 
 #include "agent/agent_buffer.h"
 #include "agent/deferred_reply.h"
-#include "agent/handlers/format_text.h"
 #include "agent/handlers/remembered_approval.h"
-#include "agent/handlers/unlock_on_demand.h"
 #include "agent/payloads.h"
 #include "app/agent_app.h"
 #include "app/prompt_runner.h"
+#include "app/unlock_on_demand.h"
 #include "keys/key_use_guard.h"
 #include "keys/private_key_operation.h"
+#include "res/format_text.h"
 #include "res/string_ids.h"
 
 namespace kv {

@@ -1,8 +1,8 @@
 #include "agent/handlers/remembered_approval.h"
 
-#include "agent/handlers/format_text.h"
 #include "app/agent_app.h"
 #include "keys/key_pair.h"
+#include "res/format_text.h"
 #include "res/string_ids.h"
 
 namespace kv {

@@ -1,10 +1,10 @@
 #include "agent/handlers/user_commands.h"
 
-#include "agent/handlers/format_text.h"
-#include "agent/handlers/unlock_on_demand.h"
 #include "app/agent_app.h"
 #include "app/agent_lock.h"
 #include "app/prompt_runner.h"
+#include "app/unlock_on_demand.h"
+#include "res/format_text.h"
 #include "res/string_ids.h"
 
 namespace kv {

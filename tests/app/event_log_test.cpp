@@ -1,4 +1,4 @@
-#include "app/core/event_log.h"
+#include "core/event_log.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/core/settings_table.h"
+#include "core/settings_table.h"
 #include "res/string_ids.h"
 #include "tests/support/temp_dir.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/core/settings_table.h"
+#include "core/settings_table.h"
 #include "platform/registry/registry.h"
 #include "platform/registry/registry_database.h"
 #include "res/string_ids.h"

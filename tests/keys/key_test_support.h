@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/core/event_log.h"
-#include "app/core/settings_table.h"
+#include "core/event_log.h"
+#include "core/settings_table.h"
 #include "cryptomodule/private_key.h"
 #include "keys/key_pair.h"
 #include "keys/private_key_blob.h"

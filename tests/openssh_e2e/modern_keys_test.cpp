@@ -11,8 +11,8 @@
 #include <regex>
 #include <sstream>
 
-#include "app/core/event_log.h"
-#include "app/core/settings_table.h"
+#include "core/event_log.h"
+#include "core/settings_table.h"
 #include "cryptomodule/crypto_module.h"
 #include "keys/key_store.h"
 #include "keys/openssh_key_file.h"

@@ -37,10 +37,10 @@ expect_includes() {  # "pass" or "fail", what the tree is, text the output must 
 }
 
 new_tree
-add_file keys/key_store.cpp '#include "keys/key_store.h"' '#include <vector>' '#include "app/core/event_log.h"'
+add_file keys/key_store.cpp '#include "keys/key_store.h"' '#include <vector>' '#include "core/event_log.h"'
 add_file app/agent_app.cpp '#include "keys/key_store.h"' '#include "platform/paths.h"'
 add_file agent/main.cpp '#include "ui/qt_user_interface.h"' '#include "app/agent_app.h"'
-add_file ui/page.cpp '#include "agent/handlers/unlock_on_demand.h"' '#include "kvclm/kvclm.h"'
+add_file ui/page.cpp '#include "app/unlock_on_demand.h"' '#include "kvclm/kvclm.h"'
 add_file kvclm/sign.cpp '#include <openssl/evp.h>' '#include "kvclm/wire.h"'
 add_file platform/registry/registry_key.cpp '#include "platform/secure_memory.h"'
 expect_includes pass "a tree that keeps to the layers"
@@ -49,12 +49,12 @@ add_file keys/agent_lock.cpp '#include "keys/agent_lock.h"' '  #  include "app/a
 expect_includes fail "keys/ including app/" "keys/agent_lock.cpp:2: app/agent_app.h"
 
 new_tree
-add_file cryptomodule/hash.cpp '#include "app/core/settings_table.h"'
-expect_includes fail "a folder including its neighbour on the same line" "cryptomodule/ may not include app/core/"
+add_file cryptomodule/hash.cpp '#include "core/settings_table.h"'
+expect_includes fail "a folder including its neighbour on the same line" "cryptomodule/ may not include core/"
 
 new_tree
-add_file app/core/event_log.cpp '#include "app/agent_app.h"'
-expect_includes fail "a nested layer including the folder around it" "app/core/ may not include app/"
+add_file core/event_log.cpp '#include "app/agent_app.h"'
+expect_includes fail "the settings and log layer including the application" "core/ may not include app/"
 
 new_tree
 add_file agent/main_frame.cpp '#include "ui/tray/system_tray.h"'

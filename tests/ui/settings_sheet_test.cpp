@@ -14,7 +14,7 @@
 #include <QTabBar>
 #include <QTest>
 
-#include "app/core/settings_table.h"
+#include "core/settings_table.h"
 #include "cryptomodule/crypto_module.h"
 #include "platform/registry/registry.h"
 #include "res/string_ids.h"

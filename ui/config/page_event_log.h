@@ -3,7 +3,7 @@
 // double-clicking a row shows the whole entry with its date.
 #pragma once
 
-#include "app/core/event_log.h"
+#include "core/event_log.h"
 #include "ui/config/property_page.h"
 
 class QTreeWidget;

@@ -12,7 +12,7 @@
 #include <QVBoxLayout>
 
 #include "app/agent_app.h"
-#include "app/core/settings_table.h"
+#include "core/settings_table.h"
 #include "res/string_ids.h"
 #include "ui/config/config_widgets.h"
 #include "ui/qt_user_interface.h"

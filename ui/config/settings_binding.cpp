@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
 
-#include "app/core/settings_table.h"
+#include "core/settings_table.h"
 #include "ui/config/config_widgets.h"
 
 namespace kv {

@@ -7,8 +7,8 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
-#include "agent/handlers/unlock_on_demand.h"
 #include "app/agent_app.h"
+#include "app/unlock_on_demand.h"
 #include "res/string_ids.h"
 #include "res/string_table.h"
 #include "ui/config/config_widgets.h"

@@ -1,8 +1,8 @@
 // Delete, properties and the generation wizard; import and export have files of their own.
 #include "ui/keys/key_commands.h"
 
-#include "agent/handlers/unlock_on_demand.h"
 #include "app/agent_app.h"
+#include "app/unlock_on_demand.h"
 #include "keys/fingerprint.h"
 #include "keys/openssh_key_file.h"
 #include "res/string_ids.h"

@@ -4,9 +4,9 @@
 // private key file that ssh-keygen and ssh-add read).
 #include <optional>
 
-#include "agent/handlers/unlock_on_demand.h"
 #include "app/agent_app.h"
 #include "app/prompt_runner.h"
+#include "app/unlock_on_demand.h"
 #include "keys/key_file_names.h"
 #include "keys/openssh_key_file.h"
 #include "keys/ssh2_key_file.h"

@@ -6,9 +6,9 @@
 #include <functional>
 #include <optional>
 
-#include "agent/handlers/unlock_on_demand.h"
 #include "app/agent_app.h"
 #include "app/prompt_runner.h"
+#include "app/unlock_on_demand.h"
 #include "keys/key_file_io.h"
 #include "keys/key_file_names.h"
 #include "keys/openssh_key_file.h"

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "agent/handlers/format_text.h"
 #include "keys/key_store.h"
+#include "res/format_text.h"
 #include "res/string_ids.h"
 #include "ui/wizard/wizard_key_state.h"
 

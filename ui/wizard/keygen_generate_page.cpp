@@ -6,8 +6,8 @@
 #include <QVBoxLayout>
 #include <QWizard>
 
-#include "agent/handlers/format_text.h"
 #include "app/agent_app.h"
+#include "res/format_text.h"
 #include "res/string_ids.h"
 #include "res/string_table.h"
 #include "ui/wizard/generated_key_text.h"

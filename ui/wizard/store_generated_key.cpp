@@ -1,7 +1,7 @@
 #include "ui/wizard/store_generated_key.h"
 
-#include "agent/handlers/unlock_on_demand.h"
 #include "app/agent_app.h"
+#include "app/unlock_on_demand.h"
 #include "keys/key_text.h"
 #include "res/string_ids.h"
 #include "ui/keys/key_command_support.h"

@@ -1,4 +1,4 @@
-#include "agent/handlers/unlock_on_demand.h"
+#include "app/unlock_on_demand.h"
 
 #include "app/agent_app.h"
 #include "app/agent_lock.h"

@@ -1,4 +1,4 @@
-#include "app/core/event_log.h"
+#include "core/event_log.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "app/core/settings_table.h"
+#include "core/settings_table.h"
 #include "res/string_ids.h"
 #include "res/string_table.h"
 

@@ -1,4 +1,4 @@
-#include "agent/handlers/format_text.h"
+#include "res/format_text.h"
 
 #include <cstdarg>
 

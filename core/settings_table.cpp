@@ -1,4 +1,4 @@
-#include "app/core/settings_table.h"
+#include "core/settings_table.h"
 
 #include <cstdio>
 #include <cstdlib>
