@@ -15,6 +15,7 @@
 #include "platform/message_codes.h"
 #include "platform/registry/registry_database.h"
 #include "res/string_ids.h"
+#include "tests/support/generated_key.h"
 #include "tests/support/openssl_check.h"
 #include "tests/support/scripted_user_interface.h"
 #include "tests/support/temp_dir.h"
@@ -22,24 +23,8 @@
 namespace kv {
 namespace {
 
-struct TestKey {
-    Bytes blob;
-    SecureBytes plain;
-};
-
-TestKey MakeKey(bool rsa) {
-    auto key = rsa ? GenerateRsaKey(1024) : GenerateDssKey(1024);
-    EXPECT_TRUE(key.ok());
-    TestKey made;
-    auto plain = key.value.ExportPlain();
-    auto pub = key.value.DerivePublic();
-    EXPECT_TRUE(plain.ok() && pub.ok());
-    auto blob = pub.value.Export();
-    EXPECT_TRUE(blob.ok());
-    made.blob = blob.value;
-    made.plain = plain.value;
-    return made;
-}
+using test::MakeKey;
+using test::TestKey;
 
 class HandlersTest : public ::testing::Test {
   protected:

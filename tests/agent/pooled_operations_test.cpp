@@ -18,6 +18,7 @@
 #include "cryptomodule/key_generation.h"
 #include "platform/message_codes.h"
 #include "platform/registry/registry_database.h"
+#include "tests/support/generated_key.h"
 #include "tests/support/openssl_check.h"
 #include "tests/support/scripted_user_interface.h"
 #include "tests/support/temp_dir.h"
@@ -25,21 +26,8 @@
 namespace kv {
 namespace {
 
-struct TestKey {
-    Bytes blob;
-    SecureBytes plain;
-};
-
-TestKey MakeKey(bool rsa) {
-    auto key = rsa ? GenerateRsaKey(1024) : GenerateDssKey(1024);
-    EXPECT_TRUE(key.ok());
-    auto plain = key.value.ExportPlain();
-    auto pub = key.value.DerivePublic();
-    EXPECT_TRUE(plain.ok() && pub.ok());
-    auto blob = pub.value.Export();
-    EXPECT_TRUE(blob.ok());
-    return TestKey{blob.value, plain.value};
-}
+using test::MakeKey;
+using test::TestKey;
 
 // One request in flight, and what the agent was like when it was taken up.
 struct InFlight {

@@ -29,6 +29,7 @@
 #include "cryptomodule/key_generation.h"
 #include "platform/message_codes.h"
 #include "platform/registry/registry_database.h"
+#include "tests/support/generated_key.h"
 #include "tests/support/openssl_check.h"
 #include "tests/support/scripted_user_interface.h"
 #include "tests/support/temp_dir.h"
@@ -40,19 +41,8 @@ namespace {
 using namespace openssh;
 using Clock = std::chrono::steady_clock;
 
-struct TestKey {
-    Bytes blob;
-    SecureBytes plain;
-};
-
-TestKey MakeKey(bool rsa) {
-    auto key = rsa ? GenerateRsaKey(1024) : GenerateDssKey(1024);
-    EXPECT_TRUE(key.ok());
-    auto plain = key.value.ExportPlain();
-    auto pub = key.value.DerivePublic();
-    auto blob = pub.value.Export();
-    return TestKey{blob.value, plain.value};
-}
+using test::MakeKey;
+using test::TestKey;
 
 using test::Connect;
 using test::SendAll;
