@@ -212,6 +212,31 @@ ds_focus() { xdotool windowactivate --sync "$1" 2>/dev/null || true; }
 # Clicks at ($1,$2) inside window $3.
 ds_click_in() { xdotool mousemove --window "$3" "$1" "$2" click 1; }
 
+# The id of a visible window titled $1 other than window $2 (message boxes and prompts share
+# the configuration window's caption); waits up to 10 s.
+ds_dialog_over() {
+    local id
+    for ((i = 0; i < 100; i++)); do
+        for id in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
+            [ "$id" != "$2" ] && { echo "$id"; return 0; }
+        done
+        sleep 0.1
+    done
+    ds_fail "no window titled '$1' besides $2"
+}
+
+# Waits until window $1 is no longer on screen.
+ds_closed() {
+    ds_wait 100 bash -c "! xwininfo -id $1 2>/dev/null | grep -q IsViewable" ||
+        ds_fail "window $1 is still open"
+}
+
+# A screenshot once the window manager has drawn the frame of a window just opened.
+ds_shot() {
+    sleep 0.7
+    ds_screenshot "$1"
+}
+
 # Saves the whole screen as $KV_SCREENSHOTS/$1.png.
 ds_screenshot() {
     local dir=${KV_SCREENSHOTS:-build/screenshots}

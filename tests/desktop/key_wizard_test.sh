@@ -10,32 +10,6 @@ step2='\(Step 2/3\) Generating key\.\.\.'
 step2_done='\(Step 2/3\) Generating key\.\.\. Done\.'
 step3='\(Step 3/3\) Key generated successfully'
 
-
-# The id of a visible window titled $1 other than window $2 (message boxes and prompts share
-# the configuration window's caption); waits up to 10 s.
-dialog_over() {
-    local id
-    for ((i = 0; i < 100; i++)); do
-        for id in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
-            [ "$id" != "$2" ] && { echo "$id"; return 0; }
-        done
-        sleep 0.1
-    done
-    ds_fail "no window titled '$1' besides $2"
-}
-
-# Waits until window $1 is no longer on screen.
-closed() {
-    ds_wait 100 bash -c "! xwininfo -id $1 2>/dev/null | grep -q IsViewable" ||
-        ds_fail "window $1 is still open"
-}
-
-# A screenshot once the window manager has drawn the frame of a window just opened.
-shot() {
-    sleep 0.7
-    ds_screenshot "$1"
-}
-
 ds_start
 log=$(ds_log_to_file)
 ds_start_agent_first_use "$title" "desk secret" "$log"
@@ -68,9 +42,9 @@ cancel_3072() {
     ds_keys alt+t Home alt+l End alt+n
     ds_window "$step2" >/dev/null
     ds_keys Escape
-    question=$(dialog_over "$title" "$window")
+    question=$(ds_dialog_over "$title" "$window")
     ds_keys y
-    closed "$question"
+    ds_closed "$question"
     sleep 0.7  # more than one tick: a finished generation shows by now
     if generation_done; then
         back_to_step1
@@ -85,7 +59,7 @@ cancel_3072() {
 ds_keys alt+g
 wizard=$(ds_window "$step1")
 ds_focus "$wizard"
-shot wizard_desktop_step1
+ds_shot wizard_desktop_step1
 cancelled=""
 for attempt in 1 2 3 4; do
     if cancel_3072; then
@@ -102,10 +76,10 @@ back_to_step1
 ds_keys alt+n
 ds_window "$step2" >/dev/null
 ds_keys Escape
-question=$(dialog_over "$title" "$window")
-shot wizard_desktop_generating_stop_question
+question=$(ds_dialog_over "$title" "$window")
+ds_shot wizard_desktop_generating_stop_question
 ds_keys n
-closed "$question"
+ds_closed "$question"
 ds_screenshot wizard_desktop_generating
 ds_wait 1200 generation_done || ds_fail "the 3072-bit key was not finished after No"
 ds_screenshot wizard_desktop_done_3072
@@ -145,23 +119,23 @@ ds_wait_log "$log" "Private key operation"
 # Export: the row, the save dialog, the passphrase prompt, then the message.
 ds_focus "$window"
 ds_click_in 150 62 "$window"
-shot keys_page_selected
+ds_shot keys_page_selected
 ds_keys alt+e
 save=$(ds_window "Save As")
-shot export_save_dialog
+ds_shot export_save_dialog
 ds_type "$DS_ROOT/desk.pub" Return
-closed "$save"
-passphrase=$(dialog_over "$title" "$window")
+ds_closed "$save"
+passphrase=$(ds_dialog_over "$title" "$window")
 ds_focus "$passphrase"
 ds_type "export pass" Tab
 ds_type "export pass"
-shot export_passphrase
+ds_shot export_passphrase
 ds_keys Return
 ds_wait_log "$log" "Exported keypair \"desk key\" : private key to \"$DS_ROOT/desk\""
-saved=$(dialog_over "$title" "$window")
-shot export_saved
+saved=$(ds_dialog_over "$title" "$window")
+ds_shot export_saved
 ds_keys Return
-closed "$saved"
+ds_closed "$saved"
 [ -s "$DS_ROOT/desk" ] && [ -s "$DS_ROOT/desk.pub" ] || ds_fail "the key files were not written"
 
 # Properties, then Escape. Every command refills the list, so the row is chosen again.
@@ -169,16 +143,16 @@ ds_focus "$window"
 ds_click_in 150 62 "$window"
 ds_keys alt+p
 properties=$(ds_window "desk key")
-shot key_properties_desktop
+ds_shot key_properties_desktop
 ds_keys Escape
-closed "$properties"
+ds_closed "$properties"
 
 # Delete asks first.
 ds_focus "$window"
 ds_click_in 150 62 "$window"
 ds_keys alt+d
-question=$(dialog_over "$title" "$window")
-shot delete_question
+question=$(ds_dialog_over "$title" "$window")
+ds_shot delete_question
 ds_keys y
 ds_wait_log "$log" 'Deleted private keypair "desk key"'
 [ "$(ssh-add -L 2>/dev/null | grep -c 'desk key')" = 0 ] || ds_fail "the key is still listed"
@@ -188,19 +162,19 @@ ds_screenshot keys_page_after_delete
 ds_focus "$window"
 ds_keys alt+i
 open=$(ds_window "Open")
-shot import_open_dialog
+ds_shot import_open_dialog
 ds_type "$DS_ROOT/desk.pub" Return
-closed "$open"
+ds_closed "$open"
 prompt=$(ds_window "desk")
 ds_focus "$prompt"
 ds_type "export pass"
-shot import_passphrase
+ds_shot import_passphrase
 ds_keys Return
 ds_wait_log "$log" "Imported private keypair (desk)"
-imported=$(dialog_over "$title" "$window")
-shot import_done
+imported=$(ds_dialog_over "$title" "$window")
+ds_shot import_done
 ds_keys Return
-closed "$imported"
+ds_closed "$imported"
 ssh-add -L | grep -q " desk: desk comment$" || ds_fail "the imported key is not listed"
 ds_screenshot keys_page_imported
 

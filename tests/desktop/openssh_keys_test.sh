@@ -6,30 +6,6 @@ source "$(dirname "$0")/desktop_session.sh"
 
 title="Korvenix SSH Authentication Agent"
 
-# The id of a visible window titled $1 other than window $2 (message boxes and prompts share
-# the configuration window's caption); waits up to 10 s.
-dialog_over() {
-    local id
-    for ((i = 0; i < 100; i++)); do
-        for id in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
-            [ "$id" != "$2" ] && { echo "$id"; return 0; }
-        done
-        sleep 0.1
-    done
-    ds_fail "no window titled '$1' besides $2"
-}
-
-closed() {
-    ds_wait 100 bash -c "! xwininfo -id $1 2>/dev/null | grep -q IsViewable" ||
-        ds_fail "window $1 is still open"
-}
-
-# A screenshot once the window manager has drawn the frame of a window just opened.
-shot() {
-    sleep 0.7
-    ds_screenshot "$1"
-}
-
 # The Base64 blob of a one-line public key.
 blob_of() { awk '{ print $2 }' <<<"$1"; }
 
@@ -56,19 +32,19 @@ open=$(ds_window "Open")
 ds_type "$HOME/keys/" Return
 sleep 0.5
 ds_type "id_ed25519"
-shot openssh_import_open_dialog
+ds_shot openssh_import_open_dialog
 ds_keys Return
-closed "$open"
+ds_closed "$open"
 prompt=$(ds_window "id_ed25519")
 ds_focus "$prompt"
 ds_type "file pass"
-shot openssh_import_passphrase
+ds_shot openssh_import_passphrase
 ds_keys Return
 ds_wait_log "$log" "Imported private keypair (id_ed25519)"
-imported=$(dialog_over "$title" "$window")
-shot openssh_import_done
+imported=$(ds_dialog_over "$title" "$window")
+ds_shot openssh_import_done
 ds_keys Return
-closed "$imported"
+ds_closed "$imported"
 
 export SSH_AUTH_SOCK="$XDG_RUNTIME_DIR/kvsshaa/ssh"
 listed=$(ssh-add -L) || ds_fail "ssh-add -L failed"
@@ -80,9 +56,9 @@ ds_focus "$window"
 ds_click_in 150 62 "$window"
 ds_keys alt+p
 properties=$(ds_window "id_ed25519")
-shot key_properties_ed25519_desktop
+ds_shot key_properties_ed25519_desktop
 ds_keys Escape
-closed "$properties"
+ds_closed "$properties"
 
 # Export under a new passphrase, then ssh-keygen derives the same key from the file.
 ds_focus "$window"
@@ -90,16 +66,16 @@ ds_click_in 150 62 "$window"
 ds_keys alt+e
 save=$(ds_window "Save As")
 ds_type "$HOME/out/desk.pub" Return
-closed "$save"
-passphrase=$(dialog_over "$title" "$window")
+ds_closed "$save"
+passphrase=$(ds_dialog_over "$title" "$window")
 ds_focus "$passphrase"
 ds_type "export pass" Tab
 ds_type "export pass" Return
 ds_wait_log "$log" "Exported keypair \"id_ed25519\" : private key to \"$HOME/out/desk\""
-saved=$(dialog_over "$title" "$window")
-shot openssh_export_saved
+saved=$(ds_dialog_over "$title" "$window")
+ds_shot openssh_export_saved
 ds_keys Return
-closed "$saved"
+ds_closed "$saved"
 head -n 1 "$HOME/out/desk" | grep -q "BEGIN OPENSSH PRIVATE KEY" ||
     ds_fail "the private key file is not in OpenSSH's format"
 derived=$(ssh-keygen -y -P "export pass" -f "$HOME/out/desk") ||
