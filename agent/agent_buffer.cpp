@@ -17,9 +17,7 @@ std::ptrdiff_t Offset(std::size_t n) { return static_cast<std::ptrdiff_t>(n); }
 }  // namespace
 
 AgentBuffer::AgentBuffer(std::span<const uint8_t> payload) {
-    if (payload.size() <= static_cast<std::size_t>(kMaxLength)) {
-        m_data.assign(payload.begin(), payload.end());
-    }
+    if (payload.size() <= static_cast<std::size_t>(kMaxLength)) kv::AppendBytes(m_data, payload);
 }
 
 int32_t AgentBuffer::Length() const { return static_cast<int32_t>(m_data.size() - m_pos); }
@@ -46,8 +44,7 @@ void AgentBuffer::Reserve(int64_t extra) {
 
 int32_t AgentBuffer::AppendBytes(const void* p, int32_t n) {
     if (n <= 0 || p == nullptr || !Fits(n)) return Length();
-    const auto* bytes = static_cast<const uint8_t*>(p);
-    m_data.insert(m_data.end(), bytes, bytes + n);
+    kv::AppendBytes(m_data, {static_cast<const uint8_t*>(p), static_cast<std::size_t>(n)});
     return Length();
 }
 
@@ -98,8 +95,8 @@ int32_t AgentBuffer::ReadInt() {
 
 std::optional<SecureBytes> AgentBuffer::ReadBytes(int32_t n) {
     if (n <= 0 || n > Length()) return std::nullopt;
-    const auto first = m_data.begin() + Offset(m_pos);
-    SecureBytes out(first, first + n);
+    SecureBytes out;
+    kv::AppendBytes(out, {m_data.data() + m_pos, static_cast<std::size_t>(n)});
     Consume(static_cast<std::size_t>(n));
     return out;
 }

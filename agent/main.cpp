@@ -1,6 +1,7 @@
 // kvsshaa: the agent process. Takes no arguments but --help and --version; a second start
 // hands over to the running agent and ends.
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -33,6 +34,15 @@ void HardenProcess() {
     };
     ::setrlimit(RLIMIT_CORE, &none);
     ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
+// Listing many keys builds replies of a few hundred KiB. Left to its defaults, malloc hands
+// such blocks back to the system when they are freed, and every list then pays a page fault
+// for each 4 KiB it writes (a third of its time with 1,000 keys). Freed blocks are wiped
+// before malloc gets them, so keeping them costs memory only.
+void KeepLargeBlocksForReuse() {
+    ::mallopt(M_MMAP_THRESHOLD, 4 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 16 << 20);
 }
 
 std::string Env(const char* name) {
@@ -118,6 +128,7 @@ void QuitOnTerminationSignals(QApplication& qt) {
 int main(int argc, char** argv) {
     if (const auto status = HandleCommandLine(argc, argv)) return *status;
     HardenProcess();
+    KeepLargeBlocksForReuse();
     const bool askpass_only = UseAskpass();
     QApplication qt(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);

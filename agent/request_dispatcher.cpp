@@ -46,7 +46,7 @@ std::optional<Envelope> RequestDispatcher::Process(const Envelope& request, bool
             later != nullptr && later != earlier) {
             later->Then([head = reply.payload](SecureBytes rest) {
                 SecureBytes whole = head;
-                whole.insert(whole.end(), rest.begin(), rest.end());
+                AppendBytes(whole, rest);
                 return whole;
             });
             result = DispatchOutcome::kDeferred;

@@ -53,7 +53,7 @@ void SecureConnection::Write(std::span<const std::uint8_t> bytes) {
         if (m_fd < 0 || sent == bytes.size()) return;
         bytes = bytes.subspan(sent);
     }
-    m_outgoing.insert(m_outgoing.end(), bytes.begin(), bytes.end());
+    AppendBytes(m_outgoing, bytes);
     SendPending();
 }
 

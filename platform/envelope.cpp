@@ -12,7 +12,7 @@ SecureBytes EncodeEnvelope(const Envelope& envelope) {
     AppendLe32(out, envelope.code);
     AppendLe32(out, envelope.flags);
     AppendLe32(out, static_cast<std::uint32_t>(envelope.payload.size()));
-    out.insert(out.end(), envelope.payload.begin(), envelope.payload.end());
+    AppendBytes(out, envelope.payload);
     return out;
 }
 

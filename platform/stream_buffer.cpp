@@ -11,8 +11,7 @@ constexpr std::size_t kCompactAfter = 64 * 1024;
 
 void StreamBuffer::Feed(const void* data, std::size_t n) {
     if (n == 0) return;
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    m_buffer.insert(m_buffer.end(), bytes, bytes + n);
+    AppendBytes(m_buffer, {static_cast<const std::uint8_t*>(data), n});
 }
 
 SecureBytes StreamBuffer::Take(std::size_t skip, std::size_t n) {

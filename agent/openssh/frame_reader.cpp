@@ -29,7 +29,7 @@ SecureBytes FrameMessage(const SecureBytes& message) {
     SecureBytes out;
     out.reserve(kLengthWord + message.size());
     AppendBe32(out, static_cast<uint32_t>(message.size()));
-    out.insert(out.end(), message.begin(), message.end());
+    AppendBytes(out, message);
     return out;
 }
 

@@ -79,38 +79,47 @@ std::span<const uint8_t> ReadPositiveMpint(SshReader& in) {
     return value;
 }
 
-Bytes ReadPublicFields(SshKeyType type, SshReader& in) {
+namespace {
+
+// Reads and checks the public fields that follow the type name; with `blob`, also writes the
+// key's canonical blob (a list only checks, and need not pay for the copy).
+void ReadFields(SshKeyType type, SshReader& in, Bytes* blob) {
     if (type == SshKeyType::kRsa) {
         const auto e = ReadPositiveMpint(in);
         const auto n = ReadPositiveMpint(in);
-        return in.Ok() ? RsaPublicBlob(e, n) : Bytes();
-    }
-    if (type == SshKeyType::kDss) {
+        if (in.Ok() && blob != nullptr) *blob = RsaPublicBlob(e, n);
+    } else if (type == SshKeyType::kDss) {
         const auto p = ReadPositiveMpint(in);
         const auto q = ReadPositiveMpint(in);
         const auto g = ReadPositiveMpint(in);
         const auto y = ReadPositiveMpint(in);
-        return in.Ok() ? DssPublicBlob(p, q, g, y) : Bytes();
-    }
-    if (type == SshKeyType::kEd25519) {
+        if (in.Ok() && blob != nullptr) *blob = DssPublicBlob(p, q, g, y);
+    } else if (type == SshKeyType::kEd25519) {
         const auto key = in.String();
         if (in.Ok() && key.size() != kEd25519KeyBytes) in.Fail();
-        return in.Ok() ? Ed25519PublicBlob(key) : Bytes();
-    }
-    if (IsEcdsa(type)) {
+        if (in.Ok() && blob != nullptr) *blob = Ed25519PublicBlob(key);
+    } else if (IsEcdsa(type)) {
         const auto curve = in.String();
         const auto point = in.String();
         if (in.Ok() && (!NameIs(curve, CurveNameOf(type)) || !ValidPoint(type, point))) in.Fail();
-        return in.Ok() ? EcdsaPublicBlob(type, point) : Bytes();
+        if (in.Ok() && blob != nullptr) *blob = EcdsaPublicBlob(type, point);
+    } else {
+        in.Fail();
     }
-    in.Fail();
-    return {};
+}
+
+}  // namespace
+
+Bytes ReadPublicFields(SshKeyType type, SshReader& in) {
+    Bytes blob;
+    ReadFields(type, in, &blob);
+    return in.Ok() ? blob : Bytes();
 }
 
 SshKeyType KeyTypeOfBlob(std::span<const uint8_t> blob) {
     SshReader in(blob);
     const SshKeyType type = KeyTypeOfName(in.String());
-    ReadPublicFields(type, in);
+    ReadFields(type, in, nullptr);
     return in.Ok() && in.AtEnd() ? type : SshKeyType::kUnsupported;
 }
 

@@ -50,9 +50,7 @@ class SshWriter {
     // An SSH mpint from a big-endian magnitude (leading zero bytes allowed): minimal, with a
     // zero byte in front when the top bit is set, so the value reads as positive.
     void Mpint(std::span<const uint8_t> magnitude);
-    void Raw(std::span<const uint8_t> bytes) {
-        m_out.insert(m_out.end(), bytes.begin(), bytes.end());
-    }
+    void Raw(std::span<const uint8_t> bytes) { AppendBytes(m_out, bytes); }
 
     // Room for `size` bytes in all, so that a long message is not copied as it grows.
     void Reserve(std::size_t size) { m_out.reserve(size); }

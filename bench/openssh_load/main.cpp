@@ -3,6 +3,7 @@
 // signature with OpenSSL, and prints requests per second and p50/p99 latency.
 //
 //   openssh_load --socket PATH [--label NAME] [--requests N] [--list-only] [--case NAME...]
+//                [--connections N...]
 //   openssh_load --populate N --socket PATH [--socket PATH...]   adds N RSA keys to each
 //
 // The agent must hold an RSA key and a DSA key; an Ed25519 key and an ECDSA nistp256 key are
@@ -33,6 +34,7 @@ struct Options {
     int populate = 0;
     bool list_only = false;
     std::vector<std::string> only;  // case names to run; all when empty
+    std::vector<int> connections;   // connection counts to run; 1 and 4 when empty
 };
 
 struct Case {
@@ -199,7 +201,9 @@ int Suite(const Options& options) {
             (c.name.starts_with("list(") &&
              std::find(options.only.begin(), options.only.end(), "list") != options.only.end());
         if (!wanted) continue;
-        for (int connections : {1, 4}) ok = RunCase(options, c, connections) && ok;
+        const std::vector<int> counts =
+            options.connections.empty() ? std::vector<int>{1, 4} : options.connections;
+        for (int connections : counts) ok = RunCase(options, c, connections) && ok;
     }
     return ok ? 0 : 1;
 }
@@ -220,6 +224,8 @@ bool ParseArguments(int argc, char** argv, Options& options) {
             options.list_only = true;
         else if (arg == "--case" && has_value)
             options.only.push_back(argv[++i]);
+        else if (arg == "--connections" && has_value)
+            options.connections.push_back(std::max(1, std::atoi(argv[++i])));
         else
             return false;
     }
@@ -235,7 +241,8 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: openssh_load --socket PATH [--label NAME] [--requests N] [--list-only]\n"
-            "                    [--case NAME]...  (ssh-rsa, rsa-sha2-256, rsa-sha2-512, ssh-dss,\n"
+            "                    [--connections N]... [--case NAME]...\n"
+            "                    (cases: ssh-rsa, rsa-sha2-256, rsa-sha2-512, ssh-dss,\n"
             "                    ssh-ed25519, ecdsa-nistp256, list)\n"
             "       openssh_load --populate N --socket PATH [--socket PATH...]\n");
         return 2;

@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # Runs the OpenSSH load client against kvsshaa and against Debian's ssh-agent holding the
 # same keys (RSA-2048, DSA-1024, Ed25519 and ECDSA nistp256 made by ssh-keygen, then 1,000
-# keys for the list case),
-# in one run, and prints both with the ratios.
+# keys for the list case), in one run, and prints both with the ratios.
 #
 #   bench/openssh_load/run.sh [BUILD_DIR] [REQUESTS] [ROUNDS]   (defaults: build, 1000, 3)
 #
-# The sign and small-list cases run ROUNDS times, the two agents taking turns, so that both see
+# Every case runs ROUNDS times, the two agents taking turns, so that both see
 # the same machine; the summary gives each agent's median over the rounds and their ratios.
 #
 # KVSSHAA_BIN overrides the agent binary (default BUILD_DIR/bin/kvsshaa).
@@ -89,12 +88,15 @@ for _ in $(seq "$rounds"); do
     done
 done
 
-# The list case with 1,000 keys: the same 998 more keys go into both agents.
+# The list case with 1,000 keys: the same 998 more keys go into both agents, then ROUNDS rounds
+# of it, the agents taking turns as above.
 "$load" --populate 998 --socket "$ssh_agent_sock" --socket "$kvsshaa_sock"
-"$load" --socket "$ssh_agent_sock" --label ssh-agent --requests "$requests" --list-only |
-    tee -a "$tmp/ssh-agent.out"
-"$load" --socket "$kvsshaa_sock" --label kvsshaa --requests "$requests" --list-only |
-    tee -a "$tmp/kvsshaa.out"
+for _ in $(seq "$rounds"); do
+    "$load" --socket "$ssh_agent_sock" --label ssh-agent --requests "$requests" --list-only |
+        tee -a "$tmp/ssh-agent.out"
+    "$load" --socket "$kvsshaa_sock" --label kvsshaa --requests "$requests" --list-only |
+        tee -a "$tmp/kvsshaa.out"
+done
 
 echo
 echo "Medians over the rounds; kvsshaa against ssh-agent (throughput ratio: higher is better;"
