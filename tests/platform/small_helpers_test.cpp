@@ -6,6 +6,7 @@
 
 #include "platform/ascii_case.h"
 #include "platform/byte_order.h"
+#include "platform/secure_memory.h"
 #include "platform/stream_buffer.h"
 
 namespace kv {
@@ -40,6 +41,18 @@ TEST(ByteOrderTest, BothOrdersRoundTripAndLayOutTheBytesAsTheWireHasThem) {
     AppendLe32(out, 7);
     AppendBe32(out, 7);
     EXPECT_EQ(out, (SecureBytes{7, 0, 0, 0, 0, 0, 0, 7}));
+}
+
+// Appending a buffer's own bytes to it must survive the growth that moves them.
+TEST(SecureBytesTest, AppendsOtherAndOwnBytesWhileGrowing) {
+    SecureBytes out = {1, 2, 3};
+    const std::uint8_t more[] = {4, 5};
+    AppendBytes(out, more);
+    AppendBytes(out, {});
+    EXPECT_EQ(out, (SecureBytes{1, 2, 3, 4, 5}));
+    out.shrink_to_fit();
+    AppendBytes(out, std::span<const std::uint8_t>(out).subspan(1, 3));
+    EXPECT_EQ(out, (SecureBytes{1, 2, 3, 4, 5, 2, 3, 4}));
 }
 
 // Many messages taken one by one from a stream fed in uneven pieces: every message comes out
