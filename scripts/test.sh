@@ -42,4 +42,4 @@ cmake --build build-tsan -j"$jobs" --target kvclm compute_pool_test pooled_opera
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_BUILD_TESTS=ON -DKV_WERROR=ON \
     -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build build -j"$jobs"
-cd build && ctest --output-on-failure
+cd build && ctest --output-on-failure -j"$jobs"
