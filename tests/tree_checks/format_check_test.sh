@@ -1,16 +1,7 @@
 #!/usr/bin/env bash
 # The format check refuses a source that clang-format would change and passes one it would
 # not. Usage: format_check_test.sh SOURCE_ROOT
-set -uo pipefail
-source_root="$1"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+source "$(dirname "$0")/check_cases.sh"
 
 cp "$source_root/.clang-format" "$work/"
 mkdir -p "$work/keys"
@@ -25,8 +16,4 @@ rc=$?
 [[ "$out" == *"keys/b.cpp"* ]] || fail "the refusal does not name the file: $out"
 [[ "$out" != *"keys/a.cpp"* ]] || fail "the formatted file was named too: $out"
 
-if ((failures > 0)); then
-    echo "$failures format check case(s) failed" >&2
-    exit 1
-fi
-echo "format checks: every case passed"
+finish format

@@ -2,16 +2,7 @@
 # The include check and the link check catch what they are for, on small trees that break the
 # layering one way each, and pass a tree that keeps to it.
 # Usage: layering_checks_test.sh SOURCE_ROOT
-set -uo pipefail
-source_root="$1"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+source "$(dirname "$0")/check_cases.sh"
 
 # A tree with the real layer table and one file per named folder.
 new_tree() {
@@ -115,8 +106,4 @@ cmake_case fail "Qt Widgets reached through another library" "kv_app (app/) link
 cmake_case fail "Qt below the agent's Qt parts" "kv_platform (platform/) links Qt6::Core" \
     'target_link_libraries(kv_platform INTERFACE Qt6::Core)'
 
-if ((failures > 0)); then
-    echo "$failures layering check case(s) failed" >&2
-    exit 1
-fi
-echo "layering checks: every case passed"
+finish layering
