@@ -6,10 +6,12 @@
 
 #include <limits>
 
+#include "tests/support/test_time.h"
+
 namespace kv {
 namespace {
 
-constexpr FileTime kNow = kUnixEpochAsFileTime + 1'700'000'000ull * kFileTimeUnitsPerSecond;
+constexpr FileTime kNow = test::kTestNow;
 
 AgentKeyEntry Entry(std::optional<std::string> comment, std::int32_t lifetime = -1) {
     AgentKeyEntry entry;

@@ -18,6 +18,7 @@
 #include "res/string_ids.h"
 #include "tests/support/scripted_user_interface.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_time.h"
 
 namespace kv {
 namespace {
@@ -47,8 +48,7 @@ class RememberedApprovalTest : public ::testing::Test {
 
     void SetUp() override {
         ASSERT_TRUE(RegistryDatabase::UseFile(home.Path() + "/registry.sqlite"));
-        auto owned = std::make_unique<FakeClock>(kUnixEpochAsFileTime +
-                                                 1'700'000'000ull * kFileTimeUnitsPerSecond);
+        auto owned = std::make_unique<FakeClock>(test::kTestNow);
         clock = owned.get();
         app = std::make_unique<CAgentApp>(ui, std::move(owned));
         app->InitSettings();

@@ -8,6 +8,7 @@
 #include "keys/private_key_operation.h"
 #include "res/string_ids.h"
 #include "tests/keys/key_test_support.h"
+#include "tests/support/test_time.h"
 
 namespace kv {
 namespace {
@@ -49,8 +50,7 @@ class RecordingUserInterface : public UserInterface {
 class AgentLockTest : public test::KeyTest {
   protected:
     AgentLockTest() {
-        auto owned = std::make_unique<FakeClock>(kUnixEpochAsFileTime +
-                                                 1'700'000'000ull * kFileTimeUnitsPerSecond);
+        auto owned = std::make_unique<FakeClock>(test::kTestNow);
         clock = owned.get();
         app = std::make_unique<CAgentApp>(ui, std::move(owned));
         app->Settings().SetFlag(IDS_SETTING_AUTO_LOCK_CHECK, true);

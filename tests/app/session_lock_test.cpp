@@ -8,6 +8,7 @@
 #include "res/string_ids.h"
 #include "tests/keys/key_test_support.h"
 #include "tests/support/scripted_user_interface.h"
+#include "tests/support/test_time.h"
 
 namespace kv {
 namespace {
@@ -20,8 +21,7 @@ constexpr std::string_view kPass = "agent pass";
 class SessionLockTest : public test::KeyTest {
   protected:
     SessionLockTest() {
-        auto owned = std::make_unique<FakeClock>(kUnixEpochAsFileTime +
-                                                 1'700'000'000ull * kFileTimeUnitsPerSecond);
+        auto owned = std::make_unique<FakeClock>(test::kTestNow);
         clock = owned.get();
         app = std::make_unique<CAgentApp>(ui, std::move(owned));
         lock = std::make_unique<SessionLock>(*app);

@@ -14,6 +14,7 @@
 #include "keys/private_key_operation.h"
 #include "tests/keys/key_test_support.h"
 #include "tests/support/openssl_check.h"
+#include "tests/support/test_time.h"
 
 namespace kv {
 namespace {
@@ -83,7 +84,7 @@ class CurveKeyStoreTest : public test::KeyTest {
         return result.ok && test::VerifyCurve(store.FindByNumber(number)->Blob(), data, signature);
     }
 
-    FakeClock clock{kUnixEpochAsFileTime + 1'700'000'000ull * kFileTimeUnitsPerSecond};
+    FakeClock clock{test::kTestNow};
     CurveKey ed = MakeKey(KVCLM_KEY_ED25519, 256);
     CurveKey ec = MakeKey(KVCLM_KEY_ECDSA, 384);
 };

@@ -7,11 +7,12 @@
 
 #include "keys/key_text.h"
 #include "tests/keys/key_test_support.h"
+#include "tests/support/test_time.h"
 
 namespace kv {
 namespace {
 
-constexpr FileTime kNow = kUnixEpochAsFileTime + 1'700'000'000ull * kFileTimeUnitsPerSecond;
+constexpr FileTime kNow = test::kTestNow;
 
 TEST(KeyTextTest, SanitizeDropsControlsQuotesAndBackslashesButKeepsHighBytes) {
     EXPECT_EQ(Sanitize("my \"work\" key"), "my work key");

@@ -6,6 +6,7 @@
 
 #include "keys/key_registry_layout.h"
 #include "tests/keys/key_test_support.h"
+#include "tests/support/test_time.h"
 
 namespace kv {
 namespace {
@@ -56,7 +57,7 @@ class KeyStoreTest : public test::KeyTest {
         return numbers;
     }
 
-    FakeClock clock{kUnixEpochAsFileTime + 1'700'000'000ull * kFileTimeUnitsPerSecond};
+    FakeClock clock{test::kTestNow};
 };
 
 // ---- Load ----

@@ -6,6 +6,7 @@
 
 #include "cryptomodule/key_generation.h"
 #include "platform/registry/registry_database.h"
+#include "tests/support/test_time.h"
 
 namespace kv::test {
 
@@ -43,7 +44,7 @@ std::string ScreenshotDir() {
 
 KeyDialogsTest::KeyDialogsTest() {
     EXPECT_TRUE(RegistryDatabase::UseFile(home.Path() + "/registry.sqlite"));
-    auto fake = std::make_unique<FakeClock>(kUnixEpochAsFileTime + 1'700'000'000ull * 10'000'000);
+    auto fake = std::make_unique<FakeClock>(test::kTestNow);
     clock = fake.get();
     app = std::make_unique<CAgentApp>(ui, std::move(fake));
     app->InitSettings();
