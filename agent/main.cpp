@@ -38,8 +38,8 @@ void HardenProcess() {
 
 // Listing many keys builds replies of a few hundred KiB. Left to its defaults, malloc hands
 // such blocks back to the system when they are freed, and every list then pays a page fault
-// for each 4 KiB it writes (a third of its time with 1,000 keys). Freed blocks are wiped
-// before malloc gets them, so keeping them costs memory only.
+// for each 4 KiB it writes (a third of its time with 1,000 keys). Buffers that held secrets
+// are wiped before they are freed, so keeping blocks costs memory only.
 void KeepLargeBlocksForReuse() {
     ::mallopt(M_MMAP_THRESHOLD, 4 << 20);
     ::mallopt(M_TRIM_THRESHOLD, 16 << 20);

@@ -111,9 +111,9 @@ void ReadFields(SshKeyType type, SshReader& in, Bytes* blob) {
 }  // namespace
 
 Bytes ReadPublicFields(SshKeyType type, SshReader& in) {
-    Bytes blob;
+    Bytes blob;  // written only when every field read well
     ReadFields(type, in, &blob);
-    return in.Ok() ? blob : Bytes();
+    return blob;
 }
 
 SshKeyType KeyTypeOfBlob(std::span<const uint8_t> blob) {

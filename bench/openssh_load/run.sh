@@ -5,8 +5,8 @@
 #
 #   bench/openssh_load/run.sh [BUILD_DIR] [REQUESTS] [ROUNDS]   (defaults: build, 1000, 3)
 #
-# Every case runs ROUNDS times, the two agents taking turns, so that both see
-# the same machine; the summary gives each agent's median over the rounds and their ratios.
+# Every case runs ROUNDS times, the two agents taking turns, so that both see the same machine;
+# the summary gives each agent's median over the rounds and their ratios.
 #
 # KVSSHAA_BIN overrides the agent binary (default BUILD_DIR/bin/kvsshaa).
 set -euo pipefail
