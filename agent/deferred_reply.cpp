@@ -11,7 +11,8 @@ thread_local DeferralScope* t_innermost = nullptr;
 
 }  // namespace
 
-DeferredReply::DeferredReply(Work work, Step first) : m_work(std::move(work)) {
+DeferredReply::DeferredReply(Work work, Step first, Wanted wanted)
+    : m_work(std::move(work)), m_wanted(std::move(wanted)) {
     m_steps.push_back(std::move(first));
 }
 
@@ -23,13 +24,17 @@ SecureBytes DeferredReply::Finish() {
 
 void DeferredReply::Start(const std::shared_ptr<DeferredReply>& reply, ComputePool& pool,
                           Send send) {
-    // The work goes to the worker alone, so nothing else of the reply crosses threads.
-    pool.Submit(std::move(reply->m_work),
-                [reply, send = std::move(send)] { send(reply->Finish()); });
+    // The work (and the question whether it is still wanted) goes to the worker alone, so
+    // nothing else of the reply crosses threads.
+    pool.Submit(
+        [work = std::move(reply->m_work), wanted = reply->m_wanted] {
+            if (!wanted || wanted()) work();
+        },
+        [reply, send = std::move(send)] { send(reply->Finish()); });
 }
 
 SecureBytes DeferredReply::RunHere() {
-    if (m_work) m_work();
+    if (m_work && StillWanted()) m_work();
     m_work = nullptr;
     return Finish();
 }

@@ -24,10 +24,13 @@ class DeferredReply {
     // Turns the reply as the layer below made it into this layer's.
     using Step = std::function<SecureBytes(SecureBytes)>;
     using Send = std::function<void(SecureBytes)>;
+    // Asked right before the work runs, on the worker: false skips the work (its result
+    // would be refused anyway); the steps still run and make the refusal.
+    using Wanted = std::function<bool()>;
 
     // `work` runs on a worker and touches only what it owns; `first` runs afterwards on the
     // user-interface thread and makes the handler's reply (it is given empty bytes).
-    DeferredReply(Work work, Step first);
+    DeferredReply(Work work, Step first, Wanted wanted = {});
 
     void Then(Step step) { m_steps.push_back(std::move(step)); }
 
@@ -36,11 +39,13 @@ class DeferredReply {
     static void Start(const std::shared_ptr<DeferredReply>& reply, ComputePool& pool, Send send);
     // Runs it all on this thread (for a caller without a pool).
     SecureBytes RunHere();
+    bool StillWanted() const { return !m_wanted || m_wanted(); }
 
   private:
     SecureBytes Finish();
 
     Work m_work;
+    Wanted m_wanted;
     std::vector<Step> m_steps;
 };
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -84,8 +85,9 @@ class KeyStore {
     // ---- The lock ----
     bool IsLocked() const { return m_locked; }
     // Moves on whenever the agent locks, unlocks or gets a new passphrase. Work prepared
-    // before a prompt compares it afterwards (KeyUseGuard, keys/key_use_guard.h).
-    std::uint64_t LockEpoch() const { return m_lock_epoch; }
+    // before a prompt compares it afterwards (KeyUseGuard, keys/key_use_guard.h). Moved on
+    // this thread only, but read by the compute pool's workers too.
+    std::uint64_t LockEpoch() const { return m_lock_epoch.load(std::memory_order_relaxed); }
     // The agent passphrase while unlocked; empty while locked. The view ends with the next
     // Unlock, Lock or ChangePassphrase: take it again after anything that may run a prompt.
     Passphrase HeldPassphrase() const;
@@ -156,7 +158,7 @@ class KeyStore {
     mutable std::unordered_map<std::int32_t, SecureBytes> m_read_private;
 
     bool m_locked = true;
-    std::uint64_t m_lock_epoch = 0;
+    std::atomic<std::uint64_t> m_lock_epoch{0};
     bool m_hash_present = false;
     Digest m_hash{};
     std::optional<SecureBytes> m_passphrase;

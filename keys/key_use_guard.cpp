@@ -9,6 +9,8 @@ namespace kv {
 KeyUseGuard::KeyUseGuard(const KeyStore& keys, const KeyPair& key)
     : m_keys(keys), m_lock_epoch(keys.LockEpoch()), m_number(key.Number()), m_blob(key.Blob()) {}
 
+bool KeyUseGuard::LockedSince() const { return m_keys.LockEpoch() != m_lock_epoch; }
+
 KeyUseGuard::Verdict KeyUseGuard::Check() const {
     // A lock that was undone by an unlock still ended the use the key was opened for.
     if (m_keys.IsLocked() || m_keys.LockEpoch() != m_lock_epoch) return Verdict::kLocked;

@@ -29,6 +29,10 @@ class KeyUseGuard {
     KeyUseGuard(const KeyStore& keys, const KeyPair& key);
 
     Verdict Check() const;
+    // Whether the agent locked, unlocked or changed its passphrase since the guard was
+    // taken. Reads only the store's lock epoch, so a worker may ask it before it computes,
+    // to spare a computation whose result Check() would refuse anyway.
+    bool LockedSince() const;
 
   private:
     const KeyStore& m_keys;

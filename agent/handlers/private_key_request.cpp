@@ -133,7 +133,9 @@ void PerformGuarded(CAgentApp& app, const DecodedPrivateKeyOpRequest& request, c
             AgentBuffer later;
             AnswerGuarded(app, op->request, op->guard, op->result, later);
             return SecureBytes(later.Data(), later.Data() + later.Length());
-        }));
+        },
+        // A job still queued when the agent locks is not computed at all.
+        [op] { return !op->guard.LockedSince(); }));
 }
 
 }  // namespace

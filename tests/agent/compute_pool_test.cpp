@@ -133,5 +133,26 @@ TEST(DeferredReplyTest, StepsRunInOrderAfterTheWorkAndOnlyInsideTheirScope) {
     EXPECT_EQ(sent, (SecureBytes{1, 2}));
 }
 
+TEST(DeferredReplyTest, WorkNoLongerWantedWhenAWorkerTakesItIsSkippedButStillAnswered) {
+    ComputePool pool(1);
+    std::latch started(1), release(1);
+    pool.Submit([&] { started.count_down(), release.wait(); }, [] {});  // holds the worker
+    started.wait();
+    std::atomic<bool> wanted{true}, worked{false};
+    SecureBytes sent;
+    auto reply = std::make_shared<DeferredReply>([&] { worked = true; },
+                                                 [&](SecureBytes in) {
+                                                     in.push_back(worked ? 1 : 0);
+                                                     return in;
+                                                 },
+                                                 [&] { return wanted.load(); });
+    DeferredReply::Start(reply, pool, [&](SecureBytes out) { sent = std::move(out); });
+    wanted = false;  // while the job waits in the queue
+    release.count_down();
+    while (sent.empty()) ASSERT_GT(RunWhenReady(pool), 0u);
+    EXPECT_FALSE(worked.load());
+    EXPECT_EQ(sent, SecureBytes{0});
+}
+
 }  // namespace
 }  // namespace kv

@@ -198,5 +198,26 @@ TEST_F(PooledOperationsTest, AnAgentShutDownWithComputationsRunningAnswersNothin
     EXPECT_EQ(signed_count, 0);
 }
 
+TEST_F(PooledOperationsTest, AComputationStillQueuedWhenTheAgentLocksIsNotWantedAnyMore) {
+    DeferralScope scope;
+    const Bytes data{'q'};
+    ASSERT_TRUE(dispatcher
+                    .Process(Envelope{AGENT_PRIVATE_KEY_OP, kEnvelopeHasWindow,
+                                      ToSecure(BuildPrivateKeyOpRequest(1, {"host"}, "sign",
+                                                                        rsa.blob, data))},
+                             true)
+                    .has_value());
+    const auto later = scope.Take();
+    ASSERT_NE(later, nullptr);
+    EXPECT_TRUE(later->StillWanted());
+    app->LockCommand();
+    EXPECT_FALSE(later->StillWanted());
+    ASSERT_TRUE(app->Keys().Unlock(ToSecureBytes("pw")));
+    EXPECT_FALSE(later->StillWanted()) << "an unlock does not bring back what a lock ended";
+    const auto reply = ParsePrivateKeyOpReply(later->RunHere());
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_FALSE(reply->result.has_value());
+}
+
 }  // namespace
 }  // namespace kv
