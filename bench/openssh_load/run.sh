@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the OpenSSH load client against kvsshaa and against Debian's ssh-agent holding the
 # same keys (RSA-2048, DSA-1024, Ed25519 and ECDSA nistp256 made by ssh-keygen, then 1,000
-# keys for the list case), in one run, and prints both with the ratios.
+# keys for the list case), in one run, and prints both with the ratios. The RSA cases also run
+# against floor_agent with the same RSA key: the least an agent can do per signature, which
+# tells kvsshaa's own cost from what the machine costs any agent.
 #
 #   bench/openssh_load/run.sh [BUILD_DIR] [REQUESTS] [ROUNDS]   (defaults: build, 1000, 3)
 #
@@ -17,7 +19,9 @@ requests=${2:-1000}
 rounds=${3:-3}
 agent_bin=${KVSSHAA_BIN:-$build/bin/kvsshaa}
 load=$build/bench/openssh_load
-[ -x "$load" ] || { echo "run.sh: build the openssh_load target first" >&2; exit 2; }
+floor=$build/bench/floor_agent
+[ -x "$load" ] && [ -x "$floor" ] ||
+    { echo "run.sh: build the openssh_load and floor_agent targets first" >&2; exit 2; }
 [ -x "$agent_bin" ] || { echo "run.sh: no agent at $agent_bin" >&2; exit 2; }
 
 tmp=$(mktemp -d)
@@ -40,6 +44,10 @@ ssh-keygen -q -t dsa -b 1024 -N '' -C 'bench dsa' -f "$tmp/dsa"
 ssh-keygen -q -t ed25519 -N '' -C 'bench ed25519' -f "$tmp/ed25519"
 ssh-keygen -q -t ecdsa -b 256 -N '' -C 'bench ecdsa' -f "$tmp/ecdsa"
 
+# floor_agent reads the RSA key as PEM.
+cp "$tmp/rsa" "$tmp/rsa.pem"
+ssh-keygen -q -p -m PEM -P '' -N '' -f "$tmp/rsa.pem" >/dev/null
+
 ssh_agent_sock=$tmp/ssh-agent.sock
 ssh-agent -D -a "$ssh_agent_sock" >/dev/null 2>&1 &
 pids+=($!)
@@ -54,9 +62,13 @@ env -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_CONFIG_HOME="$home/config" \
     KV_ASKPASS_QUEUE="$tmp/queue" "$agent_bin" 2>"$tmp/kvsshaa.stderr" &
 pids+=($!)
 kvsshaa_sock=$home/run/kvsshaa/ssh
+floor_sock=$tmp/floor.sock
+"$floor" "$floor_sock" "$tmp/rsa.pem" &
+pids+=($!)
 
 wait_for_socket "$ssh_agent_sock"
 wait_for_socket "$kvsshaa_sock"
+wait_for_socket "$floor_sock"
 for _ in $(seq 200); do grep -q 'kvsshaa: unlocked' "$tmp/kvsshaa.stderr" && break; sleep 0.05; done
 
 for sock in "$ssh_agent_sock" "$kvsshaa_sock"; do
@@ -73,13 +85,19 @@ cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
 ssh_agent_pid=${pids[0]}
 kvsshaa_pid=${pids[1]}
+floor_pid=${pids[2]}
 cases="list ssh-rsa rsa-sha2-256 rsa-sha2-512 ssh-dss ssh-ed25519 ecdsa-nistp256"
 header
 for _ in $(seq "$rounds"); do
     for c in $cases; do
-        for agent in ssh-agent kvsshaa; do
-            if [ "$agent" = ssh-agent ]; then sock=$ssh_agent_sock pid=$ssh_agent_pid
-            else sock=$kvsshaa_sock pid=$kvsshaa_pid; fi
+        agents="ssh-agent kvsshaa"
+        case $c in ssh-rsa | rsa-sha2-*) agents="$agents floor" ;; esac
+        for agent in $agents; do
+            case $agent in
+                ssh-agent) sock=$ssh_agent_sock pid=$ssh_agent_pid ;;
+                kvsshaa) sock=$kvsshaa_sock pid=$kvsshaa_pid ;;
+                floor) sock=$floor_sock pid=$floor_pid ;;
+            esac
             before=$(cpu_ticks "$pid")
             "$load" --socket "$sock" --label "$agent" --requests "$requests" --case "$c" |
                 tee -a "$tmp/$agent.out"
@@ -101,7 +119,8 @@ done
 echo
 echo "Medians over the rounds; kvsshaa against ssh-agent (throughput ratio: higher is better;"
 echo "p99 ratio: lower is better)"
-python3 - "$tmp/ssh-agent.out" "$tmp/kvsshaa.out" "$requests" "$(getconf CLK_TCK)" <<'PY'
+python3 - "$tmp/ssh-agent.out" "$tmp/kvsshaa.out" "$requests" "$(getconf CLK_TCK)" \
+    "$tmp/floor.out" <<'PY'
 import statistics, sys
 def medians(path):
     runs = {}
@@ -135,4 +154,16 @@ print("%-14s %20s %18s %8s" % ("case", "ssh-agent CPU us/req", "kvsshaa CPU us/r
 for name, us in ours.items():
     if name in theirs and us > 0:
         print("%-14s %20.0f %18.0f %8.2f" % (name, theirs[name], us, theirs[name] / us))
+
+# The same RSA cases against floor_agent: what any agent could reach on this machine.
+ours, theirs, floor = medians(sys.argv[2]), medians(sys.argv[1]), medians(sys.argv[5])
+print()
+print("RSA against floor_agent (one thread: read, sign with OpenSSL, write)")
+print("%-14s %5s %12s %14s %16s %16s" % ("case", "conns", "floor req/s", "floor/ssh-agent",
+                                         "kvsshaa/ssh-agent", "kvsshaa/floor"))
+for key, (frps, _, _) in floor.items():
+    if key in ours and key in theirs:
+        rps, trps = ours[key][0], theirs[key][0]
+        print("%-14s %5s %12.0f %14.2f %16.2f %16.2f" % (key[0], key[1], frps, frps / trps,
+                                                         rps / trps, rps / frps))
 PY
