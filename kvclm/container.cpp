@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "kvclm/curve_keys.h"
+#include "kvclm/hash.h"
 #include "kvclm/key_numbers.h"
 #include "kvclm/wire.h"
 
@@ -48,9 +49,9 @@ void Derive3desKey(const std::uint8_t* pass, std::size_t n, std::uint8_t key[24]
     std::uint8_t a[16], b[16];
     unsigned len = 0;
     SecureBytes buf(pass, pass + n);
-    EVP_Digest(buf.data(), buf.size(), a, &len, EVP_md5(), nullptr);
+    EVP_Digest(buf.data(), buf.size(), a, &len, Md5(), nullptr);
     buf.insert(buf.end(), a, a + 16);
-    EVP_Digest(buf.data(), buf.size(), b, &len, EVP_md5(), nullptr);
+    EVP_Digest(buf.data(), buf.size(), b, &len, Md5(), nullptr);
     std::memcpy(key, a, 16);
     std::memcpy(key + 16, b, 8);
     OPENSSL_cleanse(a, sizeof(a));

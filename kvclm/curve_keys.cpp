@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "kvclm/hash.h"
+
 namespace kvclm {
 namespace {
 
@@ -37,9 +39,9 @@ std::size_t PointBytes(const CurveKind& kind) { return 1 + 2 * FieldBytes(kind);
 
 // RFC 5656, section 6.2.1: the hash follows the curve size.
 const EVP_MD* CurveDigest(const CurveKind& kind) {
-    if (kind.bits <= 256) return EVP_sha256();
-    if (kind.bits <= 384) return EVP_sha384();
-    return EVP_sha512();
+    if (kind.bits <= 256) return Sha256();
+    if (kind.bits <= 384) return Sha384();
+    return Sha512();
 }
 
 // Full consistency checks of a key made from untrusted numbers.

@@ -1,19 +1,53 @@
 #include "kvclm/hash.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace kvclm {
+namespace {
+
+struct FetchedDigest {
+    const char* name;
+    const EVP_MD* (*implicit)();  // in case the fetch fails
+    std::atomic<EVP_MD*> md{nullptr};
+};
+
+FetchedDigest g_md5{"MD5", EVP_md5}, g_sha1{"SHA1", EVP_sha1}, g_sha256{"SHA256", EVP_sha256},
+    g_sha384{"SHA384", EVP_sha384}, g_sha512{"SHA512", EVP_sha512};
+
+const EVP_MD* Fetched(FetchedDigest& d) {
+    if (EVP_MD* md = d.md.load(std::memory_order_acquire)) return md;
+    EVP_MD* fetched = EVP_MD_fetch(nullptr, d.name, nullptr);
+    if (fetched == nullptr) return d.implicit();
+    EVP_MD* expected = nullptr;
+    if (d.md.compare_exchange_strong(expected, fetched, std::memory_order_acq_rel)) return fetched;
+    EVP_MD_free(fetched);  // another thread was first
+    return expected;
+}
+
+}  // namespace
+
+const EVP_MD* Md5() { return Fetched(g_md5); }
+const EVP_MD* Sha1() { return Fetched(g_sha1); }
+const EVP_MD* Sha256() { return Fetched(g_sha256); }
+const EVP_MD* Sha384() { return Fetched(g_sha384); }
+const EVP_MD* Sha512() { return Fetched(g_sha512); }
+
+void FreeFetchedDigests() noexcept {
+    for (FetchedDigest* d : {&g_md5, &g_sha1, &g_sha256, &g_sha384, &g_sha512})
+        EVP_MD_free(d->md.exchange(nullptr));
+}
 
 const EVP_MD* DigestFor(int algorithm) {
     switch (algorithm) {
         case KVCLM_HASH_SHA1:
-            return EVP_sha1();
+            return Sha1();
         case KVCLM_HASH_MD5:
-            return EVP_md5();
+            return Md5();
         case KVCLM_HASH_SHA256:
-            return EVP_sha256();
+            return Sha256();
         case KVCLM_HASH_SHA512:
-            return EVP_sha512();
+            return Sha512();
         default:
             return nullptr;
     }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "kvclm/hash.h"
 #include "kvclm/internal.h"
 #include "kvclm/secret_cache.h"
 #include "kvclm/selftest.h"
@@ -33,6 +34,7 @@ int RunSelfTestsLocked() {
 void OnUnload() {
     g_status = KVCLM_STATUS_UNLOADING;
     ForgetSecrets();
+    FreeFetchedDigests();
 }
 
 // The self-tests initialise OpenSSL, which registers its own clean-up with atexit; registering

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "kvclm/hash.h"
 #include "kvclm/secret_cache.h"
 #include "kvclm/wire.h"
 
@@ -25,7 +26,7 @@ SecureBytes DeriveKey(const std::uint8_t* pass, std::size_t passLength, const st
 #endif
     SecureBytes key(kKeySize);
     if (PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(pass), static_cast<int>(passLength), salt,
-                          static_cast<int>(saltLength), static_cast<int>(iterations), EVP_sha256(),
+                          static_cast<int>(saltLength), static_cast<int>(iterations), Sha256(),
                           static_cast<int>(kKeySize), key.data()) != 1)
         throw std::bad_alloc();
     return key;

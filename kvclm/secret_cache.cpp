@@ -1,11 +1,12 @@
 #include "kvclm/secret_cache.h"
 
-#include <openssl/hmac.h>
+#include <openssl/core_names.h>
 #include <openssl/rand.h>
 
 #include <deque>
 #include <mutex>
 
+#include "kvclm/hash.h"
 #include "kvclm/wire.h"
 
 namespace kvclm {
@@ -23,12 +24,19 @@ struct OpenedEntry {
     BlobDigest blob;
     KdfId id;
     PkeyPtr key;
+    PkeyCtxPtr signContext;  // made at the first signature with the key
 };
+
+struct MacCtxFree {
+    void operator()(EVP_MAC_CTX* p) const noexcept { EVP_MAC_CTX_free(p); }
+};
+using MacCtxPtr = std::unique_ptr<EVP_MAC_CTX, MacCtxFree>;
 
 struct Cache {
     std::mutex mutex;
-    bool haveSecret = false;
-    std::array<std::uint8_t, 32> secret{};
+    // HMAC-SHA-256 keyed with a random per-process secret, ready for the identifiers: each
+    // one starts from a copy. Made at first use, and anew after every Clear.
+    MacCtxPtr idMac;
     std::deque<DerivedEntry> derived;
     std::deque<OpenedEntry> opened;
 
@@ -37,8 +45,7 @@ struct Cache {
         for (auto& e : opened) OPENSSL_cleanse(e.id.data(), e.id.size());
         derived.clear();
         opened.clear();
-        OPENSSL_cleanse(secret.data(), secret.size());
-        haveSecret = false;
+        idMac.reset();  // OpenSSL wipes the key state it holds
     }
 };
 
@@ -53,20 +60,31 @@ bool SameId(const KdfId& a, const KdfId& b) {
     return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
+MacCtxPtr NewIdMac() {
+    std::array<std::uint8_t, 32> secret;
+    if (RAND_bytes(secret.data(), static_cast<int>(secret.size())) != 1) throw std::bad_alloc();
+    EVP_MAC* hmac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+    MacCtxPtr mac(hmac != nullptr ? EVP_MAC_CTX_new(hmac) : nullptr);
+    EVP_MAC_free(hmac);
+    char digest[] = "SHA256";
+    const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
+                                 OSSL_PARAM_END};
+    const bool ok = mac && EVP_MAC_init(mac.get(), secret.data(), secret.size(), params) == 1;
+    OPENSSL_cleanse(secret.data(), secret.size());
+    if (!ok) throw std::bad_alloc();
+    return mac;
+}
+
 }  // namespace
 
 KdfId MakeKdfId(std::uint32_t iterations, const std::uint8_t* salt, std::size_t saltLength,
                 const std::uint8_t* pass, std::size_t passLength) {
     Cache& c = TheCache();
-    std::array<std::uint8_t, 32> secret;
+    MacCtxPtr mac;
     {
         std::lock_guard<std::mutex> lock(c.mutex);
-        if (!c.haveSecret) {
-            if (RAND_bytes(c.secret.data(), static_cast<int>(c.secret.size())) != 1)
-                throw std::bad_alloc();
-            c.haveSecret = true;
-        }
-        secret = c.secret;
+        if (!c.idMac) c.idMac = NewIdMac();
+        mac.reset(EVP_MAC_CTX_dup(c.idMac.get()));
     }
     SecureBytes message;
     Writer<SecureBytes> w(&message);
@@ -74,18 +92,17 @@ KdfId MakeKdfId(std::uint32_t iterations, const std::uint8_t* salt, std::size_t 
     w.String(salt, saltLength);
     w.String(pass, passLength);
     KdfId id{};
-    unsigned len = 0;
-    const bool ok = HMAC(EVP_sha256(), secret.data(), static_cast<int>(secret.size()),
-                         message.data(), message.size(), id.data(), &len) != nullptr;
-    OPENSSL_cleanse(secret.data(), secret.size());
-    if (!ok) throw std::bad_alloc();
+    std::size_t length = 0;
+    if (!mac || EVP_MAC_update(mac.get(), message.data(), message.size()) != 1 ||
+        EVP_MAC_final(mac.get(), id.data(), &length, id.size()) != 1 || length != id.size())
+        throw std::bad_alloc();
     return id;
 }
 
 BlobDigest DigestOfBlob(const std::uint8_t* blob, std::size_t n) {
     BlobDigest d{};
     unsigned len = 0;
-    if (EVP_Digest(blob, n, d.data(), &len, EVP_sha256(), nullptr) != 1) throw std::bad_alloc();
+    if (EVP_Digest(blob, n, d.data(), &len, Sha256(), nullptr) != 1) throw std::bad_alloc();
     return d;
 }
 
@@ -130,7 +147,18 @@ void RememberOpenedKey(const BlobDigest& blob, const KdfId& id, EVP_PKEY* key) {
     for (const auto& e : c.opened)
         if (e.blob == blob && SameId(e.id, id)) return;
     if (c.opened.size() >= kMaxEntries) c.opened.pop_front();
-    c.opened.push_back(OpenedEntry{blob, id, std::move(ref)});
+    c.opened.push_back(OpenedEntry{blob, id, std::move(ref), nullptr});
+}
+
+PkeyCtxPtr CopyRememberedSignContext(EVP_PKEY* key, PkeyCtxPtr (*make)(EVP_PKEY*)) {
+    Cache& c = TheCache();
+    std::lock_guard<std::mutex> lock(c.mutex);
+    for (auto& e : c.opened) {
+        if (e.key.get() != key) continue;
+        if (!e.signContext) e.signContext = make(key);
+        return PkeyCtxPtr(e.signContext ? EVP_PKEY_CTX_dup(e.signContext.get()) : nullptr);
+    }
+    return nullptr;
 }
 
 void ForgetSecrets() noexcept {

@@ -23,6 +23,10 @@ void RememberDerivedKey(const KdfId& id, const SecureBytes& key);
 // A new reference to the opened key, or null.
 PkeyPtr LookupOpenedKey(const BlobDigest& blob, const KdfId& id);
 void RememberOpenedKey(const BlobDigest& blob, const KdfId& id, EVP_PKEY* key);
+// A copy of the signing context remembered with the opened key `key` (one kind per key:
+// the caller's), made by `make` at the first call, so that a signature does not set up a new
+// context each time; null when `key` is not remembered or `make` fails. Forgotten with the key.
+PkeyCtxPtr CopyRememberedSignContext(EVP_PKEY* key, PkeyCtxPtr (*make)(EVP_PKEY*));
 
 void ForgetSecrets() noexcept;
 

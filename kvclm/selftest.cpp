@@ -88,10 +88,9 @@ bool DsaVerifies(EVP_PKEY* key, const std::uint8_t rs[40]) {
     std::uint8_t digest[EVP_MAX_MD_SIZE];
     unsigned digestLength = 0;
     PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
-    const bool ok = derLength > 0 &&
-                    Digest(EVP_sha1(), kAbc, sizeof(kAbc), digest, &digestLength) && ctx &&
-                    EVP_PKEY_verify_init(ctx.get()) == 1 &&
-                    EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha1()) == 1 &&
+    const bool ok = derLength > 0 && Digest(Sha1(), kAbc, sizeof(kAbc), digest, &digestLength) &&
+                    ctx && EVP_PKEY_verify_init(ctx.get()) == 1 &&
+                    EVP_PKEY_CTX_set_signature_md(ctx.get(), Sha1()) == 1 &&
                     EVP_PKEY_verify(ctx.get(), der, static_cast<std::size_t>(derLength), digest,
                                     digestLength) == 1;
     OPENSSL_free(der);

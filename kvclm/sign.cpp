@@ -7,6 +7,7 @@
 
 #include "kvclm/hash.h"
 #include "kvclm/private_key.h"
+#include "kvclm/secret_cache.h"
 #include "kvclm/sign_ops.h"
 
 namespace kvclm {
@@ -28,6 +29,8 @@ PkeyCtxPtr SignContext(EVP_PKEY* key, const EVP_MD* md, int padding) {
     if (md != nullptr && EVP_PKEY_CTX_set_signature_md(ctx.get(), md) != 1) return nullptr;
     return ctx;
 }
+
+PkeyCtxPtr RawRsaSignContext(EVP_PKEY* key) { return SignContext(key, nullptr, RSA_PKCS1_PADDING); }
 
 // Splits a DER DSA signature into r || s, 20 bytes each, big-endian, left-padded.
 bool SplitDsaSignature(const std::uint8_t* der, std::size_t n, std::uint8_t out[40]) {
@@ -51,8 +54,8 @@ int SignDss(EVP_PKEY* key, const std::uint8_t* data, std::size_t n, std::uint8_t
     if (qBits != 160) return KVCLM_E_UNSUPPORTED;  // r and s must fit 20 bytes each
     std::uint8_t digest[EVP_MAX_MD_SIZE];
     unsigned digestLength = 0;
-    if (!Digest(EVP_sha1(), data, n, digest, &digestLength)) return KVCLM_E_CRYPTO;
-    PkeyCtxPtr ctx = SignContext(key, EVP_sha1(), 0);
+    if (!Digest(Sha1(), data, n, digest, &digestLength)) return KVCLM_E_CRYPTO;
+    PkeyCtxPtr ctx = SignContext(key, Sha1(), 0);
     if (!ctx) return KVCLM_E_CRYPTO;
     std::uint8_t der[128];
     std::size_t derLength = sizeof(der);
@@ -67,7 +70,7 @@ int SignRsa(EVP_PKEY* key, bool hashFirst, bool md5, const std::uint8_t* data, s
     unsigned digestLength = 0;
     if (hashFirst) {
         if (md5 && FipsMode()) return KVCLM_E_FIPS_REFUSED;
-        md = md5 ? EVP_md5() : EVP_sha1();
+        md = md5 ? Md5() : Sha1();
         if (!Digest(md, data, n, digest, &digestLength)) return KVCLM_E_CRYPTO;
         data = digest;
         n = digestLength;
@@ -75,7 +78,10 @@ int SignRsa(EVP_PKEY* key, bool hashFirst, bool md5, const std::uint8_t* data, s
         if (FipsMode() && (md5 || IsMd5DigestInfo(data, n))) return KVCLM_E_FIPS_REFUSED;
         if (n + 11 > static_cast<std::size_t>(EVP_PKEY_get_size(key))) return KVCLM_E_DATA_SIZE;
     }
-    PkeyCtxPtr ctx = SignContext(key, md, RSA_PKCS1_PADDING);
+    // Signing a caller's DigestInfo (as for SSH) is the common case: its context is copied
+    // from one remembered with an opened key.
+    PkeyCtxPtr ctx = md == nullptr ? CopyRememberedSignContext(key, RawRsaSignContext) : nullptr;
+    if (!ctx) ctx = SignContext(key, md, RSA_PKCS1_PADDING);
     if (!ctx) return KVCLM_E_CRYPTO;
     static const std::uint8_t kEmpty = 0;
     if (EVP_PKEY_sign(ctx.get(), out, outLength, n != 0 ? data : &kEmpty, n) != 1)

@@ -1,5 +1,6 @@
 // Module state: version, status and self-tests, FIPS-restricted mode, forgetting secrets.
 #include <gtest/gtest.h>
+#include <openssl/sha.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -115,11 +116,24 @@ TEST(Module, ForgettingSecretsKeepsHandlesAndStillOpensWithTheRightPassphraseOnl
     KVCLM_PRIVATE_KEY rsa = SharedKey(KVCLM_KEY_RSA, 1024);
     Bytes blob;
     ASSERT_EQ(ExportProtected(rsa, "agent pass", &blob), 0);
-    PrivateKey opened, again, wrong;
+    PrivateKey opened, twice, again, wrong;
     ASSERT_EQ(Import("agent pass", blob, &opened), 0);  // served from what export remembered
+    ASSERT_EQ(Import("agent pass", blob, &twice), 0);
     EXPECT_EQ(Import("agent pasS", blob, &wrong), KVCLM_E_BAD_PASSPHRASE);
+    // A caller's DigestInfo is signed with a context copied from the one remembered with the
+    // opened key, before the secrets go, and with a context of its own afterwards: the same
+    // signature either way (PKCS#1 v1.5 is deterministic).
+    const Bytes data = ToBytes("x");
+    Bytes digestInfo = Unhex("3021300906052b0e03021a05000414");
+    std::uint8_t sha1[20];
+    SHA1(data.data(), data.size(), sha1);
+    digestInfo.insert(digestInfo.end(), sha1, sha1 + 20);
+    const Bytes remembered = SignRsa(opened.get(), digestInfo, false, false);
+    EXPECT_TRUE(VerifyRsa(PublicBlob(rsa), data, remembered, EVP_sha1()));
+    EXPECT_EQ(SignRsa(twice.get(), digestInfo, false, false), remembered);
     EXPECT_EQ(kvclm_ForgetSecrets(0), 0);
-    EXPECT_FALSE(SignRsa(opened.get(), ToBytes("x"), true, false).empty());
+    EXPECT_EQ(SignRsa(opened.get(), digestInfo, false, false), remembered);
+    EXPECT_EQ(SignRsa(opened.get(), data, true, false), remembered);
     EXPECT_EQ(Import("agent pasS", blob, &wrong), KVCLM_E_BAD_PASSPHRASE);
     ASSERT_EQ(Import("agent pass", blob, &again), 0);
     EXPECT_EQ(PublicBlob(again.get()), PublicBlob(rsa));
