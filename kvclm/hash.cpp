@@ -12,8 +12,9 @@ struct FetchedDigest {
     std::atomic<EVP_MD*> md{nullptr};
 };
 
-FetchedDigest g_md5{"MD5", EVP_md5}, g_sha1{"SHA1", EVP_sha1}, g_sha256{"SHA256", EVP_sha256},
-    g_sha384{"SHA384", EVP_sha384}, g_sha512{"SHA512", EVP_sha512};
+// Initialised before any code runs: the load-time self-tests use them from a constructor.
+constinit FetchedDigest g_md5{"MD5", EVP_md5}, g_sha1{"SHA1", EVP_sha1},
+    g_sha256{"SHA256", EVP_sha256}, g_sha384{"SHA384", EVP_sha384}, g_sha512{"SHA512", EVP_sha512};
 
 const EVP_MD* Fetched(FetchedDigest& d) {
     if (EVP_MD* md = d.md.load(std::memory_order_acquire)) return md;
