@@ -13,7 +13,7 @@ bool KeyUseGuard::LockedSince() const { return m_keys.LockEpoch() != m_lock_epoc
 
 KeyUseGuard::Verdict KeyUseGuard::Check() const {
     // A lock that was undone by an unlock still ended the use the key was opened for.
-    if (m_keys.IsLocked() || m_keys.LockEpoch() != m_lock_epoch) return Verdict::kLocked;
+    if (m_keys.IsLocked() || LockedSince()) return Verdict::kLocked;
     // A number is given again only after its key went; the blob tells the keys apart.
     const KeyPair* key = m_keys.FindByNumber(m_number);
     if (key == nullptr || !std::ranges::equal(key->Blob(), m_blob)) return Verdict::kKeyGone;

@@ -38,6 +38,10 @@ void PutU32(Bytes& out, uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
 }
 
+uint32_t GetU32(const uint8_t* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
 void PutString(Bytes& out, const Bytes& s) {
     PutU32(out, static_cast<uint32_t>(s.size()));
     out.insert(out.end(), s.begin(), s.end());
@@ -53,8 +57,8 @@ bool Reader::U8(uint8_t& v) {
 
 bool Reader::U32(uint32_t& v) {
     if (m_data.size() - m_pos < 4) return false;
-    v = 0;
-    for (int i = 0; i < 4; ++i) v = v << 8 | m_data[m_pos++];
+    v = GetU32(m_data.data() + m_pos);
+    m_pos += 4;
     return true;
 }
 
@@ -88,8 +92,7 @@ std::optional<Bytes> AgentSocket::Call(const Bytes& message) {
     if (!Ok() || !WriteAll(m_fd, framed.data(), framed.size())) return std::nullopt;
     uint8_t header[4];
     if (!ReadAll(m_fd, header, 4)) return std::nullopt;
-    const uint32_t n = uint32_t{header[0]} << 24 | uint32_t{header[1]} << 16 |
-                       uint32_t{header[2]} << 8 | header[3];
+    const uint32_t n = GetU32(header);
     if (n > kMaxReply) return std::nullopt;
     Bytes reply(n);
     if (!ReadAll(m_fd, reply.data(), n)) return std::nullopt;

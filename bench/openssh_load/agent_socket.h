@@ -11,6 +11,8 @@ namespace kv::bench {
 using Bytes = std::vector<uint8_t>;
 
 void PutU32(Bytes& out, uint32_t v);
+// The big-endian 32-bit word at `p` (a length or a count).
+uint32_t GetU32(const uint8_t* p);
 void PutString(Bytes& out, const Bytes& s);
 void PutString(Bytes& out, const std::string& s);
 

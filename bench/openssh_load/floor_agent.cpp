@@ -101,8 +101,7 @@ bool Serve(EVP_PKEY* key, const Bytes& public_blob, Connection& c) {
     std::size_t used = 0;
     while (c.pending.size() - used >= 4) {
         const uint8_t* p = c.pending.data() + used;
-        const uint32_t length =
-            uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+        const uint32_t length = GetU32(p);
         if (c.pending.size() - used - 4 < length) break;
         const Bytes message(p + 4, p + 4 + length);
         used += 4 + std::size_t{length};
