@@ -28,7 +28,7 @@ void DeferredReply::Start(const std::shared_ptr<DeferredReply>& reply, ComputePo
     // nothing else of the reply crosses threads.
     pool.Submit(
         [work = std::move(reply->m_work), wanted = reply->m_wanted] {
-            if (!wanted || wanted()) work();
+            if (Wants(wanted)) work();
         },
         [reply, send = std::move(send)] { send(reply->Finish()); });
 }

@@ -39,9 +39,11 @@ class DeferredReply {
     static void Start(const std::shared_ptr<DeferredReply>& reply, ComputePool& pool, Send send);
     // Runs it all on this thread (for a caller without a pool).
     SecureBytes RunHere();
-    bool StillWanted() const { return !m_wanted || m_wanted(); }
+    bool StillWanted() const { return Wants(m_wanted); }
 
   private:
+    // A reply made without the question is always wanted.
+    static bool Wants(const Wanted& wanted) { return !wanted || wanted(); }
     SecureBytes Finish();
 
     Work m_work;

@@ -1,5 +1,6 @@
 #include "agent_socket.h"
 
+#include <openssl/bn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -48,6 +49,14 @@ void PutString(Bytes& out, const Bytes& s) {
 }
 
 void PutString(Bytes& out, const std::string& s) { PutString(out, Bytes(s.begin(), s.end())); }
+
+void PutMpint(Bytes& out, const BIGNUM* n) {
+    Bytes magnitude(static_cast<std::size_t>(BN_num_bytes(n)));
+    BN_bn2bin(n, magnitude.data());
+    // A leading zero keeps a number with its top bit set positive.
+    if (!magnitude.empty() && (magnitude[0] & 0x80)) magnitude.insert(magnitude.begin(), 0);
+    PutString(out, magnitude);
+}
 
 bool Reader::U8(uint8_t& v) {
     if (m_data.size() - m_pos < 1) return false;

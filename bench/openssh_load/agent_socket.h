@@ -1,6 +1,8 @@
 // A blocking OpenSSH agent protocol client on a Unix socket, for the load client.
 #pragma once
 
+#include <openssl/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +17,8 @@ void PutU32(Bytes& out, uint32_t v);
 uint32_t GetU32(const uint8_t* p);
 void PutString(Bytes& out, const Bytes& s);
 void PutString(Bytes& out, const std::string& s);
+// An SSH mpint of a non-negative number.
+void PutMpint(Bytes& out, const BIGNUM* n);
 
 // Bounded reads over a reply; every read checks what remains.
 class Reader {

@@ -8,6 +8,7 @@
 //
 // Lists that one key and signs with it (ssh-rsa, rsa-sha2-256, rsa-sha2-512); anything else
 // fails. A bench tool: it trusts its clients.
+#include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -27,22 +28,14 @@ namespace {
 constexpr uint8_t kFailure = 5, kList = 11, kListReply = 12, kSign = 13, kSignReply = 14;
 constexpr uint32_t kSha256 = 2, kSha512 = 4;
 
-Bytes Mpint(const BIGNUM* n) {
-    Bytes out(static_cast<std::size_t>(BN_num_bytes(n)) + 1,
-              0);  // a leading zero keeps it positive
-    BN_bn2bin(n, out.data() + 1);
-    if (out.size() > 1 && out[1] < 0x80) out.erase(out.begin());
-    return out;
-}
-
 Bytes PublicBlob(EVP_PKEY* key) {
     BIGNUM *e = nullptr, *n = nullptr;
     Bytes blob;
     if (EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &e) == 1 &&
         EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &n) == 1) {
         PutString(blob, std::string("ssh-rsa"));
-        PutString(blob, Mpint(e));
-        PutString(blob, Mpint(n));
+        PutMpint(blob, e);
+        PutMpint(blob, n);
     }
     BN_free(e);
     BN_free(n);

@@ -10,21 +10,6 @@
 
 namespace kv::bench {
 
-namespace {
-
-Bytes Magnitude(const BIGNUM* n) {
-    Bytes out(static_cast<std::size_t>(BN_num_bytes(n)));
-    BN_bn2bin(n, out.data());
-    return out;
-}
-
-void PutMpint(Bytes& out, Bytes magnitude) {
-    if (!magnitude.empty() && (magnitude[0] & 0x80)) magnitude.insert(magnitude.begin(), 0);
-    PutString(out, magnitude);
-}
-
-}  // namespace
-
 KeyVerifier::KeyVerifier(const Bytes& blob) : m_key(test::PublicKeyFromBlob(blob)) {
     Reader in(blob);
     Bytes type;
@@ -73,7 +58,7 @@ std::vector<Bytes> MakeRsaIdentities(int count) {
                                  OSSL_PKEY_PARAM_RSA_FACTOR1, OSSL_PKEY_PARAM_RSA_FACTOR2}) {
             BIGNUM* n = nullptr;
             EVP_PKEY_get_bn_param(key, name, &n);
-            PutMpint(message, Magnitude(n));
+            PutMpint(message, n);
             BN_clear_free(n);
         }
         PutString(message, "bulk " + std::to_string(i));
