@@ -140,6 +140,34 @@ TEST_F(EndpointTest, PipelinedRequestsAreAnsweredInOrderWithThePeerAsOrigin) {
     EXPECT_GT(agent.origins[0].size(), pid.size());  // the program's name comes first
 }
 
+TEST_F(EndpointTest, ABurstLargerThanTheQueueIsReadOnceRoomIsMade) {
+    // Far more than the endpoint queues and than one read takes: the rest waits in the
+    // socket while reading is paused, and must still be read and answered in order.
+    constexpr int kUnknown = 60;
+    SecureBytes unknown = test::Message(200);
+    unknown.resize(1000, 0x5a);
+    std::vector<SecureBytes> replies;
+    RunClients({[&] {
+        const int fd = Connect(path);
+        ASSERT_GE(fd, 0);
+        SecureBytes burst;
+        for (int i = 0; i < kUnknown; ++i) {
+            const auto framed = FrameMessage(unknown);
+            burst.insert(burst.end(), framed.begin(), framed.end());
+        }
+        const auto last = FrameMessage(test::Message(kRequestIdentities));
+        burst.insert(burst.end(), last.begin(), last.end());
+        ASSERT_TRUE(SendAll(fd, burst));
+        ReplyReader reader(fd);
+        for (int i = 0; i <= kUnknown; ++i)
+            if (auto reply = reader.Next()) replies.push_back(*reply);
+        ::close(fd);
+    }});
+    ASSERT_EQ(replies.size(), static_cast<std::size_t>(kUnknown + 1));
+    for (int i = 0; i < kUnknown; ++i) EXPECT_EQ(replies[i], FailureReply()) << i;
+    EXPECT_EQ(replies.back(), SecureBytes({kIdentitiesAnswer, 0, 0, 0, 0}));
+}
+
 TEST_F(EndpointTest, AnOversizedOrTruncatedMessageClosesOnlyItsConnection) {
     std::optional<SecureBytes> big_reply, other_reply;
     bool big_closed = false;
