@@ -117,6 +117,8 @@ void SecureConnection::SetReading(bool on) {
     if (m_read_notifier) m_read_notifier->setEnabled(on);
 }
 
+bool SecureConnection::Reading() const { return m_read_notifier && m_read_notifier->isEnabled(); }
+
 void SecureConnection::Close() { CloseLater(); }
 
 void SecureConnection::CloseLater() {

@@ -46,11 +46,13 @@ class SecureConnection : public QObject {
     // Whether readyRead() is signalled. Off, the kernel's socket buffer fills up and holds
     // the peer back.
     void SetReading(bool on);
+    bool Reading() const;
     // Closes the descriptor now; whatever was not sent is dropped (and wiped).
     void Close();
 
   signals:
-    // Bytes wait to be read, or the peer closed: call Read until kNothing or kClosed.
+    // Bytes wait to be read, or the peer closed. Signalled again while any are left, so a
+    // reader may stop at a short read instead of reading on until kNothing.
     void readyRead();
     // The connection is closed (emitted once, from the event loop).
     void closed();

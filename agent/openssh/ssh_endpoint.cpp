@@ -31,9 +31,8 @@ struct SshAgentEndpoint::Connection {
     std::string origin;
     RequestPeer peer;
     std::deque<SecureBytes> waiting;
-    bool busy = false;            // a message of this connection is being handled or answered
-    bool scheduled = false;       // ProcessNext is queued
-    bool reading_paused = false;  // kMaxWaiting messages wait: the notifier is off
+    bool busy = false;       // a message of this connection is being handled or answered
+    bool scheduled = false;  // ProcessNext is queued
 
     bool Connected() const { return !socket.isNull() && socket->IsOpen(); }
 };
@@ -116,8 +115,7 @@ void SshAgentEndpoint::ReadMessages(const ConnectionPtr& connection, bool from_e
         if (n < sizeof chunk) break;
     }
     // Full: the notifier stays quiet until a message has been taken up.
-    connection->reading_paused = connection->waiting.size() >= kMaxWaiting;
-    if (socket->IsOpen()) socket->SetReading(!connection->reading_paused);
+    if (socket->IsOpen()) socket->SetReading(connection->waiting.size() < kMaxWaiting);
     // Called by the event loop, the first message is handled at once: posting it would only
     // cost another turn of the loop. Called after a reply, it waits for the next turn.
     if (from_event_loop && !connection->busy && !connection->scheduled) {
@@ -181,11 +179,11 @@ void SshAgentEndpoint::Answer(const ConnectionPtr& connection, const SecureBytes
         static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
         static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
     connection->socket->Write(length, reply);
-    // While reading went on, the notifier has already brought in what the client sent.
-    if (connection->reading_paused) {
-        ReadMessages(connection, false);
-    } else {
+    // While reading is on, the notifier has already brought in what the client sent.
+    if (connection->socket->Reading()) {
         ScheduleNext(connection);
+    } else {
+        ReadMessages(connection, false);
     }
 }
 
