@@ -14,6 +14,7 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "agent/openssh/frame_reader.h"
 #include "agent/openssh/messages.h"
@@ -61,7 +62,7 @@ class ReplyReader {
 
 std::optional<SecureBytes> ReadReply(int fd) { return ReplyReader(fd).Next(); }
 
-SecureBytes Framed(std::initializer_list<SecureBytes> messages) {
+SecureBytes Framed(const std::vector<SecureBytes>& messages) {
     SecureBytes out;
     for (const auto& m : messages) {
         const auto framed = FrameMessage(m);
@@ -150,14 +151,9 @@ TEST_F(EndpointTest, ABurstLargerThanTheQueueIsReadOnceRoomIsMade) {
     RunClients({[&] {
         const int fd = Connect(path);
         ASSERT_GE(fd, 0);
-        SecureBytes burst;
-        for (int i = 0; i < kUnknown; ++i) {
-            const auto framed = FrameMessage(unknown);
-            burst.insert(burst.end(), framed.begin(), framed.end());
-        }
-        const auto last = FrameMessage(test::Message(kRequestIdentities));
-        burst.insert(burst.end(), last.begin(), last.end());
-        ASSERT_TRUE(SendAll(fd, burst));
+        std::vector<SecureBytes> burst(kUnknown, unknown);
+        burst.push_back(test::Message(kRequestIdentities));
+        ASSERT_TRUE(SendAll(fd, Framed(burst)));
         ReplyReader reader(fd);
         for (int i = 0; i <= kUnknown; ++i)
             if (auto reply = reader.Next()) replies.push_back(*reply);
