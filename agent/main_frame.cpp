@@ -111,7 +111,7 @@ void CMainFrame::Accept(int fd) {
     session->connection = connection;
     m_sessions[connection] = session;
     connect(connection, &SecureConnection::readyRead, this,
-            [this, session] { ReadRequests(session); });
+            [this, session] { ReadRequests(session, true); });
     connect(connection, &SecureConnection::closed, this, [this, connection] {
         m_sessions.erase(connection);
         connection->deleteLater();
@@ -119,12 +119,16 @@ void CMainFrame::Accept(int fd) {
 }
 
 // Whole envelopes go to the event loop, each as a posted message would, at most kMaxWaiting
-// of them at a time per connection; the rest waits in the kernel's socket buffer.
-void CMainFrame::ReadRequests(const SessionPtr& session) {
+// of them at a time per connection; the rest waits in the kernel's socket buffer. The socket
+// is read when its notifier reports bytes, or by hand when reading had been paused because the
+// connection was full: while the notifier is on, a read could only answer EAGAIN or find what
+// it reports next anyway.
+void CMainFrame::ReadRequests(const SessionPtr& session, bool notified) {
     SecureConnection* connection = session->connection.data();
     const auto full = [&session] {
         return session->waiting >= kMaxWaiting || session->unsent.size() >= kMaxUnanswered;
     };
+    bool may_read = notified || (connection != nullptr && !connection->Reading());
     std::uint8_t chunk[16 * 1024];
     for (;;) {
         while (!full()) {
@@ -147,11 +151,14 @@ void CMainFrame::ReadRequests(const SessionPtr& session) {
             connection->SetReading(false);
             return;
         }
+        if (!may_read) break;
         std::size_t n = 0;
         const auto status = connection->Read(chunk, sizeof chunk, &n);
         if (status != SecureConnection::ReadStatus::kData) break;
         session->reader.Feed(chunk, n);
         SecureWipe(chunk, n);
+        // A short read emptied the socket; the notifier reports whatever arrives next.
+        may_read = n == sizeof chunk;
     }
     if (connection != nullptr && connection->IsOpen()) connection->SetReading(true);
 }
@@ -160,7 +167,7 @@ void CMainFrame::ProcessRequest(const SessionPtr& session, const Envelope& reque
     --session->waiting;
     auto slot = std::make_shared<ReplySlot>();
     session->unsent.push_back(slot);
-    ReadRequests(session);  // room for one more of this connection's requests
+    ReadRequests(session, false);  // room for one more of this connection's requests
     DispatchOutcome outcome = DispatchOutcome::kIgnored;
     // Computed on the pool, and answered later, unless this connection is the only one asking.
     DeferralScope deferral(m_pool.WorthHandingOver(session.get()));
@@ -199,7 +206,7 @@ void CMainFrame::SendReadyReplies(const SessionPtr& session) {
         if (!slot->bytes.empty() && connection != nullptr && connection->IsOpen())
             connection->Write(slot->bytes);
     }
-    if (was_full && session->unsent.size() < kMaxUnanswered) ReadRequests(session);
+    if (was_full && session->unsent.size() < kMaxUnanswered) ReadRequests(session, false);
 }
 
 // Once per connection, so that a flood of bad requests cannot push everything else out of

@@ -63,7 +63,8 @@ class CMainFrame : public QObject, public MainFrameInterface {
     struct Session;
     using SessionPtr = std::shared_ptr<Session>;
     void Accept(int fd);
-    void ReadRequests(const SessionPtr& session);
+    // `notified`: called by the socket's notifier, which reported bytes to read.
+    void ReadRequests(const SessionPtr& session, bool notified);
     void ProcessRequest(const SessionPtr& session, const Envelope& request);
     void SendReadyReplies(const SessionPtr& session);
     void LogRefusal(Session& session, const Envelope& request, DispatchOutcome outcome);

@@ -115,6 +115,35 @@ TEST_F(MainFrameTest, PipelinedRequestsAreAnsweredInOrderOnTheirConnection) {
     EXPECT_LE(most_waiting, CMainFrame::kMaxWaiting);
 }
 
+// More than one read's worth: the frame stops reading while its queue is full and must take
+// up the rest by hand, since the notifier stays quiet while it is off.
+TEST_F(MainFrameTest, ABurstLargerThanOneReadIsAnsweredCompletelyAndInOrder) {
+    std::vector<std::int32_t> ids;
+    std::int32_t sent = 0;
+    Serve([&] {
+        ClientConnection connection;
+        ASSERT_TRUE(connection.Connect(paths::AgentSocketPath()));
+        SecureBytes burst;
+        while (burst.size() < 48 * 1024) {
+            const SecureBytes one = EncodeEnvelope(ListEnvelope(++sent));
+            burst.insert(burst.end(), one.begin(), one.end());
+        }
+        ASSERT_TRUE(connection.SendRaw(burst.data(), burst.size()));
+        for (std::int32_t i = 0; i < sent; ++i) {
+            auto reply = connection.Receive(5000);
+            ASSERT_TRUE(reply.has_value()) << "reply " << i + 1 << " of " << sent;
+            ids.push_back(IdOf(*reply));
+        }
+        // Reading is on again once the burst is through: a request sent later is answered.
+        ASSERT_TRUE(connection.Send(ListEnvelope(++sent)));
+        auto last = connection.Receive(5000);
+        ASSERT_TRUE(last.has_value());
+        ids.push_back(IdOf(*last));
+    });
+    ASSERT_EQ(ids.size(), static_cast<std::size_t>(sent));
+    for (std::int32_t i = 0; i < sent; ++i) ASSERT_EQ(ids[i], i + 1);
+}
+
 // A reply computed on the pool holds back the later replies of its connection, even those
 // ready long before it; other connections are not held back.
 TEST_F(MainFrameTest, AComputedReplyKeepsItsPlaceOnItsConnection) {
