@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Counts the instructions kvsshaa and floor_agent execute per rsa-sha2-256 signature on one
+# connection, under valgrind's callgrind: all of them, those inside OpenSSL's RSA_private_encrypt
+# (the signature itself) and the rest. Instruction counts do not move with the machine's other
+# work, so this tells what an agent adds per request where the wall-clock rates cannot.
+#
+#   bench/openssh_load/instructions.sh [BUILD_DIR] [REQUESTS]   (defaults: build, 300)
+#
+# Valgrind offers no AVX-512 or SHA instructions, so libcrypto takes other paths than on the
+# processor itself: compare the two agents with each other, not with `openssl speed`.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${1:-$repo/build}" && pwd)
+requests=${2:-300}
+load=$build/bench/openssh_load
+command -v callgrind_control >/dev/null || { echo "instructions.sh: needs valgrind" >&2; exit 2; }
+
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+ssh-keygen -q -t rsa -b 2048 -N '' -f "$tmp/rsa"
+cp "$tmp/rsa" "$tmp/rsa.pem"
+ssh-keygen -q -p -m PEM -P '' -N '' -f "$tmp/rsa.pem" >/dev/null
+
+home=$tmp/home
+mkdir -p "$home"
+printf 'pw\npw\n' >"$tmp/queue"
+env -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_CONFIG_HOME="$home/config" \
+    XDG_RUNTIME_DIR="$home/run" XDG_DATA_HOME="$home/data" QT_QPA_PLATFORM=offscreen \
+    SSH_ASKPASS="$repo/tests/support/askpass.sh" SSH_ASKPASS_REQUIRE=force \
+    KV_ASKPASS_QUEUE="$tmp/queue" \
+    valgrind --tool=callgrind --callgrind-out-file="$tmp/kvsshaa.cg" "$build/bin/kvsshaa" \
+    2>"$tmp/kvsshaa.stderr" &
+pids+=($!)
+valgrind --tool=callgrind --callgrind-out-file="$tmp/floor.cg" "$build/bench/floor_agent" \
+    "$tmp/floor.sock" "$tmp/rsa.pem" 2>/dev/null &
+pids+=($!)
+
+kvsshaa_sock=$home/run/kvsshaa/ssh
+for _ in $(seq 600); do
+    [ -S "$kvsshaa_sock" ] && [ -S "$tmp/floor.sock" ] &&
+        grep -q 'kvsshaa: unlocked' "$tmp/kvsshaa.stderr" && break
+    sleep 0.1
+done
+SSH_AUTH_SOCK=$kvsshaa_sock ssh-add -q "$tmp/rsa" </dev/null
+
+# Instructions per request: all, inside RSA_private_encrypt, the rest.
+count() {
+    local pid=$1 sock=$2 name=$3
+    "$load" --socket "$sock" --label warm-up --requests 20 --case rsa-sha2-256 >/dev/null
+    callgrind_control -z "$pid" >/dev/null 2>&1
+    "$load" --socket "$sock" --label "$name" --requests "$requests" --case rsa-sha2-256 \
+        --connections 1 >/dev/null
+    callgrind_control -d "$pid" >/dev/null 2>&1
+    callgrind_annotate --inclusive=yes --threshold=100 --auto=no "$tmp/$name.cg".* |
+        awk -v name="$name" -v n="$requests" '
+            { gsub(/,/, "", $1) }
+            /PROGRAM TOTALS/ { total = $1 }
+            /:RSA_private_encrypt / { rsa = $1 }
+            END { printf "%-8s %12.0f %12.0f %12.0f\n", name, total / n, rsa / n, (total - rsa) / n }'
+}
+
+printf '%-8s %12s %12s %12s\n' agent 'all/req' 'signature' 'rest'
+count "${pids[0]}" "$kvsshaa_sock" kvsshaa
+count "${pids[1]}" "$tmp/floor.sock" floor
