@@ -13,42 +13,19 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$repo/build}" && pwd)
 requests=${2:-300}
+agent_bin=$build/bin/kvsshaa
 load=$build/bench/openssh_load
 command -v callgrind_control >/dev/null || { echo "instructions.sh: needs valgrind" >&2; exit 2; }
 
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
+# shellcheck source=bench/openssh_load/agents.sh
+. "$repo/bench/openssh_load/agents.sh"
 
-ssh-keygen -q -t rsa -b 2048 -N '' -f "$tmp/rsa"
-cp "$tmp/rsa" "$tmp/rsa.pem"
-ssh-keygen -q -p -m PEM -P '' -N '' -f "$tmp/rsa.pem" >/dev/null
-
-home=$tmp/home
-mkdir -p "$home"
-printf 'pw\npw\n' >"$tmp/queue"
-env -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_CONFIG_HOME="$home/config" \
-    XDG_RUNTIME_DIR="$home/run" XDG_DATA_HOME="$home/data" QT_QPA_PLATFORM=offscreen \
-    SSH_ASKPASS="$repo/tests/support/askpass.sh" SSH_ASKPASS_REQUIRE=force \
-    KV_ASKPASS_QUEUE="$tmp/queue" \
-    valgrind --tool=callgrind --callgrind-out-file="$tmp/kvsshaa.cg" "$build/bin/kvsshaa" \
-    2>"$tmp/kvsshaa.stderr" &
-pids+=($!)
+make_rsa_key
+start_kvsshaa valgrind --tool=callgrind --callgrind-out-file="$tmp/kvsshaa.cg"
 valgrind --tool=callgrind --callgrind-out-file="$tmp/floor.cg" "$build/bench/floor_agent" \
     "$tmp/floor.sock" "$tmp/rsa.pem" 2>/dev/null &
 pids+=($!)
-
-kvsshaa_sock=$home/run/kvsshaa/ssh
-for _ in $(seq 600); do
-    [ -S "$kvsshaa_sock" ] && [ -S "$tmp/floor.sock" ] &&
-        grep -q 'kvsshaa: unlocked' "$tmp/kvsshaa.stderr" && break
-    sleep 0.1
-done
+wait_for_socket "$tmp/floor.sock"
 SSH_AUTH_SOCK=$kvsshaa_sock ssh-add -q "$tmp/rsa" </dev/null
 
 # Instructions per request: all, inside RSA_private_encrypt, the rest.

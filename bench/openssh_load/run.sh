@@ -24,52 +24,23 @@ floor=$build/bench/floor_agent
     { echo "run.sh: build the openssh_load and floor_agent targets first" >&2; exit 2; }
 [ -x "$agent_bin" ] || { echo "run.sh: no agent at $agent_bin" >&2; exit 2; }
 
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
+# shellcheck source=bench/openssh_load/agents.sh
+. "$repo/bench/openssh_load/agents.sh"
 
-wait_for_socket() {
-    for _ in $(seq 200); do [ -S "$1" ] && return 0; sleep 0.05; done
-    echo "run.sh: no socket at $1" >&2
-    exit 1
-}
-
-ssh-keygen -q -t rsa -b 2048 -N '' -C 'bench rsa' -f "$tmp/rsa"
+make_rsa_key
 ssh-keygen -q -t dsa -b 1024 -N '' -C 'bench dsa' -f "$tmp/dsa"
 ssh-keygen -q -t ed25519 -N '' -C 'bench ed25519' -f "$tmp/ed25519"
 ssh-keygen -q -t ecdsa -b 256 -N '' -C 'bench ecdsa' -f "$tmp/ecdsa"
 
-# floor_agent reads the RSA key as PEM.
-cp "$tmp/rsa" "$tmp/rsa.pem"
-ssh-keygen -q -p -m PEM -P '' -N '' -f "$tmp/rsa.pem" >/dev/null
-
 ssh_agent_sock=$tmp/ssh-agent.sock
 ssh-agent -D -a "$ssh_agent_sock" >/dev/null 2>&1 &
 pids+=($!)
-
-# kvsshaa offscreen in folders of its own; "pw" is chosen at the first-use prompt.
-home=$tmp/home
-mkdir -p "$home"
-printf 'pw\npw\n' >"$tmp/queue"
-env -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_CONFIG_HOME="$home/config" \
-    XDG_RUNTIME_DIR="$home/run" XDG_DATA_HOME="$home/data" QT_QPA_PLATFORM=offscreen \
-    SSH_ASKPASS="$repo/tests/support/askpass.sh" SSH_ASKPASS_REQUIRE=force \
-    KV_ASKPASS_QUEUE="$tmp/queue" "$agent_bin" 2>"$tmp/kvsshaa.stderr" &
-pids+=($!)
-kvsshaa_sock=$home/run/kvsshaa/ssh
+start_kvsshaa
 floor_sock=$tmp/floor.sock
 "$floor" "$floor_sock" "$tmp/rsa.pem" &
 pids+=($!)
-
 wait_for_socket "$ssh_agent_sock"
-wait_for_socket "$kvsshaa_sock"
 wait_for_socket "$floor_sock"
-for _ in $(seq 200); do grep -q 'kvsshaa: unlocked' "$tmp/kvsshaa.stderr" && break; sleep 0.05; done
 
 for sock in "$ssh_agent_sock" "$kvsshaa_sock"; do
     SSH_AUTH_SOCK=$sock ssh-add -q "$tmp/rsa" "$tmp/dsa" "$tmp/ed25519" "$tmp/ecdsa" </dev/null
