@@ -1,8 +1,14 @@
 # shellcheck shell=bash
-# Sourced by run.sh and instructions.sh, which set $repo and $agent_bin first: a scratch folder
-# whose agents are stopped when the script exits, and kvsshaa started in folders of its own.
+# Sourced by run.sh and instructions.sh, which set $repo, $agent_bin, $load and $floor first: a
+# scratch folder whose agents are stopped when the script exits, and kvsshaa started in folders
+# of its own.
 
-: "${repo:?}" "${agent_bin:?}"
+: "${repo:?}" "${agent_bin:?}" "${load:?}" "${floor:?}"
+[ -x "$load" ] && [ -x "$floor" ] || {
+    echo "$(basename "$0"): build the openssh_load and floor_agent targets first" >&2
+    exit 2
+}
+[ -x "$agent_bin" ] || { echo "$(basename "$0"): no agent at $agent_bin" >&2; exit 2; }
 tmp=$(mktemp -d)
 pids=()
 cleanup() {

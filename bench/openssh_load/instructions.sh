@@ -15,6 +15,7 @@ build=$(cd "${1:-$repo/build}" && pwd)
 requests=${2:-300}
 agent_bin=$build/bin/kvsshaa
 load=$build/bench/openssh_load
+floor=$build/bench/floor_agent
 command -v callgrind_control >/dev/null || { echo "instructions.sh: needs valgrind" >&2; exit 2; }
 
 # shellcheck source=bench/openssh_load/agents.sh
@@ -22,8 +23,8 @@ command -v callgrind_control >/dev/null || { echo "instructions.sh: needs valgri
 
 make_rsa_key
 start_kvsshaa valgrind --tool=callgrind --callgrind-out-file="$tmp/kvsshaa.cg"
-valgrind --tool=callgrind --callgrind-out-file="$tmp/floor.cg" "$build/bench/floor_agent" \
-    "$tmp/floor.sock" "$tmp/rsa.pem" 2>/dev/null &
+valgrind --tool=callgrind --callgrind-out-file="$tmp/floor.cg" "$floor" "$tmp/floor.sock" \
+    "$tmp/rsa.pem" 2>/dev/null &
 pids+=($!)
 wait_for_socket "$tmp/floor.sock"
 SSH_AUTH_SOCK=$kvsshaa_sock ssh-add -q "$tmp/rsa" </dev/null

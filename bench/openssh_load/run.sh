@@ -20,9 +20,6 @@ rounds=${3:-3}
 agent_bin=${KVSSHAA_BIN:-$build/bin/kvsshaa}
 load=$build/bench/openssh_load
 floor=$build/bench/floor_agent
-[ -x "$load" ] && [ -x "$floor" ] ||
-    { echo "run.sh: build the openssh_load and floor_agent targets first" >&2; exit 2; }
-[ -x "$agent_bin" ] || { echo "run.sh: no agent at $agent_bin" >&2; exit 2; }
 
 # shellcheck source=bench/openssh_load/agents.sh
 . "$repo/bench/openssh_load/agents.sh"
