@@ -1,8 +1,8 @@
 // Whether a private-key computation prepared earlier may still run or be answered: the agent
 // must not have locked, unlocked again or changed its passphrase since, and the key must still
-// be stored. A request takes the guard once the agent is unlocked and its key found, and
-// checks it after every prompt and once its result is in, so that nothing computed with a key
-// opened before a lock ever leaves a locked agent.
+// be stored and within its lifetime. A request takes the guard once the agent is unlocked and its
+// key found, and checks it after every prompt and once its result is in, so that nothing computed
+// with a key opened before a lock ever leaves a locked agent.
 //
 // Check() reads the key store, so it runs where the store lives (the user-interface thread),
 // also for a computation that ran elsewhere.

@@ -56,11 +56,18 @@ void RefuseLocked(CAgentApp& app, const DecodedPrivateKeyOpRequest& request) {
                          request.fields.operation.c_str());
 }
 
+// A stored key within its lifetime. The sweep that deletes expired keys waits while a prompt
+// is open; until it runs, such a key is listed but not used.
+const KeyPair* UsableKey(const KeyStore& keys, std::span<const std::uint8_t> blob) {
+    const KeyPair* key = keys.FindByBlob(blob);
+    return key != nullptr && !key->IsExpired(keys.TimeSource().Now()) ? key : nullptr;
+}
+
 // The request's key in an unlocked agent; null once the refusal is logged and written.
 const KeyPair* UnlockedKey(CAgentApp& app, const DecodedPrivateKeyOpRequest& request,
                            AgentBuffer& out) {
     KeyStore& keys = app.Keys();
-    const KeyPair* key = keys.FindByBlob(request.fields.blob);
+    const KeyPair* key = UsableKey(keys, request.fields.blob);
     if (key == nullptr) {
         RefuseUnknownKey(app, request, out);
         return nullptr;
@@ -72,7 +79,7 @@ const KeyPair* UnlockedKey(CAgentApp& app, const DecodedPrivateKeyOpRequest& req
         return nullptr;
     }
     // Requests handled inside the prompt may have deleted the key: look it up again.
-    key = keys.FindByBlob(request.fields.blob);
+    key = UsableKey(keys, request.fields.blob);
     if (key == nullptr) RefuseUnknownKey(app, request, out);
     return key;
 }

@@ -19,6 +19,7 @@
 #include "tests/support/openssl_check.h"
 #include "tests/support/scripted_user_interface.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_time.h"
 
 namespace kv {
 namespace {
@@ -38,7 +39,9 @@ class HandlersTest : public ::testing::Test {
 
     void SetUp() override {
         ASSERT_TRUE(RegistryDatabase::UseFile(home.Path() + "/registry.sqlite"));
-        app = std::make_unique<CAgentApp>(ui);
+        auto owned = std::make_unique<FakeClock>(test::kTestNow);
+        clock = owned.get();
+        app = std::make_unique<CAgentApp>(ui, std::move(owned));
         app->InitSettings();
         app->Settings().SetFlag(IDS_SETTING_LOG_LIST, true);
         RegisterRequestHandlers(*app, dispatcher);
@@ -57,9 +60,11 @@ class HandlersTest : public ::testing::Test {
         return dispatcher.Process(request, true);
     }
 
-    int Add(const TestKey& key, const std::string& text, std::vector<std::string> origins = {}) {
+    int Add(const TestKey& key, const std::string& text, std::vector<std::string> origins = {},
+            std::int32_t lifetime = -1) {
         AgentKeyEntry entry;
         entry.type = 1;
+        entry.lifetime = lifetime;
         entry.blob = key.blob;
         entry.comment = text;
         entry.flags = 1;  // SSH1 allowed
@@ -110,6 +115,7 @@ class HandlersTest : public ::testing::Test {
     static TestKey* s_dss;
     TempDir home;
     ScriptedUserInterface ui;
+    FakeClock* clock = nullptr;
     std::unique_ptr<CAgentApp> app;
     RequestDispatcher dispatcher;
 };
@@ -441,6 +447,31 @@ TEST_F(HandlersTest, WhatHappensDuringTheConfirmationDecidesAfterIt) {
     ASSERT_TRUE(reply && reply->status);
     EXPECT_EQ(*reply->status, 4);
     EXPECT_EQ(Log()[Log().size() - 2], "Cannot perform private key operation - key unknown");
+}
+
+// The sweep that deletes expired keys waits while a prompt is open, and a client can open one
+// (a key that asks before each use). Until the sweep runs, a key past its lifetime is listed
+// but does not sign: neither when it ran out while its own confirmation was open nor after.
+TEST_F(HandlersTest, AKeyPastItsLifetimeSignsNothingBeforeTheSweep) {
+    StartWithKey(*s_dss, "d");
+    ASSERT_EQ(Add(*s_rsa, "r: short-lived", {}, 60), 0);
+    app->Settings().SetFlag(IDS_SETTING_ASK_BEFORE_AGENT_OP, true);
+    ui.confirmations.push_back(true);
+    ui.while_open = [this] { clock->AdvanceSeconds(61); };
+    auto reply = Operation("sign", s_rsa->blob, {1});
+    ASSERT_TRUE(reply && reply->status);
+    EXPECT_EQ(*reply->status, 4);
+    EXPECT_FALSE(reply->result.has_value());
+
+    ui.while_open = nullptr;
+    reply = Operation("sign", s_rsa->blob, {2});  // refused before it asks
+    ASSERT_TRUE(reply && reply->status);
+    EXPECT_EQ(*reply->status, 4);
+    EXPECT_EQ(List().size(), 2u);  // still listed, with no time left
+    ui.confirmations.push_back(true);
+    reply = Operation("sign", s_dss->blob, {3});
+    ASSERT_TRUE(reply && reply->status);
+    EXPECT_EQ(*reply->status, 0);
 }
 
 TEST_F(HandlersTest, TheSsh1ResponseIsGuardedByTheSameCheck) {
