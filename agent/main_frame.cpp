@@ -125,8 +125,9 @@ void CMainFrame::Accept(int fd) {
 // it reports next anyway.
 void CMainFrame::ReadRequests(const SessionPtr& session, bool notified) {
     SecureConnection* connection = session->connection.data();
-    const auto full = [&session] {
-        return session->waiting >= kMaxWaiting || session->unsent.size() >= kMaxUnanswered;
+    const auto full = [&session, connection] {
+        return session->waiting >= kMaxWaiting || session->unsent.size() >= kMaxUnanswered ||
+               (connection != nullptr && connection->Backlogged());
     };
     bool may_read = notified || (connection != nullptr && !connection->Reading());
     std::uint8_t chunk[16 * 1024];

@@ -111,13 +111,26 @@ void SecureConnection::SendPending() {
     SecureWipe(m_outgoing.data(), sent);
     m_outgoing.erase(m_outgoing.begin(), m_outgoing.begin() + static_cast<std::ptrdiff_t>(sent));
     if (m_write_notifier) m_write_notifier->setEnabled(!m_outgoing.empty());
+    const bool was_backlogged = m_backlogged;
+    if (m_outgoing.size() > kMaxBacklog) m_backlogged = true;
+    if (m_outgoing.empty()) m_backlogged = false;
+    if (m_backlogged == was_backlogged) return;
+    UpdateReadNotifier();
+    // From the event loop: this may run inside a reader's own Write().
+    if (!m_backlogged)
+        QMetaObject::invokeMethod(this, &SecureConnection::readyRead, Qt::QueuedConnection);
 }
 
 void SecureConnection::SetReading(bool on) {
-    if (m_read_notifier) m_read_notifier->setEnabled(on);
+    m_reading = on;
+    UpdateReadNotifier();
 }
 
-bool SecureConnection::Reading() const { return m_read_notifier && m_read_notifier->isEnabled(); }
+void SecureConnection::UpdateReadNotifier() {
+    if (m_read_notifier) m_read_notifier->setEnabled(m_reading && !m_backlogged);
+}
+
+bool SecureConnection::Reading() const { return m_read_notifier && m_reading; }
 
 void SecureConnection::Close() { CloseLater(); }
 

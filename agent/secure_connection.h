@@ -47,18 +47,27 @@ class SecureConnection : public QObject {
     // the peer back.
     void SetReading(bool on);
     bool Reading() const;
+    // More than kMaxBacklog bytes wait for a peer that does not read them. Then readyRead()
+    // stays quiet, whatever SetReading() asked, until all of them have gone; it is signalled
+    // then, so that the reader takes up again what it held back. A reader takes up no
+    // request of a backlogged connection: a peer that sends and never reads cannot make the
+    // agent queue replies without end.
+    bool Backlogged() const { return m_backlogged; }
+    static constexpr std::size_t kMaxBacklog = 1024 * 1024;
     // Closes the descriptor now; whatever was not sent is dropped (and wiped).
     void Close();
 
   signals:
     // Bytes wait to be read, or the peer closed. Signalled again while any are left, so a
-    // reader may stop at a short read instead of reading on until kNothing.
+    // reader may stop at a short read instead of reading on until kNothing. Signalled too
+    // when a backlog has gone.
     void readyRead();
     // The connection is closed (emitted once, from the event loop).
     void closed();
 
   private:
     void SendPending();
+    void UpdateReadNotifier();
     // Sends what the peer takes now; how many bytes. Closes on a failure.
     std::size_t SendNow(std::span<const std::uint8_t> bytes);
     void CloseLater();
@@ -67,6 +76,8 @@ class SecureConnection : public QObject {
     std::unique_ptr<QSocketNotifier> m_read_notifier;
     std::unique_ptr<QSocketNotifier> m_write_notifier;
     SecureBytes m_outgoing;
+    bool m_reading = true;  // as SetReading() last asked
+    bool m_backlogged = false;
     bool m_close_signalled = false;
 };
 

@@ -139,6 +139,8 @@ void SshAgentEndpoint::ProcessNext(const ConnectionPtr& connection) {
         connection->waiting.clear();  // nobody is left to answer
         return;
     }
+    // The peer does not read its replies: the next message waits until they have gone.
+    if (connection->socket->Backlogged()) return;
     const SecureBytes message = std::move(connection->waiting.front());
     connection->waiting.pop_front();
     connection->busy = true;

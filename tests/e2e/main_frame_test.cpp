@@ -54,6 +54,7 @@ class MainFrameTest : public ::testing::Test {
             }
             if (frame != nullptr) most_waiting = std::max(most_waiting, frame->WaitingRequests());
             out.AppendIntField(handled);
+            if (reply_padding > 0) out.AppendStringField(Bytes(reply_padding, 0x5a));
             return true;
         });
         ASSERT_TRUE(app.InitInstance([this](CAgentApp& owner) {
@@ -84,8 +85,9 @@ class MainFrameTest : public ::testing::Test {
     ScriptedUserInterface ui;
     CAgentApp app{ui};
     RequestDispatcher dispatcher;
-    int handled = 0;
+    std::atomic<int> handled = 0;
     bool hold_first = false;
+    std::size_t reply_padding = 0;
     CMainFrame* frame = nullptr;
     std::size_t most_waiting = 0;
 };
@@ -142,6 +144,38 @@ TEST_F(MainFrameTest, ABurstLargerThanOneReadIsAnsweredCompletelyAndInOrder) {
     });
     ASSERT_EQ(ids.size(), static_cast<std::size_t>(sent));
     for (std::int32_t i = 0; i < sent; ++i) ASSERT_EQ(ids[i], i + 1);
+}
+
+// A client that sends and never reads: once about a mebibyte of replies waits for it, its
+// requests are left in the socket, and when it reads at last every one is answered, in order.
+TEST_F(MainFrameTest, AClientThatDoesNotReadItsRepliesIsNotReadEither) {
+    reply_padding = 16 * 1024;
+    constexpr std::int32_t kSent = 1000;  // 16 MiB of replies
+    int handled_unread = 0;
+    std::vector<std::int32_t> ids;
+    Serve([&] {
+        ClientConnection connection;
+        ASSERT_TRUE(connection.Connect(paths::AgentSocketPath()));
+        SecureBytes burst;
+        for (std::int32_t id = 1; id <= kSent; ++id) {
+            const SecureBytes one = EncodeEnvelope(ListEnvelope(id));
+            burst.insert(burst.end(), one.begin(), one.end());
+        }
+        ASSERT_TRUE(connection.SendRaw(burst.data(), burst.size()));
+        for (int last = -1; last != handled;) {
+            last = handled;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        handled_unread = handled;
+        for (std::int32_t i = 0; i < kSent; ++i) {
+            auto reply = connection.Receive(5000);
+            ASSERT_TRUE(reply.has_value()) << "reply " << i + 1 << " of " << kSent;
+            ids.push_back(IdOf(*reply));
+        }
+    });
+    EXPECT_LT(handled_unread, kSent / 4);
+    ASSERT_EQ(ids.size(), static_cast<std::size_t>(kSent));
+    for (std::int32_t i = 0; i < kSent; ++i) ASSERT_EQ(ids[i], i + 1);
 }
 
 // A reply computed on the pool holds back the later replies of its connection, even those

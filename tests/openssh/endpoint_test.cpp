@@ -164,6 +164,59 @@ TEST_F(EndpointTest, ABurstLargerThanTheQueueIsReadOnceRoomIsMade) {
     EXPECT_EQ(replies.back(), SecureBytes({kIdentitiesAnswer, 0, 0, 0, 0}));
 }
 
+// A peer that sends signing requests and does not read the replies: once about a mebibyte of
+// them waits for it, its requests are left in the socket, and when it reads at last every
+// one is answered, in order.
+TEST_F(EndpointTest, APeerThatDoesNotReadItsRepliesIsNotReadEither) {
+    const auto rsa = test::LoadKeyFixture("rsa1024").public_blob;
+    agent.AddKey(rsa, "r", "");
+    std::atomic<int> signed_count{0};
+    agent.sign = [&](const std::string&, std::span<const uint8_t> data) {
+        ++signed_count;
+        SecureBytes result(2048, 0xab);  // the largest RSA signature: 2 KiB per reply
+        std::copy(data.begin(), data.end(), result.begin());
+        return result;
+    };
+    constexpr int kRequests = 3000;  // 6 MiB of replies
+    std::vector<SecureBytes> requests;
+    for (int i = 0; i < kRequests; ++i) {
+        requests.push_back(test::Message(kSignRequest, [&](SshWriter& w) {
+            w.String(rsa);
+            w.String(std::to_string(1000000 + i));
+            w.Uint32(0);
+        }));
+    }
+    int signed_unread = 0;
+    std::vector<int> answered;
+    RunClients({[&] {
+        const int fd = Connect(path);
+        ASSERT_GE(fd, 0);
+        // The socket holds back the sender once the agent stops reading.
+        std::thread sender([&] { SendAll(fd, Framed(requests)); });
+        for (int last = -1; last != signed_count;) {
+            last = signed_count;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        signed_unread = signed_count;
+        ReplyReader reader(fd);
+        for (int i = 0; i < kRequests; ++i) {
+            const auto reply = reader.Next();
+            if (!reply) break;
+            SshReader in(*reply);
+            in.Byte();
+            SshReader signature(in.String());
+            signature.String();
+            const auto blob = signature.String();
+            answered.push_back(std::stoi(std::string(blob.begin(), blob.begin() + 7)));
+        }
+        sender.join();
+        ::close(fd);
+    }});
+    EXPECT_LT(signed_unread, kRequests / 4);
+    ASSERT_EQ(answered.size(), static_cast<std::size_t>(kRequests));
+    for (int i = 0; i < kRequests; ++i) ASSERT_EQ(answered[i], 1000000 + i);
+}
+
 TEST_F(EndpointTest, AnOversizedOrTruncatedMessageClosesOnlyItsConnection) {
     std::optional<SecureBytes> big_reply, other_reply;
     bool big_closed = false;
