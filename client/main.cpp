@@ -1,4 +1,5 @@
 // kvsshaa-client: talks to the agent over its native protocol, for people and scripts.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -199,6 +200,14 @@ int RunEnv(const Args& a) {
     const bool csh = a.positional.size() > 1 && a.positional[1] == "-c";
     if (a.positional.size() > 2 || (a.positional.size() == 2 && !csh && a.positional[1] != "-s")) {
         return Fail("env takes -s or -c");
+    }
+    // Made now if missing (when its parent is there), so that no other user can make it
+    // first in /tmp; refused if another user did, or if it is not a folder.
+    const std::string dir = kv::paths::RuntimeDir();
+    struct stat parent {};
+    if (::stat(dir.substr(0, dir.rfind('/') + 1).c_str(), &parent) == 0 &&
+        !kv::paths::EnsurePrivateDir(dir)) {
+        return Fail("cannot use " + dir + ": it is not a private folder of this user");
     }
     const std::string socket = ShellWord(kv::paths::SshSocketPath());
     if (csh) {

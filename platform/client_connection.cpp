@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/peer_credentials.h"
+
 namespace kv {
 
 ClientConnection::~ClientConnection() { Close(); }
@@ -30,6 +32,13 @@ bool ClientConnection::Connect(const std::string& socket_path) {
     m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_fd < 0 || ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         m_error = "cannot connect to " + socket_path + ": " + std::strerror(errno);
+        Close();
+        return false;
+    }
+    // Without XDG_RUNTIME_DIR the socket lives in /tmp, where another user could have made
+    // the folder first; what a client sends includes private keys.
+    if (!PeerIsSameUser(m_fd)) {
+        m_error = socket_path + " belongs to another user; not using it";
         Close();
         return false;
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,6 +48,22 @@ TEST(CommandLine, EnvPrintsLinesAShellCanEval) {
               0);
     EXPECT_EQ(out, "setenv SSH_AUTH_SOCK /run/user/7/kvsshaa/ssh;\n");
     EXPECT_EQ(RunCommand(Client() + " env -x", &out), 1);
+
+    // Its folder made by someone else first (here a link to another folder): clients must
+    // not be sent there. Missing, it is made private at once.
+    const std::string planted = home.Path() + "/planted";
+    ASSERT_EQ(::mkdir(planted.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((planted + "/run").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink(home.Path().c_str(), (planted + "/run/kvsshaa").c_str()), 0);
+    const std::string in_planted = "(XDG_RUNTIME_DIR=" + planted + "/run " + Client();
+    EXPECT_EQ(RunCommand(in_planted + " env 2>/dev/null)", &out), 1);
+    EXPECT_EQ(out, "");
+    ASSERT_EQ(::unlink((planted + "/run/kvsshaa").c_str()), 0);
+    EXPECT_EQ(RunCommand(in_planted + " env 2>/dev/null)", &out), 0);
+    struct stat made {};
+    ASSERT_EQ(::lstat((planted + "/run/kvsshaa").c_str(), &made), 0);
+    EXPECT_TRUE(S_ISDIR(made.st_mode));
+    EXPECT_EQ(made.st_mode & 0777, 0700u);
 }
 
 // The agent on a pseudo terminal, as when started from a shell over ssh.
