@@ -35,7 +35,7 @@ struct CMainFrame::Session {
 CMainFrame::CMainFrame(CAgentApp& app, RequestDispatcher& dispatcher)
     : m_app(app),
       m_dispatcher(dispatcher),
-      m_server([this](int fd) { Accept(fd); }),
+      m_server([this](int fd) { return Accept(fd); }),
       m_pool_notifier(m_pool.WakeDescriptor(), QSocketNotifier::Read) {
     connect(&m_pool_notifier, &QSocketNotifier::activated, this, [this] { m_pool.RunFinished(); });
     m_dispatcher.SetShowWindow([this] { OnCommand(ID_OPEN_CONFIGURATION); });
@@ -101,7 +101,7 @@ bool CMainFrame::IsCommandEnabled(int id) const {
     return it == m_updates.end() || !it->second || it->second();
 }
 
-void CMainFrame::Accept(int fd) {
+QObject* CMainFrame::Accept(int fd) {
     auto session = std::make_shared<Session>();
     // Who is calling is decided before anything they send is read.
     session->same_user = PeerIsSameUser(fd);
@@ -116,6 +116,7 @@ void CMainFrame::Accept(int fd) {
         m_sessions.erase(connection);
         connection->deleteLater();
     });
+    return connection;
 }
 
 // Whole envelopes go to the event loop, each as a posted message would, at most kMaxWaiting

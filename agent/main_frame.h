@@ -62,7 +62,7 @@ class CMainFrame : public QObject, public MainFrameInterface {
     struct ReplySlot;
     struct Session;
     using SessionPtr = std::shared_ptr<Session>;
-    void Accept(int fd);
+    QObject* Accept(int fd);
     // `notified`: called by the socket's notifier, which reported bytes to read.
     void ReadRequests(const SessionPtr& session, bool notified);
     void ProcessRequest(const SessionPtr& session, const Envelope& request);

@@ -45,7 +45,7 @@ SshAgentEndpoint::SshAgentEndpoint(const RequestDispatcher& dispatcher, OpenSshA
                                    OpenSshTranslator::Options options, QObject* parent)
     : QObject(parent),
       m_translator(dispatcher, host, std::move(options)),
-      m_server([this](int fd) { Accept(fd); }) {}
+      m_server([this](int fd) { return Accept(fd); }) {}
 
 SshAgentEndpoint::~SshAgentEndpoint() { Close(); }
 
@@ -73,12 +73,12 @@ void SshAgentEndpoint::Close() {
 
 std::string SshAgentEndpoint::ErrorString() const { return m_server.errorString().toStdString(); }
 
-void SshAgentEndpoint::Accept(int fd) {
+QObject* SshAgentEndpoint::Accept(int fd) {
     // Who is calling is decided before anything they send is read.
     const auto peer = ReadPeerCredentials(fd);
     if (!peer || peer->uid != ::geteuid()) {
         ::close(fd);
-        return;
+        return nullptr;
     }
     auto connection = std::make_shared<Connection>();
     auto* socket = new SecureConnection(fd, this);
@@ -93,6 +93,7 @@ void SshAgentEndpoint::Accept(int fd) {
         m_connections.erase(socket);
         socket->deleteLater();
     });
+    return socket;
 }
 
 void SshAgentEndpoint::ReadMessages(const ConnectionPtr& connection, bool from_event_loop) {

@@ -50,7 +50,7 @@ class SshAgentEndpoint : public QObject {
     struct Connection;
     using ConnectionPtr = std::shared_ptr<Connection>;
 
-    void Accept(int fd);
+    QObject* Accept(int fd);
     void ReadMessages(const ConnectionPtr& connection, bool from_event_loop);
     void ScheduleNext(const ConnectionPtr& connection);
     void ProcessNext(const ConnectionPtr& connection);

@@ -3,6 +3,7 @@
 // threads while the test's main thread runs the event loop.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -20,6 +21,7 @@
 #include "agent/openssh/messages.h"
 #include "agent/openssh/ssh_endpoint.h"
 #include "agent/payloads.h"
+#include "agent/secure_connection.h"
 #include "app/request_peer.h"
 #include "platform/message_codes.h"
 #include "tests/openssh/openssh_test_support.h"
@@ -215,6 +217,42 @@ TEST_F(EndpointTest, APeerThatDoesNotReadItsRepliesIsNotReadEither) {
     EXPECT_LT(signed_unread, kRequests / 4);
     ASSERT_EQ(answered.size(), static_cast<std::size_t>(kRequests));
     for (int i = 0; i < kRequests; ++i) ASSERT_EQ(answered[i], 1000000 + i);
+}
+
+// Peers that hold more connections than the endpoint keeps: the ones past the limit are
+// closed at once, the socket goes on listening (running out of descriptors would have shut
+// it for good), and a connection made once the others are gone is served.
+TEST_F(EndpointTest, ConnectionsPastTheLimitAreClosedAndTheSocketStays) {
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 128;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    const std::size_t limit = SecureLocalServer::MaxConnections();
+    ASSERT_EQ(limit, 32u);
+    constexpr int kPeers = 70;  // their descriptors and the agent's would pass 128
+    int answered = 0;
+    bool later_answered = false;
+    RunClients({[&] {
+        std::vector<int> fds;
+        for (int i = 0; i < kPeers; ++i) fds.push_back(Connect(path));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // all taken up
+        for (const int fd : fds) {
+            if (fd >= 0 && SendAll(fd, Framed({test::Message(kRequestIdentities)})) &&
+                ReadReply(fd)) {
+                ++answered;
+            }
+        }
+        for (const int fd : fds) ::close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const int fd = Connect(path);
+        later_answered = fd >= 0 && SendAll(fd, Framed({test::Message(kRequestIdentities)})) &&
+                         ReadReply(fd).has_value();
+        ::close(fd);
+    }});
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(answered, static_cast<int>(limit));
+    EXPECT_TRUE(later_answered);
 }
 
 TEST_F(EndpointTest, AnOversizedOrTruncatedMessageClosesOnlyItsConnection) {
