@@ -140,6 +140,18 @@ bool KeyStore::RequireConfirmation(std::span<const std::uint8_t> blob) {
     return found && stored;
 }
 
+bool KeyStore::SetLifetime(std::span<const std::uint8_t> blob, std::int32_t seconds) {
+    bool found = false;
+    bool stored = true;
+    for (auto& key : m_keys) {
+        if (!std::equal(key->Blob().begin(), key->Blob().end(), blob.begin(), blob.end())) continue;
+        found = true;
+        key->SetLifetime(seconds, m_clock.Now());
+        stored = Update(*key) && stored;
+    }
+    return found && stored;
+}
+
 bool KeyStore::AttachCertificate(std::span<const std::uint8_t> blob,
                                  std::span<const std::uint8_t> certificate) {
     if (certificate.empty() || certificate.size() > kMaxCertificateSize) return false;

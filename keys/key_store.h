@@ -60,6 +60,9 @@ class KeyStore {
     // Marks every key with this public blob "confirm before use", in memory at once and in
     // the registry. False when no key has the blob or a write failed.
     bool RequireConfirmation(std::span<const std::uint8_t> blob);
+    // Gives every key with this public blob `seconds` more to live from now, in memory at
+    // once and in the registry. False when no key has the blob or a write failed.
+    bool SetLifetime(std::span<const std::uint8_t> blob, std::int32_t seconds);
     // Gives every key with this public blob the OpenSSH certificate (replacing one it had),
     // in memory at once and in the registry. False when no key has the blob or a write
     // failed.

@@ -20,6 +20,10 @@ bool AgentOpenSshHost::RequireConfirmation(std::span<const uint8_t> public_blob)
     return m_app.Keys().RequireConfirmation(public_blob);
 }
 
+bool AgentOpenSshHost::SetLifetime(std::span<const uint8_t> public_blob, int32_t seconds) {
+    return m_app.Keys().SetLifetime(public_blob, seconds);
+}
+
 bool AgentOpenSshHost::AttachCertificate(std::span<const uint8_t> public_blob,
                                          std::span<const uint8_t> certificate) {
     return m_app.Keys().AttachCertificate(public_blob, certificate);

@@ -14,6 +14,7 @@ class AgentOpenSshHost : public OpenSshAgentHost {
 
     std::vector<StoredKeyName> StoredKeyNames() override;
     bool RequireConfirmation(std::span<const uint8_t> public_blob) override;
+    bool SetLifetime(std::span<const uint8_t> public_blob, int32_t seconds) override;
     bool AttachCertificate(std::span<const uint8_t> public_blob,
                            std::span<const uint8_t> certificate) override;
     bool Lock() override;

@@ -45,6 +45,13 @@ class OpenSshAgentHost {
     // life of the process.
     virtual bool RequireConfirmation(std::span<const uint8_t> public_blob) = 0;
 
+    // Gives every stored key with this public key blob a lifetime of `seconds` from now, kept
+    // with the key. A key that was stored already keeps its entry through the native add, and
+    // with it whatever lifetime it had; the client asked for this one. Called right after a
+    // successful native add. False when no key has the blob or the lifetime could not be
+    // written; it must then still hold for the life of the process.
+    virtual bool SetLifetime(std::span<const uint8_t> public_blob, int32_t seconds) = 0;
+
     // Gives every stored key with this public key blob the OpenSSH certificate, kept with the
     // key so that it survives a restart; it replaces a certificate the key had. Called right
     // after a successful native add, with no event processed in between. False when no key

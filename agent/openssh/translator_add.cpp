@@ -71,6 +71,8 @@ SecureBytes OpenSshTranslator::AddIdentity(Request& request) {
     entry.flags = 0;  // not an SSH1 key
     const auto status = m_native.Add(request.origin, entry, key.container);
     if (status != kStatusDone) return FailureReply();  // refused or failed: the handler logged it
+    if (constraints.lifetime >= 0 && !m_host.SetLifetime(key.public_blob, constraints.lifetime))
+        return Refuse("ADD_IDENTITY", FormatString(IDS_OPENSSH_LIFETIME_NOT_STORED), request);
     if (constraints.confirm && !m_host.RequireConfirmation(key.public_blob))
         return Refuse("ADD_IDENTITY", FormatString(IDS_OPENSSH_CONFIRM_NOT_STORED), request);
     if (!key.certificate.empty() && !m_host.AttachCertificate(key.public_blob, key.certificate))

@@ -380,6 +380,27 @@ TEST_F(KeyStoreTest, TheSweepDeletesEveryExpiredKeyAndLogsItsComment) {
         1);
 }
 
+// `ssh-add -t` of a key stored already: the add keeps its entry, so the lifetime is given
+// afterwards, to every entry with the blob, and kept across a restart.
+TEST_F(KeyStoreTest, ALifetimeGivenAfterwardsReachesEveryEntryWithTheBlob) {
+    auto store = Unlocked();
+    ASSERT_EQ(AddKey(*store, TestKey::Rsa1024, "a", "one"), 1);
+    ASSERT_EQ(AddKey(*store, TestKey::Rsa1024, "a", "two"), 2);
+    ASSERT_EQ(AddKey(*store, TestKey::Dsa1024, "b"), 3);
+    ASSERT_EQ(AddKey(*store, TestKey::Rsa1024, "a", "one"), 1);
+    const Bytes blob = test::Generated(TestKey::Rsa1024).public_blob;
+    EXPECT_TRUE(store->SetLifetime(blob, 30));
+    EXPECT_FALSE(store->SetLifetime(test::Generated(TestKey::Rsa2048).public_blob, 30));
+    auto reopened = Open();
+    ASSERT_EQ(reopened->Count(), 3u);
+    EXPECT_EQ(reopened->At(0).SecondsLeft(clock.Now()), 30);
+    EXPECT_EQ(reopened->At(1).SecondsLeft(clock.Now()), 30);
+    EXPECT_EQ(reopened->At(2).Expiry(), kFileTimeNever);
+    clock.AdvanceSeconds(31);
+    EXPECT_EQ(store->ExpirySweep(), 2);
+    EXPECT_EQ(Numbers(*store), std::vector<std::int32_t>{3});
+}
+
 TEST_F(KeyStoreTest, AnExpiredKeyLeavesUseEvenWhenItsSubkeyCannotBeDeleted) {
     auto store = Unlocked();
     KeyPair pair = test::PairFor(TestKey::Rsa1024, "n", "short");

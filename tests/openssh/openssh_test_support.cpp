@@ -111,6 +111,11 @@ bool FakeHost::RequireConfirmation(std::span<const uint8_t> public_blob) {
     return confirm_succeeds;
 }
 
+bool FakeHost::SetLifetime(std::span<const uint8_t> public_blob, int32_t seconds) {
+    lifetimes.emplace_back(Bytes(public_blob.begin(), public_blob.end()), seconds);
+    return lifetime_succeeds;
+}
+
 bool FakeHost::AttachCertificate(std::span<const uint8_t> public_blob,
                                  std::span<const uint8_t> certificate) {
     bool found = false;

@@ -62,6 +62,7 @@ class FakeHost : public OpenSshAgentHost {
 
     std::vector<StoredKeyName> StoredKeyNames() override;
     bool RequireConfirmation(std::span<const uint8_t> public_blob) override;
+    bool SetLifetime(std::span<const uint8_t> public_blob, int32_t seconds) override;
     bool AttachCertificate(std::span<const uint8_t> public_blob,
                            std::span<const uint8_t> certificate) override;
     bool Lock() override;
@@ -71,6 +72,8 @@ class FakeHost : public OpenSshAgentHost {
 
     std::vector<Bytes> confirmed;
     bool confirm_succeeds = true;
+    std::vector<std::pair<Bytes, int32_t>> lifetimes;
+    bool lifetime_succeeds = true;
     bool certificate_succeeds = true;
     int locks = 0;
     std::string agent_passphrase = "correct horse";

@@ -56,9 +56,22 @@ TEST_F(TranslatorAdminTest, LifetimeBecomesTheKeysLifetimeAndConfirmMarksItAfter
     EXPECT_EQ(Send(Add(key, {kConstrainLifetime, 0, 0, 0, 2, kConstrainConfirm})), SuccessReply());
     EXPECT_EQ(agent.last_added->lifetime, 2);
     EXPECT_EQ(host.confirmed, std::vector<Bytes>{key.public_blob});
+    // Given again after the add too: a key stored already keeps its entry through it.
+    using Lifetimes = std::vector<std::pair<Bytes, int32_t>>;
+    EXPECT_EQ(host.lifetimes, Lifetimes({{key.public_blob, 2}}));
 
     EXPECT_EQ(Send(Add(key, {kConstrainLifetime, 0xff, 0xff, 0xff, 0xff})), SuccessReply());
     EXPECT_EQ(agent.last_added->lifetime, std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(host.lifetimes.back().second, std::numeric_limits<int32_t>::max());
+
+    // A lifetime that cannot be stored fails the add; none asked for, none is given.
+    host.lifetime_succeeds = false;
+    EXPECT_EQ(Send(Add(key, {kConstrainLifetime, 0, 0, 0, 5})), FailureReply());
+    EXPECT_EQ(host.refusals.back(),
+              "ADD_IDENTITY: the key was added but its lifetime was not "
+              "stored [ssh-add (pid 7)]");
+    EXPECT_EQ(Send(Add(key)), SuccessReply());
+    EXPECT_EQ(host.lifetimes.size(), 3u);
 }
 
 TEST_F(TranslatorAdminTest, AConfirmMarkIsOnlyAskedForWhenTheAddSucceeded) {
