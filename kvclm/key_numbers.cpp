@@ -10,6 +10,9 @@
 namespace kvclm {
 namespace {
 
+struct MontFree {
+    void operator()(BN_MONT_CTX* p) const noexcept { BN_MONT_CTX_free(p); }
+};
 struct ParamBldFree {
     void operator()(OSSL_PARAM_BLD* p) const noexcept { OSSL_PARAM_BLD_free(p); }
 };
@@ -65,6 +68,42 @@ bool GetBn(const EVP_PKEY* key, const char* name, BnPtr* out) {
     if (EVP_PKEY_get_bn_param(key, name, &bn) != 1) return false;
     out->reset(bn);
     return true;
+}
+
+// Rounds of Miller-Rabin with random bases: a composite passes with a chance below 4^-20.
+// OpenSSL's BN_check_prime runs 64 to 128 rounds, which for the largest factors the module
+// takes (8192 bits) hold an import for half a minute; 20 keep that to a few seconds.
+constexpr int kPrimeRounds = 20;
+
+// 1 when w is probably prime, 0 when it is composite (or even, or below the 64 bits that the
+// callers' checks demand), -1 on failure.
+int MillerRabin(const BIGNUM* w, BN_CTX* ctx) {
+    if (!BN_is_odd(w) || BN_num_bits(w) < 64) return 0;
+    BnPtr wMinus1 = NewBn(), m = NewBn(), range = NewBn(), base = NewBn(), z = NewBn();
+    std::unique_ptr<BN_MONT_CTX, MontFree> mont(BN_MONT_CTX_new());
+    if (!mont) throw std::bad_alloc();
+    // w - 1 = 2^a * m with m odd; bases from 2 to w - 2, drawn as 2 + [0, w - 3).
+    if (!BN_sub(wMinus1.get(), w, BN_value_one()) ||
+        !BN_sub(range.get(), wMinus1.get(), BN_value_one()) || !BN_sub_word(range.get(), 1))
+        return -1;
+    int a = 1;
+    while (!BN_is_bit_set(wMinus1.get(), a)) ++a;
+    if (!BN_rshift(m.get(), wMinus1.get(), a) || BN_MONT_CTX_set(mont.get(), w, ctx) != 1)
+        return -1;
+    for (int round = 0; round < kPrimeRounds; ++round) {
+        if (BN_priv_rand_range_ex(base.get(), range.get(), 0, ctx) != 1 ||
+            !BN_add_word(base.get(), 2) ||
+            !BN_mod_exp_mont(z.get(), base.get(), m.get(), w, ctx, mont.get()))
+            return -1;
+        bool passed = BN_is_one(z.get()) || BN_cmp(z.get(), wMinus1.get()) == 0;
+        for (int i = 1; i < a && !passed; ++i) {
+            if (!BN_mod_sqr(z.get(), z.get(), w, ctx)) return -1;
+            if (BN_is_one(z.get())) return 0;  // a non-trivial square root of 1
+            passed = BN_cmp(z.get(), wMinus1.get()) == 0;
+        }
+        if (!passed) return 0;
+    }
+    return 1;
 }
 
 }  // namespace
@@ -141,6 +180,29 @@ int BuildDsaPrivate(const DsaNumbers& k, PkeyPtr* out) {
         {OSSL_PKEY_PARAM_PRIV_KEY, k.x.get()},
     };
     return FromData("DSA", items, std::size(items), EVP_PKEY_KEYPAIR, out);
+}
+
+int CheckPrimes(const EVP_PKEY* key) {
+    BnPtr first, second;
+    const int type = KeyTypeOf(key);
+    if (type == KVCLM_KEY_RSA) {
+        if (!GetBn(key, OSSL_PKEY_PARAM_RSA_FACTOR1, &first) ||
+            !GetBn(key, OSSL_PKEY_PARAM_RSA_FACTOR2, &second))
+            return KVCLM_E_BAD_KEY;
+    } else if (type == KVCLM_KEY_DSS) {
+        if (!GetBn(key, OSSL_PKEY_PARAM_FFC_P, &first) ||
+            !GetBn(key, OSSL_PKEY_PARAM_FFC_Q, &second))
+            return KVCLM_E_BAD_KEY;
+    } else {
+        return KVCLM_OK;  // the curve keys have no primes of their own
+    }
+    BnCtxPtr ctx = NewCtx();
+    for (const BIGNUM* v : {first.get(), second.get()}) {
+        const int prime = MillerRabin(v, ctx.get());
+        if (prime < 0) return KVCLM_E_CRYPTO;
+        if (prime == 0) return KVCLM_E_BAD_KEY;
+    }
+    return KVCLM_OK;
 }
 
 int GetRsaNumbers(const EVP_PKEY* key, RsaNumbers* out, bool withPrivate) {

@@ -28,6 +28,12 @@ int CheckDsaPublic(const DsaNumbers& k);
 int BuildRsaPrivate(const RsaNumbers& k, PkeyPtr* out);
 int BuildDsaPrivate(const DsaNumbers& k, PkeyPtr* out);
 
+// RSA factors and DSA p and q must be prime: a composite one, which a crafted file can carry
+// past the checks above, lets anyone compute the private key from the public one. The test
+// (Miller-Rabin) costs milliseconds to seconds by key size, so only key-file imports run it,
+// never the opening of a stored key for each signature.
+int CheckPrimes(const EVP_PKEY* key);
+
 // Read the numbers back (private ones included when the key has them).
 int GetRsaNumbers(const EVP_PKEY* key, RsaNumbers* out, bool withPrivate);
 int GetDsaNumbers(const EVP_PKEY* key, DsaNumbers* out, bool withPrivate);

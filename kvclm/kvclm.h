@@ -338,8 +338,11 @@ KVCLM_API int kvclm_CurveKeyGenerate(KVCLM_PRIVATE_KEY* key, int type, uint32_t 
 /* Opens the file's key. Passphrase as for kvclm_PrivateKeyImport; a plain file opens whatever
  * passphrase is given. KVCLM_E_NEED_PASSPHRASE: the file is encrypted and none was given;
  * KVCLM_E_BAD_PASSPHRASE: it does not open with the one given; KVCLM_E_BAD_FORMAT: not such a
- * file, or damaged; KVCLM_E_UNSUPPORTED: a key type, curve or cipher the module does not take;
- * KVCLM_E_BAD_KEY: numbers that do not make a key; KVCLM_E_FORM_UNAVAILABLE: an RSA key in an
+ * file, or damaged; KVCLM_E_UNSUPPORTED: a key type, curve or cipher the module does not take,
+ * or a key derivation costlier than it allows (bcrypt over 1024 rounds, PBKDF2 or PBE over
+ * 10^7 iterations, scrypt over 64 MiB or 16 lanes), refused before any derivation;
+ * KVCLM_E_BAD_KEY: numbers that do not make a key (RSA factors and DSA p, q must be prime);
+ * KVCLM_E_FORM_UNAVAILABLE: an RSA key in an
  * encrypted OpenSSH-format file, which libssh before 0.11 decrypts but cannot hand over. */
 KVCLM_API int kvclm_PrivateKeyImportFile(KVCLM_PRIVATE_KEY* key, const unsigned char* passphrase,
                                          uint32_t passphraseLength, int passphraseKind,
@@ -352,7 +355,8 @@ KVCLM_API int kvclm_PrivateKeyFileComment(const unsigned char* text, uint32_t te
 /* Writes the key as a private key file text (LF line ends). Without a passphrase: the plain
  * OpenSSH format carrying the comment. With one: encrypted as libssh writes it, the OpenSSH
  * format with bcrypt-pbkdf (before libssh 0.11 only for Ed25519 keys; other types then come
- * out as encrypted PKCS#8 PEM, which OpenSSH reads as well), without the comment. Every call
+ * out as encrypted PKCS#8 PEM, which OpenSSH reads as well: PBES2 with PBKDF2-HMAC-SHA256 at
+ * KVCLM_PBKDF2_MIN_ITERATIONS and AES-256-CBC), without the comment. Every call
  * encrypts afresh; the length is the same each time. */
 KVCLM_API int kvclm_PrivateKeyExportFile(KVCLM_PRIVATE_KEY key, const unsigned char* passphrase,
                                          uint32_t passphraseLength, int passphraseKind,

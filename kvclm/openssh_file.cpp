@@ -1,7 +1,8 @@
 // Private key files as OpenSSH's tools read and write them. The plain OpenSSH format is read
 // and written here; the encrypted one (bcrypt-pbkdf) is left to libssh; PEM forms (PKCS#1,
-// PKCS#8, SEC1, encrypted or not) are read by OpenSSL's decoders. Every key that comes in is
-// checked as a key from a container would be.
+// PKCS#8, SEC1, encrypted or not) are read by OpenSSL's decoders, encrypted PKCS#8 after its
+// derivation cost is checked (encrypted_pkcs8). Every key that comes in is checked as a key
+// from a container would be, and its primes besides.
 #include <libssh/libssh.h>
 #include <openssl/bio.h>
 #include <openssl/pem.h>
@@ -9,6 +10,7 @@
 #include <cstring>
 
 #include "kvclm/curve_keys.h"
+#include "kvclm/encrypted_pkcs8.h"
 #include "kvclm/key_numbers.h"
 #include "kvclm/openssh_key_v1.h"
 #include "kvclm/private_key.h"
@@ -16,6 +18,8 @@
 
 namespace kvclm {
 namespace {
+
+constexpr std::string_view kEncryptedPkcs8Label = "ENCRYPTED PRIVATE KEY";
 
 struct Passphrase {
     const std::uint8_t* data = nullptr;
@@ -82,13 +86,18 @@ int Normalise(const EVP_PKEY* in, PkeyPtr* out) {
     return ReadCurvePrivate(*curve, r, out);
 }
 
+// PKCS#1, SEC1 and DSA PEM encrypted the traditional way (encrypted PKCS#8 is read apart).
 bool PemEncrypted(const PemArmor& armor) {
-    return armor.label == "ENCRYPTED PRIVATE KEY" ||
-           armor.body.find("Proc-Type: 4,ENCRYPTED") != std::string_view::npos;
+    return armor.body.find("Proc-Type: 4,ENCRYPTED") != std::string_view::npos;
 }
 
 int ReadPem(const PemArmor& armor, const Passphrase& pass, PkeyPtr* key) {
     if (armor.label.find("PRIVATE KEY") == std::string_view::npos) return KVCLM_E_BAD_FORMAT;
+    if (armor.label == kEncryptedPkcs8Label) {
+        PkeyPtr read;
+        const int rc = ReadEncryptedPkcs8(armor.armored, pass.data, pass.length, &read);
+        return rc != KVCLM_OK ? rc : Normalise(read.get(), key);
+    }
     const bool encrypted = PemEncrypted(armor);
     if (encrypted && pass.length == 0) return KVCLM_E_NEED_PASSPHRASE;
     std::unique_ptr<BIO, BioFree> bio(
@@ -100,12 +109,10 @@ int ReadPem(const PemArmor& armor, const Passphrase& pass, PkeyPtr* key) {
     return Normalise(read.get(), key);
 }
 
-int ReadOpenSsh(std::string_view text, const PemArmor& armor, const Passphrase& pass, PkeyPtr* key,
-                std::string* comment);
+int ReadOpenSsh(const PemArmor& armor, const Passphrase& pass, PkeyPtr* key, std::string* comment);
 
 // libssh opens the encrypted file; its plain export is read back by the readers here.
-int DecryptOpenSsh(std::string_view text, const OpenSshKeyFile& file, const Passphrase& pass,
-                   PkeyPtr* key) {
+int DecryptOpenSsh(const OpenSshKeyFile& file, const Passphrase& pass, PkeyPtr* key) {
     if (file.kdf != "bcrypt") return KVCLM_E_UNSUPPORTED;
     const std::uint32_t rounds = BcryptRounds(file);
     if (rounds == 0) return KVCLM_E_BAD_FORMAT;
@@ -116,8 +123,8 @@ int DecryptOpenSsh(std::string_view text, const OpenSshKeyFile& file, const Pass
     if (rc != KVCLM_OK) return rc;  // an unsupported key needs no passphrase to be refused
     if (pass.length == 0) return KVCLM_E_NEED_PASSPHRASE;
     SecureBytes input, password;
-    if (!CString(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), &input))
-        return KVCLM_E_BAD_FORMAT;
+    if (RewrapOpenSshKeyFile(file, &input) != KVCLM_OK) return KVCLM_E_CRYPTO;
+    input.push_back(0);
     if (!CString(pass.data, pass.length, &password)) return KVCLM_E_BAD_PASSPHRASE;
     ssh_key raw = nullptr;
     if (ssh_pki_import_privkey_base64(AsChars(input), AsChars(password), nullptr, nullptr, &raw) !=
@@ -141,7 +148,7 @@ int DecryptOpenSsh(std::string_view text, const OpenSshKeyFile& file, const Pass
     if (!FindPemArmor(plainText, &plainArmor)) return KVCLM_E_CRYPTO;
     std::string ignored;
     const int opened_rc = IsOpenSshLabel(plainArmor.label)
-                              ? ReadOpenSsh(plainText, plainArmor, {}, key, &ignored)
+                              ? ReadOpenSsh(plainArmor, {}, key, &ignored)
                               : ReadPem(plainArmor, {}, key);
     if (opened_rc != KVCLM_OK) return opened_rc;
     Bytes derived;
@@ -151,14 +158,13 @@ int DecryptOpenSsh(std::string_view text, const OpenSshKeyFile& file, const Pass
     return KVCLM_OK;
 }
 
-int ReadOpenSsh(std::string_view text, const PemArmor& armor, const Passphrase& pass, PkeyPtr* key,
-                std::string* comment) {
+int ReadOpenSsh(const PemArmor& armor, const Passphrase& pass, PkeyPtr* key, std::string* comment) {
     OpenSshKeyFile file;
     const int rc = ParseOpenSshKeyFile(armor.body, &file);
     if (rc != KVCLM_OK) return rc;
     if (!file.Encrypted()) return ReadPlainSection(file, key, comment);
     comment->clear();  // inside the encrypted part, which libssh does not hand out
-    return DecryptOpenSsh(text, file, pass, key);
+    return DecryptOpenSsh(file, pass, key);
 }
 
 int ReadKeyFile(const std::uint8_t* data, std::size_t n, const Passphrase& pass, PkeyPtr* key,
@@ -167,7 +173,7 @@ int ReadKeyFile(const std::uint8_t* data, std::size_t n, const Passphrase& pass,
     const std::string_view text(reinterpret_cast<const char*>(data), n);
     PemArmor armor;
     if (!FindPemArmor(text, &armor)) return KVCLM_E_BAD_FORMAT;
-    if (IsOpenSshLabel(armor.label)) return ReadOpenSsh(armor.armored, armor, pass, key, comment);
+    if (IsOpenSshLabel(armor.label)) return ReadOpenSsh(armor, pass, key, comment);
     comment->clear();
     return ReadPem(armor, pass, key);
 }
@@ -185,10 +191,9 @@ int PlainPem(const EVP_PKEY* key, SecureBytes* text) {
     return KVCLM_OK;
 }
 
-// The encrypted form as libssh writes it: the OpenSSH format for every key type where the
-// library can (0.11 on), else the OpenSSH format for Ed25519 and PKCS#8 PEM for the others.
-// libssh 0.10 reads its keys best from the form it would write: Ed25519 from the OpenSSH
-// format, the others from PEM (from the OpenSSH format it loses the RSA CRT exponents).
+// The OpenSSH format encrypted by libssh (see EncryptKeyFile for the key types). libssh reads
+// Ed25519 keys best from that format and the others from PEM (from the OpenSSH format 0.10
+// loses the RSA CRT exponents).
 int EncryptWithLibssh(const EVP_PKEY* key, const SecureBytes& plainText, const Passphrase& pass,
                       SecureBytes* out) {
     SecureBytes input, password;
@@ -226,6 +231,21 @@ int EncryptWithLibssh(const EVP_PKEY* key, const SecureBytes& plainText, const P
     return WrapOpenSshKeyFile({reinterpret_cast<const char*>(line.data()), line.size()}, out);
 }
 
+// The encrypted form: the OpenSSH format for every key type where libssh writes it (0.11 on),
+// else for Ed25519 only. The others are then encrypted PKCS#8, written here: libssh 0.10 would
+// use 2048 PBKDF2 iterations and AES-128, far below the module's own containers.
+int EncryptKeyFile(const EVP_PKEY* key, const SecureBytes& plainText, const Passphrase& pass,
+                   SecureBytes* out) {
+#if !defined(LIBSSH_VERSION_INT) || LIBSSH_VERSION_INT < SSH_VERSION_INT(0, 11, 0)
+    if (!EVP_PKEY_is_a(key, "ED25519")) {
+        // As with libssh: a passphrase holding a NUL could not be typed to open the file.
+        if (std::memchr(pass.data, 0, pass.length) != nullptr) return KVCLM_E_BAD_PARAM;
+        return WriteEncryptedPkcs8(key, pass.data, pass.length, out);
+    }
+#endif
+    return EncryptWithLibssh(key, plainText, pass, out);
+}
+
 int CheckPassphrase(const unsigned char* passphrase, uint32_t length, int kind, Passphrase* out) {
     if (kind == KVCLM_PASSPHRASE_NONE) return KVCLM_OK;
     if (kind != KVCLM_PASSPHRASE_TEXT || !ValidInput(passphrase, length)) return KVCLM_E_BAD_PARAM;
@@ -250,6 +270,8 @@ extern "C" int kvclm_PrivateKeyImportFile(KVCLM_PRIVATE_KEY* key, const unsigned
         PkeyPtr pkey;
         std::string comment;
         rc = ReadKeyFile(text, textLength, pass, &pkey, &comment);
+        if (rc != KVCLM_OK) return rc;
+        rc = CheckPrimes(pkey.get());
         if (rc != KVCLM_OK) return rc;
         return NewPrivateHandle(std::move(pkey), key);
     });
@@ -285,7 +307,7 @@ extern "C" int kvclm_PrivateKeyExportFile(KVCLM_PRIVATE_KEY key, const unsigned 
         if (rc != KVCLM_OK) return rc;
         if (pass.length == 0) return CopyOut(plain.data(), plain.size(), out, outLength);
         SecureBytes encrypted;
-        rc = EncryptWithLibssh(k->pkey.get(), plain, pass, &encrypted);
+        rc = EncryptKeyFile(k->pkey.get(), plain, pass, &encrypted);
         if (rc != KVCLM_OK) return rc;
         return CopyOut(encrypted.data(), encrypted.size(), out, outLength);
     });

@@ -55,6 +55,15 @@ SecureBytes Base64Line(const SecureBytes& data) {
     return text;
 }
 
+// Just past the line break that ends the begin line, whose dashes end at `at`; npos when the
+// line carries more than blanks. Readers differ on such text (libssh skips it, our decoder
+// would take it as body), so it is refused rather than read one way.
+std::size_t EndOfBeginLine(std::string_view text, std::size_t at) {
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\r')) ++at;
+    if (at == text.size() || text[at] != '\n') return std::string_view::npos;
+    return at + 1;
+}
+
 }  // namespace
 
 bool FindPemArmor(std::string_view text, PemArmor* armor) {
@@ -66,7 +75,8 @@ bool FindPemArmor(std::string_view text, PemArmor* armor) {
     const std::string_view label = text.substr(labelStart, labelEnd - labelStart);
     if (label.empty() || label.size() > 40 || label.find('\n') != std::string_view::npos)
         return false;
-    const std::size_t bodyStart = labelEnd + kDashes.size();
+    const std::size_t bodyStart = EndOfBeginLine(text, labelEnd + kDashes.size());
+    if (bodyStart == std::string_view::npos) return false;
     const std::string endLine = std::string(kEnd) + std::string(label) + std::string(kDashes);
     const std::size_t end = text.find(endLine, bodyStart);
     if (end == std::string_view::npos) return false;
@@ -194,6 +204,11 @@ int WrapOpenSshKeyFile(std::string_view base64, SecureBytes* text) {
     }
     append("-----END OPENSSH PRIVATE KEY-----\n");
     return KVCLM_OK;
+}
+
+int RewrapOpenSshKeyFile(const OpenSshKeyFile& file, SecureBytes* text) {
+    const SecureBytes line = Base64Line(file.decoded);
+    return WrapOpenSshKeyFile({reinterpret_cast<const char*>(line.data()), line.size()}, text);
 }
 
 bool IsOpenSshLabel(std::string_view label) { return label == kOpenSshLabel; }

@@ -23,15 +23,16 @@ constexpr std::size_t kMaxKeyFileText = std::size_t{1} << 20;
 
 struct PemArmor {
     std::string_view label;    // "OPENSSH PRIVATE KEY", "EC PRIVATE KEY", ...
-    std::string_view body;     // between the begin and the end line
+    std::string_view body;     // the lines between the begin and the end line
     std::string_view armored;  // begin line to end line, both included
 };
 
-// The first "-----BEGIN <label>-----" with its matching end line; false when there is none.
+// The first "-----BEGIN <label>-----" with its matching end line; false when there is none, or
+// when anything but blanks follows the begin line's dashes.
 bool FindPemArmor(std::string_view text, PemArmor* armor);
 
 struct OpenSshKeyFile {
-    Bytes decoded;  // the Base64 body decoded; the views below point into it
+    SecureBytes decoded;  // the Base64 body decoded; the views below point into it
     std::string_view cipher;
     std::string_view kdf;
     std::string_view kdfOptions;  // bcrypt: string salt, uint32 rounds
@@ -65,5 +66,8 @@ std::uint32_t BcryptRounds(const OpenSshKeyFile& file);
 int WritePlainOpenSshKeyFile(const EVP_PKEY* key, std::string_view comment, SecureBytes* text);
 // Armors a Base64 body (one line, any length) as OpenSSH writes it.
 int WrapOpenSshKeyFile(std::string_view base64, SecureBytes* text);
+// The armored text of exactly the bytes the file was parsed from: what another reader (libssh)
+// gets, so that it cannot see a different file than the one whose KDF rounds were checked.
+int RewrapOpenSshKeyFile(const OpenSshKeyFile& file, SecureBytes* text);
 
 }  // namespace kvclm

@@ -12,10 +12,8 @@ namespace kvclm {
 namespace {
 
 constexpr std::size_t kKeySize = 32, kNonceSize = 12, kTagSize = 16;
-// Imports accept any count from the smallest a caller may ask for up to a bound that keeps a
-// hostile blob from stalling the agent.
+// Imports accept any count from the smallest a caller may ask for up to kMaxImportIterations.
 constexpr std::uint32_t kMinImportIterations = 10000;
-constexpr std::uint32_t kMaxImportIterations = 10000000;
 
 SecureBytes DeriveKey(const std::uint8_t* pass, std::size_t passLength, const std::uint8_t* salt,
                       std::size_t saltLength, std::uint32_t iterations) {

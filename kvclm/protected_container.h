@@ -13,6 +13,10 @@ namespace kvclm {
 
 constexpr std::string_view kCipherProtected = "aes256-gcm-pbkdf2-sha256@kvsshaa";
 
+// The most PBKDF2 iterations an imported blob or key file may ask for: a hostile one must not
+// stall the agent (10^7 rounds of HMAC-SHA256 take seconds).
+constexpr std::uint32_t kMaxImportIterations = 10000000;
+
 struct ProtectSettings {
     std::uint32_t iterations;
     std::size_t saltLength;
