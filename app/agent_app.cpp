@@ -56,6 +56,12 @@ bool CAgentApp::InitInstance(const MainFrameFactory& make_main_frame) {
     // Logged only now: the log filters by the settings just loaded.
     if (!m_module_error.empty()) m_log.AddLogEntry(LogError, m_module_error);
     m_trigger = TriggerEvent::Create();
+    // Named semaphores share /dev/shm with every user, and the name is fixed: another user
+    // may hold it. The agent runs on; only `kvsshaa-client wait-trigger` goes without.
+    if (!m_trigger) {
+        std::fprintf(stderr, "kvsshaa: cannot make the trigger event %s (another user's?)\n",
+                     TriggerEvent::DefaultName().c_str());
+    }
     m_ui.ShowSplash();
 
     m_main_frame = make_main_frame(*this);
