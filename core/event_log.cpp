@@ -1,6 +1,7 @@
 #include "core/event_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -41,6 +42,20 @@ std::uint16_t FilterSetting(std::int32_t category) {
         default:
             return IDS_SETTING_LOG_ERROR;
     }
+}
+
+// The log file, made if missing; -1 unless it is a regular file. Opened without blocking: a
+// FIFO in its place (planted in a shared folder, say) would otherwise hold the agent at the
+// open until someone read it.
+int OpenLogFile(const std::string& path, int flags) {
+    const int fd = ::open(path.c_str(), flags | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 }  // namespace
@@ -133,7 +148,7 @@ bool EventLog::WriteToFile(const LogEntry& entry) const {
     line += "\r\n";
 
     const std::string& path = m_settings.GetText(IDS_SETTING_LOG_TO_FILE);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = OpenLogFile(path, O_WRONLY | O_APPEND);
     if (fd < 0) return false;
     const ssize_t written = ::write(fd, line.data(), line.size());
     const bool closed = ::close(fd) == 0;
@@ -161,7 +176,7 @@ std::string EventLog::FormatStamp(const std::tm& t) {
 }
 
 bool TruncateLogFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int fd = OpenLogFile(path, O_RDWR | O_TRUNC);
     if (fd < 0) return false;
     ::close(fd);
     return true;

@@ -1,6 +1,8 @@
 #include "core/event_log.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -142,6 +144,24 @@ TEST_F(EventLogTest, UnwritableFileGivesOneErrorEntryAndNoFurtherAttempts) {
     EXPECT_EQ(entries[1].category, LogError);
     EXPECT_EQ(entries[1].message, "Cannot write to log file : '" + path + "'");
     EXPECT_EQ(entries[2].message, "Agent started");
+}
+
+// Anything but a regular file at the path is refused: a FIFO nobody read would have held the
+// agent at the open (this one has a reader, so that the test cannot hang).
+TEST_F(EventLogTest, AFifoInPlaceOfTheFileIsRefused) {
+    TempDir dir;
+    const std::string path = dir.Path() + "/log";
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    const int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    settings.SetText(IDS_SETTING_LOG_TO_FILE, path);
+    log.SetFileLogging(true);
+    log.LogMessage(nullptr, LogInfo, IDS_AGENT_STARTED);
+    EXPECT_FALSE(log.FileLogging());
+    char byte = 0;
+    EXPECT_LE(::read(reader, &byte, 1), 0);  // nothing was written into it
+    EXPECT_FALSE(TruncateLogFile(path));
+    ::close(reader);
 }
 
 TEST_F(EventLogTest, StampsUseTwoDigitsEverywhere) {
