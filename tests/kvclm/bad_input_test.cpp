@@ -10,18 +10,6 @@ namespace {
 const std::string kRsaType = "if-modn{sign{rsa-pkcs1-sha1},encrypt{rsa-pkcs1v2-oaep}}";
 const std::string kDsaType = "dl-modp{sign{dsa-nist-sha1},dh{plain}}";
 
-void PutU32(Bytes* b, std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        b->push_back(static_cast<std::uint8_t>(v >> shift));
-}
-void PutString(Bytes* b, const Bytes& s) {
-    PutU32(b, static_cast<std::uint32_t>(s.size()));
-    b->insert(b->end(), s.begin(), s.end());
-}
-std::uint32_t GetU32(const Bytes& b, std::size_t at) {
-    return (std::uint32_t{b[at]} << 24) | (b[at + 1] << 16) | (b[at + 2] << 8) | b[at + 3];
-}
-
 int BitLength(const Bytes& magnitude) {
     for (std::size_t i = 0; i < magnitude.size(); ++i) {
         if (magnitude[i] == 0) continue;

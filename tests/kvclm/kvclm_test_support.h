@@ -18,6 +18,20 @@ using Bytes = std::vector<std::uint8_t>;
 
 inline Bytes ToBytes(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
+// SSH wire numbers and strings, for blobs and files built by hand.
+inline void PutU32(Bytes* b, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        b->push_back(static_cast<std::uint8_t>(v >> shift));
+}
+inline void PutString(Bytes* b, const Bytes& s) {
+    PutU32(b, static_cast<std::uint32_t>(s.size()));
+    b->insert(b->end(), s.begin(), s.end());
+}
+inline std::uint32_t GetU32(const Bytes& b, std::size_t at) {
+    return (std::uint32_t{b[at]} << 24) | (std::uint32_t{b[at + 1]} << 16) |
+           (std::uint32_t{b[at + 2]} << 8) | b[at + 3];
+}
+
 struct PrivateKeyFree {
     void operator()(kvclm_private_key* k) const { kvclm_PrivateKeyFree(k, 0); }
 };

@@ -182,19 +182,6 @@ TEST_F(OpenSshFileTest, ExportedFilesReadBackInSshKeygenAndHere) {
 
 // ---- Hand-built files ----------------------------------------------------------------------
 
-void PutU32(Bytes* out, std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out->push_back(static_cast<std::uint8_t>(v >> shift));
-}
-void PutString(Bytes* out, const Bytes& s) {
-    PutU32(out, static_cast<std::uint32_t>(s.size()));
-    out->insert(out->end(), s.begin(), s.end());
-}
-std::uint32_t U32At(const Bytes& b, std::size_t at) {
-    return (std::uint32_t{b[at]} << 24) | (std::uint32_t{b[at + 1]} << 16) |
-           (std::uint32_t{b[at + 2]} << 8) | b[at + 3];
-}
-
 // The OpenSSH file L as the text "-----BEGIN ...-----<P>\n<L>\n-----END ...": P, on the begin
 // line, declares bcrypt at 16 rounds and, as its private section, swallows L. Read from the
 // begin line on, the file is P || L; libssh skips the begin line and reads L alone, whose rounds
@@ -203,7 +190,7 @@ std::string WithPrefixOnBeginLine(const std::string& text) {
     const std::size_t bodyAt = text.find('\n') + 1;
     const Bytes inner = Unbase64(text.substr(bodyAt, text.find("-----END") - bodyAt));
     std::size_t at = 15;  // "openssh-key-v1\0"
-    const auto skipString = [&] { at += 4 + U32At(inner, at); };
+    const auto skipString = [&] { at += 4 + GetU32(inner, at); };
     skipString();  // cipher
     skipString();  // kdf
     const std::size_t optionsAt = at;
