@@ -81,6 +81,8 @@ void SettingsTable::Load() {
 }
 
 bool SettingsTable::Save() const {
+    // All or none: a save cut short must not leave a mix of old and new values.
+    RegistryTransaction transaction;
     for (std::uint16_t id : m_order) {
         const char* name = LoadString(id);
         if (name == nullptr) continue;
@@ -88,7 +90,7 @@ bool SettingsTable::Save() const {
         if (!key.Open(kAgentRegistryPath, true) || !WriteEntry(key, name, m_entries.at(id)))
             return false;
     }
-    return true;
+    return transaction.Commit();
 }
 
 void SettingsTable::DefineDefaults() {

@@ -84,6 +84,7 @@ const std::map<unsigned, std::string> kFormats = {
     {IDS_OPENSSH_UNLOCK_WRONG, "dd"},
     {IDS_NATIVE_MALFORMED_REQUEST, "d"},
     {IDS_NATIVE_UNKNOWN_REQUEST, "d"},
+    {IDS_EXPORT_REPLACE_PRIVATE_FILE, "s"},
 };
 
 TEST(StringTable, FormatsTakeExactlyTheArgumentsCallersPass) {

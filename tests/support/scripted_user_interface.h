@@ -23,7 +23,8 @@ class ScriptedUserInterface : public UserInterface {
     int brought_to_front = 0;
     bool window_open = false;
     bool tray_locked = true;
-    // Runs inside the next prompt, as a request handled in its nested loop would; then cleared.
+    // Runs inside the next prompt or message box, as a request handled in its nested loop
+    // would; then cleared.
     std::function<void()> while_open;
     // Whether an allowed confirmation ticks the offered "remember" box, and the last offer.
     bool tick_remember = false;
@@ -57,6 +58,7 @@ class ScriptedUserInterface : public UserInterface {
     }
     int MessageBox(const std::string& text, const std::string&, std::uint32_t) override {
         shown.push_back("box:" + text);
+        RunWhileOpen();
         if (message_box_results.empty()) return IDOK;
         const int result = message_box_results.front();
         message_box_results.pop_front();

@@ -138,6 +138,33 @@ TEST_F(KeyEditCommandsTest, ExpiryZeroIsNowAndANonIntegerKeepsTheDialogOpen) {
     EXPECT_EQ(Reloaded(number)->Expiry(), kFileTimeNever);
 }
 
+// A lock while the dialog or the delete question was open (the screen, a client, the tray):
+// nothing changes on the locked agent unless it is unlocked again.
+TEST_F(KeyEditCommandsTest, ALockWhileAskingKeepsTheKeyUnlessUnlockedAgain) {
+    const std::int32_t number = StoreKey("work");
+    const auto rename = [&](const char* name) {
+        RunProperties(number, [&](CKeyPropertiesDialog& dialog) {
+            app->LockCommand();
+            Type(dialog.NameField(), name);
+            QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+        });
+    };
+    rename("renamed");  // the unlock prompt cancelled
+    EXPECT_EQ(Reloaded(number)->Name(), "work");
+    EXPECT_EQ(Shown(), "unlock:View key command");
+    // Asked when the dialog opens (the agent is still locked) and again at OK.
+    ui.passphrases = {ui.Typed(test::kAgentPassphrase), ui.Typed(test::kAgentPassphrase)};
+    rename("renamed");
+    EXPECT_EQ(Reloaded(number)->Name(), "renamed");
+
+    ui.shown.clear();
+    ui.message_box_results = {IDYES};
+    ui.while_open = [&] { app->LockCommand(); };
+    DeleteKeyPair(Context(), number);
+    EXPECT_EQ(Shown(1), "unlock:Delete key command");
+    EXPECT_NE(app->Keys().FindByNumber(number), nullptr);
+}
+
 TEST_F(KeyEditCommandsTest, CancelAndLockedAgentChangeNothing) {
     const std::int32_t number = StoreKey("work");
     RunProperties(number, [&](CKeyPropertiesDialog& dialog) {

@@ -207,9 +207,10 @@ TEST_F(KeyImportExportTest, ExportThatCannotWriteOrIsCancelled) {
     // The private key file cannot be written (a folder has its name): the export failed.
     std::filesystem::create_directory(File("k"));
     files.answers.push_back(File("k.pub"));
+    ui.message_box_results.push_back(IDYES);  // replace it
     ui.passphrases.push_back(ui.Typed("x"));
     ExportKeyPair(Context(), number);
-    EXPECT_EQ(Shown(1), "box:Failed to export keypair.");
+    EXPECT_EQ(Shown(2), "box:Failed to export keypair.");
     EXPECT_TRUE(LoggedText("ERROR:Exporting keypair \"work\" failed (private key to \"" +
                            File("k") + "\", public key to \"" + File("k.pub") + "\" )"));
     EXPECT_FALSE(LoggedText("Exported keypair"));
@@ -231,6 +232,27 @@ TEST_F(KeyImportExportTest, ExportThatCannotWriteOrIsCancelled) {
     const std::size_t asked = files.start_folders.size();
     ExportKeyPair(Context(), -1);
     EXPECT_EQ(files.start_folders.size(), asked);
+}
+
+// The file dialog asks before replacing the public key file it was given, not the private key
+// file beside it: an export to id_rsa.pub must not replace an id_rsa unasked.
+TEST_F(KeyImportExportTest, AnExistingPrivateKeyFileIsReplacedOnlyWhenTheUserSaysSo) {
+    const std::int32_t number = StoreKey("work");
+    test::WriteText(File("id_rsa"), "the user's own key");
+    files.answers.push_back(File("id_rsa.pub"));
+    ui.message_box_results.push_back(IDNO);
+    ExportKeyPair(Context(), number);
+    EXPECT_EQ(Shown(), "box:" + File("id_rsa") + " already exists.\nDo you want to replace it?");
+    EXPECT_EQ(test::ReadText(File("id_rsa")), "the user's own key");
+    EXPECT_FALSE(std::filesystem::exists(File("id_rsa.pub")));
+
+    ui.shown.clear();
+    files.answers.push_back(File("id_rsa.pub"));
+    ui.message_box_results.push_back(IDYES);
+    ui.passphrases.push_back(ui.Typed("x"));
+    ExportKeyPair(Context(), number);
+    EXPECT_EQ(Shown(2), "box:Keypair saved.");
+    EXPECT_NE(test::ReadText(File("id_rsa")), "the user's own key");
 }
 
 TEST_F(KeyImportExportTest, ALockedAgentAsksFirstAndACancelStopsTheCommand) {

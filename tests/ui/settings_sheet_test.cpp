@@ -2,6 +2,9 @@
 // the registry, the minutes range, Cancel, the log file buttons, and the way it is opened.
 #include "ui/config/settings_sheet.h"
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -145,6 +148,51 @@ class SettingsSheetTest : public QObject {
         }
         // OK applied them: FIPS mode reached the module.
         QCOMPARE(Module().Mode(), KVCLM_MODE_FIPS);
+    }
+
+    // A lock while the sheet was open (the screen, a client, the tray): OK asks to unlock
+    // again; cancelled, the sheet stays open and nothing changes.
+    void OkOnAnAgentLockedMeanwhileAsksToUnlockFirst() {
+        WithSheet([&](CSettingsSheet* sheet) {
+            agent->App().LockCommand();
+            FindBox(sheet, 0, "Allow remote agents to delete keys")->click();
+            agent->Hand().Next(
+                [](QWidget* prompt) { QMetaObject::invokeMethod(prompt, "reject"); });
+            sheet->OkButton()->click();
+            QVERIFY(sheet->isVisible());
+            QVERIFY(!agent->App().Settings().GetFlag(IDS_SETTING_ALLOW_AGENT_REMOVE));
+            agent->Hand().Next(TypePassphrase("pw"));
+            sheet->OkButton()->click();
+        });
+        QVERIFY(agent->App().Settings().GetFlag(IDS_SETTING_ALLOW_AGENT_REMOVE));
+        QVERIFY(Stored().GetFlag(IDS_SETTING_ALLOW_AGENT_REMOVE));
+        QVERIFY(!agent->App().Keys().IsLocked());
+    }
+
+    // The registry cannot take the values (a full disk; here a file size limit): the user is
+    // told, and so is the log. The agent follows the new values until it exits.
+    void ASaveThatFailsIsReported() {
+        const char* ask = "Always ask before performing a private key operation";
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        QString told;
+        agent->Hand().Next([&](QWidget* window) {
+            CSettingsSheet* sheet = AsSheet(window);
+            FindBox(sheet, 0, ask)->click();
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit tiny{1024, saved.rlim_max};
+            ::setrlimit(RLIMIT_FSIZE, &tiny);
+            sheet->OkButton()->click();
+        });
+        agent->Hand().Next(ReadMessage(&told));
+        OpenSettingsSheet(agent->App(), agent->Ui(), nullptr);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        QVERIFY(agent->Hand().Idle());
+        QCOMPARE(told,
+                 QString("The settings could not be saved; they apply until the agent exits."));
+        QCOMPARE(agent->LoggedCount(told.toStdString()), 1);
+        QVERIFY(agent->App().Settings().GetFlag(IDS_SETTING_ASK_BEFORE_AGENT_OP));
+        QVERIFY(!Stored().GetFlag(IDS_SETTING_ASK_BEFORE_AGENT_OP));
     }
 
     void PagesCarryTheirTextsAndNothingElse() {

@@ -57,6 +57,10 @@ CSettingsSheet::CSettingsSheet(CAgentApp& app, QtUserInterface& ui, QWidget* par
 }
 
 void CSettingsSheet::accept() {
+    // The agent may have been locked while the sheet was open: its settings change only on an
+    // unlocked agent, as when the sheet opened. Cancelled, the sheet stays open.
+    const char* prompt = LoadString(IDS_PROMPT_SETTINGS);
+    if (!UnlockOnDemand(m_app, prompt != nullptr ? prompt : "", false)) return;
     if (m_sheet->OnOK()) QDialog::accept();
 }
 
@@ -76,8 +80,12 @@ void OpenSettingsSheet(CAgentApp& app, QtUserInterface& ui, QWidget* owner) {
     const int result = ui.RunDialog(sheet);
     g_open_sheet = nullptr;
     if (result == QDialog::Accepted) {
-        // A failed write keeps the new values in memory; the agent follows them until exit.
-        app.Settings().Save();
+        // A failed write keeps the new values in memory; the agent follows them until exit,
+        // and the user is told, since they are gone at the next start.
+        if (!app.Settings().Save()) {
+            app.Log().LogMessage(nullptr, LogError, IDS_SETTINGS_NOT_SAVED);
+            app.MessageBox(IDS_SETTINGS_NOT_SAVED, MB_OK | MB_ICONEXCLAMATION);
+        }
         app.ApplySettings();
     }
     app.RestartAutoLock();

@@ -83,7 +83,9 @@ void DeleteKeyPair(const KeyCommandContext& context, std::int32_t key_number) {
     if (!UnlockOnDemand(app, TextOf(IDS_PROMPT_DELETE_COMMAND), false)) return;
     app.RestartAutoLock();
     // Owned by the desktop: the question stands on its own, above every window.
-    if (app.MessageBox(IDS_CONFIRM_DELETE_KEY, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+    // Asked again after the question, during which the agent may have been locked.
+    if (app.MessageBox(IDS_CONFIRM_DELETE_KEY, MB_YESNO | MB_ICONQUESTION) == IDYES &&
+        UnlockOnDemand(app, TextOf(IDS_PROMPT_DELETE_COMMAND), false)) {
         DeleteConfirmed(app, key_number);
     }
     app.RestartAutoLock();
@@ -101,7 +103,10 @@ void ShowKeyProperties(const KeyCommandContext& context, std::int32_t key_number
     dialog.SetMessageSink([&app](const QString& text) {
         ShowText(app, text.toStdString(), MB_OK | MB_ICONEXCLAMATION);
     });
-    if (context.ui.RunDialog(dialog) == QDialog::Accepted && dialog.Changed()) {
+    // The agent may have been locked while the dialog was open: a key changes only on an
+    // unlocked agent, as when the dialog opened.
+    if (context.ui.RunDialog(dialog) == QDialog::Accepted && dialog.Changed() &&
+        UnlockOnDemand(app, TextOf(IDS_PROMPT_VIEW_COMMAND), false)) {
         SaveProperties(app, key_number, dialog.Properties());
     }
     app.BringToFront();

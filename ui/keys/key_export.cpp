@@ -2,6 +2,8 @@
 // protected by a passphrase chosen for the export (or none). RSA and DSA keys go to SSH2 files;
 // Ed25519 and ECDSA keys, which those cannot hold, to OpenSSH's (a one-line public key and a
 // private key file that ssh-keygen and ssh-add read).
+#include <sys/stat.h>
+
 #include <optional>
 
 #include "app/agent_app.h"
@@ -10,6 +12,7 @@
 #include "keys/key_file_names.h"
 #include "keys/openssh_key_file.h"
 #include "keys/ssh2_key_file.h"
+#include "res/format_text.h"
 #include "res/string_ids.h"
 #include "ui/keys/key_command_support.h"
 #include "ui/keys/key_commands.h"
@@ -57,6 +60,14 @@ void ExportTo(CAgentApp& app, std::int32_t key_number, const std::string& name,
     blob->SetOwner(nullptr);
     if (blob->Comment().empty() && !pair.Comment().empty()) blob->SetComment(pair.Comment());
     const std::string private_path = ExportPrivateKeyPath(public_path);
+    // The file dialog asked before replacing the public key file only: the private key file
+    // beside it (the id_rsa of an id_rsa.pub) is asked for here.
+    struct stat existing {};
+    if (::lstat(private_path.c_str(), &existing) == 0 &&
+        ShowText(app, FormatText(IDS_EXPORT_REPLACE_PRIVATE_FILE, private_path.c_str()),
+                 MB_YESNO | MB_ICONEXCLAMATION) != IDYES) {
+        return;
+    }
     const std::optional<SecureBytes> passphrase = AskExportPassphrase(app);
     if (!passphrase) return;
     if (WriteKeyFiles(app, pair, *blob, public_path, private_path, *passphrase)) {
