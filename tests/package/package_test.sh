@@ -24,6 +24,8 @@ for path in ./usr/bin/kvsshaa ./usr/bin/kvsshaa-client ./usr/lib/kvsshaa/kvsshaa
     ./usr/share/man/man1/kvsshaa-client.1.gz ./usr/share/icons/hicolor/scalable/apps/kvsshaa.svg; do
     grep -q "^$path\( \|$\)" <<<"$contents" || fail "the package lacks $path"
 done
+dpkg-deb -I "$deb" conffiles | grep -qx /etc/xdg/autostart/kvsshaa.desktop ||
+    fail "the autostart entry is not a conffile"
 depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libc6 libqt6widgets6 libqt6network6 libsqlite3-0 libssl3; do
     grep -q "\b$lib\b" <<<"$depends" || fail "Depends lacks $lib: $depends"
