@@ -14,6 +14,7 @@ enum MessageBoxStyle : std::uint32_t {
     MB_ICONQUESTION = 0x20,
     MB_ICONEXCLAMATION = 0x30,
     MB_ICONINFORMATION = 0x40,
+    MB_DEFBUTTON2 = 0x100,  // the second button (No, Cancel) is the default
     MB_BUTTONS_MASK = 0x0F,
     MB_ICON_MASK = 0xF0,
 };

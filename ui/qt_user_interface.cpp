@@ -226,6 +226,10 @@ int QtUserInterface::MessageBox(const std::string& text, const std::string& capt
     QMessageBox box(IconFor(style), QString::fromStdString(caption), QString::fromStdString(text),
                     ButtonsFor(style));
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    if (style & MB_DEFBUTTON2) {
+        box.setDefaultButton((style & MB_BUTTONS_MASK) == MB_OKCANCEL ? QMessageBox::Cancel
+                                                                      : QMessageBox::No);
+    }
     // QMessageBox's modal result is the standard button that was pressed.
     return ResultOf(RunModal(box));
 }

@@ -138,6 +138,22 @@ ds_keys Return
 ds_closed "$saved"
 [ -s "$DS_ROOT/desk" ] && [ -s "$DS_ROOT/desk.pub" ] || ds_fail "the key files were not written"
 
+# A private key file already beside the chosen name: asked before it is replaced, with No
+# the default, which keeps it.
+echo "the user's own key" >"$DS_ROOT/desk2"
+ds_focus "$window"
+ds_click_in 150 62 "$window"
+ds_keys alt+e
+save=$(ds_window "Save As")
+ds_type "$DS_ROOT/desk2.pub" Return
+ds_closed "$save"
+replace=$(ds_dialog_over "$title" "$window")
+ds_shot export_replace_question
+ds_keys Return
+ds_closed "$replace"
+[ "$(cat "$DS_ROOT/desk2")" = "the user's own key" ] || ds_fail "the private key file was replaced"
+[ ! -e "$DS_ROOT/desk2.pub" ] || ds_fail "a public key file was written"
+
 # Properties, then Escape. Every command refills the list, so the row is chosen again.
 ds_focus "$window"
 ds_click_in 150 62 "$window"

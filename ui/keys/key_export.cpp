@@ -65,7 +65,7 @@ void ExportTo(CAgentApp& app, std::int32_t key_number, const std::string& name,
     struct stat existing {};
     if (::lstat(private_path.c_str(), &existing) == 0 &&
         ShowText(app, FormatText(IDS_EXPORT_REPLACE_PRIVATE_FILE, private_path.c_str()),
-                 MB_YESNO | MB_ICONEXCLAMATION) != IDYES) {
+                 MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDYES) {
         return;
     }
     const std::optional<SecureBytes> passphrase = AskExportPassphrase(app);
