@@ -225,6 +225,18 @@ ds_dialog_over() {
     ds_fail "no window titled '$1' besides $2"
 }
 
+# Exports the first key row of the configuration window $1 to public key file $2: the row,
+# Alt+E, the file typed into the save dialog.
+ds_export_to() {
+    ds_focus "$1"
+    ds_click_in 150 62 "$1"
+    ds_keys alt+e
+    local save
+    save=$(ds_window "Save As")
+    ds_type "$2" Return
+    ds_closed "$save"
+}
+
 # Waits until window $1 is no longer on screen.
 ds_closed() {
     ds_wait 100 bash -c "! xwininfo -id $1 2>/dev/null | grep -q IsViewable" ||

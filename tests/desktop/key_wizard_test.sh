@@ -141,12 +141,7 @@ ds_closed "$saved"
 # A private key file already beside the chosen name: asked before it is replaced, with No
 # the default, which keeps it.
 echo "the user's own key" >"$DS_ROOT/desk2"
-ds_focus "$window"
-ds_click_in 150 62 "$window"
-ds_keys alt+e
-save=$(ds_window "Save As")
-ds_type "$DS_ROOT/desk2.pub" Return
-ds_closed "$save"
+ds_export_to "$window" "$DS_ROOT/desk2.pub"
 replace=$(ds_dialog_over "$title" "$window")
 ds_shot export_replace_question
 ds_keys Return

@@ -61,12 +61,7 @@ ds_keys Escape
 ds_closed "$properties"
 
 # Export under a new passphrase, then ssh-keygen derives the same key from the file.
-ds_focus "$window"
-ds_click_in 150 62 "$window"
-ds_keys alt+e
-save=$(ds_window "Save As")
-ds_type "$HOME/out/desk.pub" Return
-ds_closed "$save"
+ds_export_to "$window" "$HOME/out/desk.pub"
 passphrase=$(ds_dialog_over "$title" "$window")
 ds_focus "$passphrase"
 ds_type "export pass" Tab
