@@ -91,6 +91,8 @@ bool KeyStore::WritePrivateValue(std::int32_t number, const SecureBytes& blob) c
 }
 
 std::int32_t KeyStore::Add(const PrivateKeyBlob& blob, KeyPair& key) {
+    // Locked, the held passphrase is empty, and a plain private half would "match" it.
+    if (IsLocked()) return KeyPair::kNotStored;
     if (!blob.Matches(key, HeldPassphrase())) {
         m_log.LogMessage(nullptr, LogContinuation, IDS_KEY_MISMATCH);
         return KeyPair::kNotStored;

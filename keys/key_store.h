@@ -52,8 +52,8 @@ class KeyStore {
 
     // Stores `key` with its private half, which must match it under the agent passphrase.
     // A key stored already (same blob, comment and name) only gets `blob` as its new private
-    // half. Returns the key's number, or -1 when nothing was stored; on success `key`
-    // carries the number. Either every value of a new key is written or none.
+    // half. Returns the key's number, or -1 when nothing was stored (always while locked);
+    // on success `key` carries the number. Either every value of a new key is written or none.
     std::int32_t Add(const PrivateKeyBlob& blob, KeyPair& key);
     // Rewrites the public values of the key's subkey (created when missing), all or none.
     bool Update(const KeyPair& key);

@@ -78,8 +78,12 @@ KeyStore::StoredKeysVerdict KeyStore::VerifyAgainstStoredKeys(Passphrase passphr
     return m_keys.empty() ? StoredKeysVerdict::kOpened : StoredKeysVerdict::kNoneUsable;
 }
 
+// The first key may have been opened (and its derived key kept by the module) before the
+// unlock failed: a locked store keeps nothing opened, as after Lock().
 bool KeyStore::FinishUnlock(bool log_failure) {
     m_passphrase.reset();
+    m_read_private.clear();
+    Module().ForgetSecrets();
     if (log_failure) m_log.LogMessage(nullptr, LogError, IDS_CANNOT_UNLOCK);
     return false;
 }

@@ -2,6 +2,9 @@
 // key, locking, and a passphrase change that either happens whole or not at all.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
+#include "cryptomodule/crypto_module.h"
 #include "keys/key_registry_layout.h"
 #include "keys/key_store.h"
 #include "keys/private_key_operation.h"
@@ -131,6 +134,40 @@ TEST_F(KeyStoreLockTest, AFirstKeyWithoutAUsablePrivateHalfDoesNotLockTheUserOut
     WriteValue("Key1", kPrvValue, AsBytes("not a container"));
     EXPECT_TRUE(Open()->Unlock(AsBytes(kOld)));
     EXPECT_FALSE(Open()->Unlock(AsBytes(kNew)));
+}
+
+// An unlock that fails once the first key is open (the hash does not match, or cannot be
+// written) leaves nothing opened, as a lock would: opening the key costs its derivation again.
+// And a locked store adds nothing: its empty passphrase would take a plain private half.
+TEST_F(KeyStoreLockTest, AFailedUnlockKeepsNothingOpenAndALockedStoreAddsNothing) {
+    StoreWithThreeKeys()->Lock();
+    const auto stored = Open()->ReadPrivateKey(1);
+    ASSERT_TRUE(stored);
+    const auto millis_to_open = [&] {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(stored->OpensWithPassphrase(AsBytes(kOld)));
+        const auto took = std::chrono::steady_clock::now() - start;
+        return std::chrono::duration<double, std::milli>(took).count();
+    };
+    Module().ForgetSecrets();
+    const double cold = millis_to_open();
+    ASSERT_GT(cold, 10 * millis_to_open());  // what the module keeps spares the derivation
+
+    Module().ForgetSecrets();
+    WriteHash(test::Digest("SHA1", AsBytes(kNew)));
+    EXPECT_FALSE(Open()->Unlock(AsBytes(kOld)));
+    EXPECT_GT(10 * millis_to_open(), cold) << "kept after a hash mismatch";
+
+    Module().ForgetSecrets();
+    ASSERT_TRUE(RegistryKey(kAgentRegistryPath).DeleteValue(kPassphraseHashValue));
+    registry_testing::FailWritesAfter(0);
+    EXPECT_FALSE(Open()->Unlock(AsBytes(kOld)));
+    registry_testing::Reset();
+    EXPECT_GT(10 * millis_to_open(), cold) << "kept after the hash could not be written";
+
+    KeyPair pair = test::PairFor(TestKey::Rsa1024, "plain");
+    EXPECT_EQ(Open()->Add(test::BlobFor(TestKey::Rsa1024, ""), pair), KeyPair::kNotStored);
+    EXPECT_EQ(Open()->Count(), 3u);
 }
 
 TEST_F(KeyStoreLockTest, ChangeRefusesWhileLockedOrWithTheWrongOldPassphrase) {
