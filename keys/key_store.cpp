@@ -130,42 +130,32 @@ bool KeyStore::Update(const KeyPair& key) {
            transaction.Commit();
 }
 
-bool KeyStore::RequireConfirmation(std::span<const std::uint8_t> blob) {
+bool KeyStore::UpdateEveryKeyWith(std::span<const std::uint8_t> blob,
+                                  const std::function<void(KeyPair&)>& change) {
     bool found = false;
     bool stored = true;
     for (auto& key : m_keys) {
         if (!std::equal(key->Blob().begin(), key->Blob().end(), blob.begin(), blob.end())) continue;
         found = true;
-        key->SetRequiresConfirmation(true);
+        change(*key);
         stored = Update(*key) && stored;
     }
     return found && stored;
 }
 
+bool KeyStore::RequireConfirmation(std::span<const std::uint8_t> blob) {
+    return UpdateEveryKeyWith(blob, [](KeyPair& key) { key.SetRequiresConfirmation(true); });
+}
+
 bool KeyStore::SetLifetime(std::span<const std::uint8_t> blob, std::int32_t seconds) {
-    bool found = false;
-    bool stored = true;
-    for (auto& key : m_keys) {
-        if (!std::equal(key->Blob().begin(), key->Blob().end(), blob.begin(), blob.end())) continue;
-        found = true;
-        key->SetLifetime(seconds, m_clock.Now());
-        stored = Update(*key) && stored;
-    }
-    return found && stored;
+    const FileTime now = m_clock.Now();
+    return UpdateEveryKeyWith(blob, [&](KeyPair& key) { key.SetLifetime(seconds, now); });
 }
 
 bool KeyStore::AttachCertificate(std::span<const std::uint8_t> blob,
                                  std::span<const std::uint8_t> certificate) {
     if (certificate.empty() || certificate.size() > kMaxCertificateSize) return false;
-    bool found = false;
-    bool stored = true;
-    for (auto& key : m_keys) {
-        if (!std::equal(key->Blob().begin(), key->Blob().end(), blob.begin(), blob.end())) continue;
-        found = true;
-        key->SetCertificate(certificate);
-        stored = Update(*key) && stored;
-    }
-    return found && stored;
+    return UpdateEveryKeyWith(blob, [&](KeyPair& key) { key.SetCertificate(certificate); });
 }
 
 std::uint32_t KeyStore::ReadPrivateValue(std::int32_t number, SecureBytes& out) const {

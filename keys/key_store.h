@@ -110,6 +110,11 @@ class KeyStore {
     const Clock& TimeSource() const { return m_clock; }
 
   private:
+    // Changes every key with this public blob, in memory and in the registry. False when no
+    // key has the blob or a write failed.
+    bool UpdateEveryKeyWith(std::span<const std::uint8_t> blob,
+                            const std::function<void(KeyPair&)>& change);
+
     using Digest = std::array<std::uint8_t, 20>;
     struct BlobHash {
         using is_transparent = void;

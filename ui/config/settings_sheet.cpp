@@ -26,6 +26,12 @@ namespace {
 // The sheet that is open, as the application records it beside the modal prompt stack.
 QPointer<CSettingsSheet> g_open_sheet;
 
+// The sheet opens, and its OK changes anything, only on an unlocked agent.
+bool UnlockForSettings(CAgentApp& app) {
+    const char* prompt = LoadString(IDS_PROMPT_SETTINGS);
+    return UnlockOnDemand(app, prompt != nullptr ? prompt : "", false);
+}
+
 }  // namespace
 
 CSettingsSheet::CSettingsSheet(CAgentApp& app, QtUserInterface& ui, QWidget* parent)
@@ -59,8 +65,7 @@ CSettingsSheet::CSettingsSheet(CAgentApp& app, QtUserInterface& ui, QWidget* par
 void CSettingsSheet::accept() {
     // The agent may have been locked while the sheet was open: its settings change only on an
     // unlocked agent, as when the sheet opened. Cancelled, the sheet stays open.
-    const char* prompt = LoadString(IDS_PROMPT_SETTINGS);
-    if (!UnlockOnDemand(m_app, prompt != nullptr ? prompt : "", false)) return;
+    if (!UnlockForSettings(m_app)) return;
     if (m_sheet->OnOK()) QDialog::accept();
 }
 
@@ -71,8 +76,7 @@ void OpenSettingsSheet(CAgentApp& app, QtUserInterface& ui, QWidget* owner) {
         ui.BringToFront();
         return;
     }
-    const char* prompt = LoadString(IDS_PROMPT_SETTINGS);
-    if (!UnlockOnDemand(app, prompt != nullptr ? prompt : "", false)) return;
+    if (!UnlockForSettings(app)) return;
 
     CSettingsSheet sheet(app, ui, owner);
     app.RestartAutoLock();
