@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -184,7 +185,14 @@ class SettingsSheetTest : public QObject {
             ::setrlimit(RLIMIT_FSIZE, &tiny);
             sheet->OkButton()->click();
         });
-        agent->Hand().Next(ReadMessage(&told));
+        agent->Hand().Next([&](QWidget* box) {
+            const char* bin = std::getenv("KV_BIN_DIR");
+            const QString dir = QString(bin != nullptr ? bin : ".") + "/../screenshots";
+            QDir().mkpath(dir);
+            ::setrlimit(RLIMIT_FSIZE, &saved);  // the picture is a file too
+            box->grab().save(dir + "/settings_not_saved.png");
+            ReadMessage (&told)(box);
+        });
         OpenSettingsSheet(agent->App(), agent->Ui(), nullptr);
         ::setrlimit(RLIMIT_FSIZE, &saved);
         QVERIFY(agent->Hand().Idle());
