@@ -41,8 +41,10 @@ bool CountWithin(const ASN1_INTEGER* value, std::uint64_t max, std::uint64_t* ou
     return true;
 }
 
-int CheckPbkdf2(const ASN1_TYPE* parameter) {
-    const auto kdf = Unpack<PBKDF2PARAM, PBKDF2PARAM_free>(ASN1_ITEM_rptr(PBKDF2PARAM), parameter);
+// PBKDF2 and the PBES1 / PKCS#12 schemes: parameters of type T whose `iter` is the cost.
+template <class T, void (*Free)(T*)>
+int CheckIterations(const ASN1_ITEM* item, const ASN1_TYPE* parameter) {
+    const auto kdf = Unpack<T, Free>(item, parameter);
     if (!kdf) return KVCLM_E_BAD_FORMAT;
     return CountWithin(kdf->iter, kMaxImportIterations) ? KVCLM_OK : KVCLM_E_UNSUPPORTED;
 }
@@ -66,19 +68,13 @@ int CheckPbes2(const ASN1_TYPE* parameter) {
     const X509_ALGOR* kdf = pbe2->keyfunc;
     switch (OBJ_obj2nid(kdf->algorithm)) {
         case NID_id_pbkdf2:
-            return CheckPbkdf2(kdf->parameter);
+            return CheckIterations<PBKDF2PARAM, PBKDF2PARAM_free>(ASN1_ITEM_rptr(PBKDF2PARAM),
+                                                                  kdf->parameter);
         case NID_id_scrypt:
             return CheckScrypt(kdf->parameter);
         default:
             return KVCLM_E_UNSUPPORTED;
     }
-}
-
-// PBES1 and PKCS#12's schemes share one parameter form: salt and iterations.
-int CheckPbes1(const ASN1_TYPE* parameter) {
-    const auto pbe = Unpack<PBEPARAM, PBEPARAM_free>(ASN1_ITEM_rptr(PBEPARAM), parameter);
-    if (!pbe) return KVCLM_E_BAD_FORMAT;
-    return CountWithin(pbe->iter, kMaxImportIterations) ? KVCLM_OK : KVCLM_E_UNSUPPORTED;
 }
 
 int CheckDerivationCost(const X509_SIG* sig) {
@@ -88,7 +84,9 @@ int CheckDerivationCost(const X509_SIG* sig) {
     const int nid = OBJ_obj2nid(scheme->algorithm);
     if (nid == NID_pbes2) return CheckPbes2(scheme->parameter);
     if (EVP_PBE_find(EVP_PBE_TYPE_OUTER, nid, nullptr, nullptr, nullptr) == 1)
-        return CheckPbes1(scheme->parameter);
+        // PBES1 and PKCS#12's schemes share one parameter form: salt and iterations.
+        return CheckIterations<PBEPARAM, PBEPARAM_free>(ASN1_ITEM_rptr(PBEPARAM),
+                                                        scheme->parameter);
     return KVCLM_E_UNSUPPORTED;
 }
 
