@@ -38,9 +38,16 @@ class OpenSshFrontEnd {
 // The agent locks with the desktop session: a watcher on D-Bus tells the application's lock.
 class SessionFollower {
   public:
-    explicit SessionFollower(CAgentApp& app) : m_lock(app), m_watcher(m_lock) { m_watcher.Start(); }
+    explicit SessionFollower(CAgentApp& app) : m_app(app), m_lock(app), m_watcher(m_lock) {
+        m_watcher.Start();
+        m_app.SetOnSettingsApplied([this] { m_watcher.FollowSettings(); });
+    }
+    ~SessionFollower() { m_app.SetOnSettingsApplied(nullptr); }
+    SessionFollower(const SessionFollower&) = delete;
+    SessionFollower& operator=(const SessionFollower&) = delete;
 
   private:
+    CAgentApp& m_app;
     SessionLock m_lock;
     DesktopSessionWatcher m_watcher;
 };

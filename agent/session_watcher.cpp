@@ -169,13 +169,27 @@ void DesktopSessionWatcher::Follow(const QString& session_path) {
 }
 
 // Sleep waits for this descriptor to be closed (or for the login manager's delay to pass).
+// One call at a time; a descriptor that arrives after the setting went off is closed at once.
 void DesktopSessionWatcher::TakeSleepInhibitor() {
+    if (m_inhibitor_asked || m_sleep_inhibitor.isValid()) return;
+    m_inhibitor_asked = true;
     const QVariantList arguments = {QStringLiteral("sleep"), QStringLiteral("kvsshaa"),
                                     QStringLiteral("Lock the SSH agent"), QStringLiteral("delay")};
     Call(m_system_bus, ManagerCall("Inhibit", arguments), [this](const QDBusMessage& reply) {
+        m_inhibitor_asked = false;
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return;
+        if (!m_sink.Follows(SessionEvent::kSuspending)) return;
         m_sleep_inhibitor = reply.arguments().first().value<QDBusUnixFileDescriptor>();
     });
+}
+
+// Before Connect has run there is nothing to change: it reads the setting itself.
+void DesktopSessionWatcher::FollowSettings() {
+    if (!m_system_bus.isConnected()) return;
+    if (m_sink.Follows(SessionEvent::kSuspending))
+        TakeSleepInhibitor();
+    else
+        m_sleep_inhibitor = QDBusUnixFileDescriptor();
 }
 
 void DesktopSessionWatcher::Call(const QDBusConnection& bus, const QDBusMessage& call,

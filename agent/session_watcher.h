@@ -36,6 +36,9 @@ class DesktopSessionWatcher : public QObject {
     // Connects to both buses and starts finding the login session, once the event loop runs;
     // the sink hears once what could be reached, when all of that is known.
     void Start();
+    // After the settings changed: the sleep delay is taken when the sink now follows
+    // suspending and let go when it no longer does.
+    void FollowSettings();
     // The login session followed (its object path), empty while none.
     QString FollowedSession() const { return m_session_path; }
 
@@ -70,6 +73,7 @@ class DesktopSessionWatcher : public QObject {
     SessionSources m_sources;
     QString m_session_path;
     QDBusUnixFileDescriptor m_sleep_inhibitor;
+    bool m_inhibitor_asked = false;  // an Inhibit call is under way
     int m_pending = 0;
     bool m_settling = false;
 };

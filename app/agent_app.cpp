@@ -113,6 +113,7 @@ void CAgentApp::ApplySettings() {
     // Switched off, remembering ends for what was remembered before too.
     if (m_settings.GetNumber(IDS_SETTING_REMEMBER_APPROVAL_MINUTES) <= 0) m_approvals.ForgetAll();
     RestartAutoLock();
+    if (m_on_settings_applied) m_on_settings_applied();
 }
 
 void CAgentApp::RestartAutoLock() { RestartAutoLockDeadline(*this); }

@@ -67,6 +67,11 @@ class CAgentApp {
 
     void InitSettings();
     void ApplySettings();
+    // Run at the end of every ApplySettings, for a service beside the application that follows
+    // a setting (the sleep delay follows "LockOnSuspend"). Empty to stop.
+    void SetOnSettingsApplied(std::function<void()> hook) {
+        m_on_settings_applied = std::move(hook);
+    }
 
     // The one-second timer: expiry sweep and auto-lock (app/agent_lock.h).
     void OnTimerTick();
@@ -117,6 +122,7 @@ class CAgentApp {
     std::unique_ptr<InstanceLock> m_instance_lock;
     int m_prompt_depth = 0;
     std::string m_module_error;
+    std::function<void()> m_on_settings_applied;
 };
 
 }  // namespace kv
