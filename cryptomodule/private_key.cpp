@@ -12,6 +12,26 @@ std::uint32_t Length(std::span<const std::uint8_t> data) {
     return static_cast<std::uint32_t>(data.size());
 }
 
+ModuleResult<PrivateKey> ImportContainer(std::span<const std::uint8_t> blob,
+                                         std::span<const std::uint8_t> passphrase,
+                                         CryptoModule& module, int flags) {
+    ModuleResult<PrivateKey> result;
+    const KvclmFunctions* f = module.Functions();
+    if (f == nullptr) return result;
+    if (!FitsModuleLength(blob.size()) || !FitsModuleLength(passphrase.size())) {
+        result.code = KVCLM_E_DATA_SIZE;
+        return result;
+    }
+    const bool none = passphrase.empty();
+    KVCLM_PRIVATE_KEY handle = nullptr;
+    result.code =
+        f->PrivateKeyImport(&handle, none ? nullptr : passphrase.data(), Length(passphrase),
+                            none ? KVCLM_PASSPHRASE_NONE : KVCLM_PASSPHRASE_TEXT, blob.data(),
+                            Length(blob), KVCLM_FORMAT_AUTO, flags, 0);
+    if (result.ok()) result.value = PrivateKey(module, handle);
+    return result;
+}
+
 }  // namespace
 
 PrivateKey::PrivateKey(CryptoModule& module, KVCLM_PRIVATE_KEY handle) noexcept
@@ -42,21 +62,13 @@ void PrivateKey::Reset() noexcept {
 ModuleResult<PrivateKey> PrivateKey::Import(std::span<const std::uint8_t> blob,
                                             std::span<const std::uint8_t> passphrase,
                                             CryptoModule& module) {
-    ModuleResult<PrivateKey> result;
-    const KvclmFunctions* f = module.Functions();
-    if (f == nullptr) return result;
-    if (!FitsModuleLength(blob.size()) || !FitsModuleLength(passphrase.size())) {
-        result.code = KVCLM_E_DATA_SIZE;
-        return result;
-    }
-    const bool none = passphrase.empty();
-    KVCLM_PRIVATE_KEY handle = nullptr;
-    result.code =
-        f->PrivateKeyImport(&handle, none ? nullptr : passphrase.data(), Length(passphrase),
-                            none ? KVCLM_PASSPHRASE_NONE : KVCLM_PASSPHRASE_TEXT, blob.data(),
-                            Length(blob), KVCLM_FORMAT_AUTO, 0, 0);
-    if (result.ok()) result.value = PrivateKey(module, handle);
-    return result;
+    return ImportContainer(blob, passphrase, module, 0);
+}
+
+ModuleResult<PrivateKey> PrivateKey::ImportFromKeyFile(std::span<const std::uint8_t> blob,
+                                                       std::span<const std::uint8_t> passphrase,
+                                                       CryptoModule& module) {
+    return ImportContainer(blob, passphrase, module, KVCLM_IMPORT_CHECK_PRIMES);
 }
 
 ModuleResult<PrivateKey> PrivateKey::Import(std::span<const std::uint8_t> blob,

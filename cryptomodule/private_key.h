@@ -41,6 +41,11 @@ class PrivateKey {
                                            CryptoModule& module = Module());
     static ModuleResult<PrivateKey> Import(std::span<const std::uint8_t> blob,
                                            CryptoModule& module = Module());
+    // As Import, for a container read from a key file: RSA factors and DSA p and q must also
+    // be prime (KVCLM_E_BAD_KEY otherwise). Too slow for the keys opened to sign.
+    static ModuleResult<PrivateKey> ImportFromKeyFile(std::span<const std::uint8_t> blob,
+                                                      std::span<const std::uint8_t> passphrase,
+                                                      CryptoModule& module = Module());
 
     // The plain container: unprotected key material, hence SecureBytes.
     ModuleResult<SecureBytes> ExportPlain() const;

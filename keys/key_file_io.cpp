@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <random>
 
+#include "kvclm/kvclm.h"
+
 namespace kv {
 
 namespace {
@@ -104,6 +106,32 @@ bool ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> 
     ok = ok && ::rename(sibling.c_str(), path.c_str()) == 0;
     if (!ok) ::unlink(sibling.c_str());
     return ok;
+}
+
+std::string PrivateKeyFileError(const std::string& path, int code) {
+    switch (code) {
+        case KVCLM_E_NEED_PASSPHRASE:
+            return "private key file " + path + " is protected by a passphrase";
+        case KVCLM_E_BAD_PASSPHRASE:
+            return "private key file " + path + ": wrong passphrase";
+        case KVCLM_E_UNSUPPORTED:
+            return "private key file " + path + ": the key type, curve or cipher is not supported";
+        case KVCLM_E_FORM_UNAVAILABLE:
+            return "private key file " + path +
+                   ": an RSA key in an encrypted OpenSSH-format file cannot be opened with the "
+                   "SSH library installed (libssh before 0.11); add it with ssh-add, or convert "
+                   "it with: ssh-keygen -p -m PEM -f " +
+                   path;
+        case KVCLM_E_BAD_KEY:
+            return "private key file " + path +
+                   " holds a key whose numbers are not sound (a factor that is not prime, or "
+                   "parts that do not belong together)";
+        case KVCLM_E_NOT_READY:
+            return "the cryptographic module is not available";
+        default:
+            return "private key file " + path + " is damaged or not a private key file (error " +
+                   std::to_string(code) + ")";
+    }
 }
 
 }  // namespace kv

@@ -27,4 +27,7 @@ std::optional<SecureBytes> ReadKeyFileBytes(const std::string& path,
 // given to the new file (the umask applies), e.g. 0600 for private key files.
 bool ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes, mode_t mode);
 
+// Why the module could not open the private key file at `path` (a KVCLM_E_ code), for the user.
+std::string PrivateKeyFileError(const std::string& path, int code);
+
 }  // namespace kv

@@ -23,28 +23,6 @@ std::string_view BlobTypeName(std::span<const std::uint8_t> blob) {
     return AsText(blob.subspan(4, n));
 }
 
-std::string ImportError(const std::string& path, int code) {
-    switch (code) {
-        case KVCLM_E_NEED_PASSPHRASE:
-            return "private key file " + path + " is protected by a passphrase";
-        case KVCLM_E_BAD_PASSPHRASE:
-            return "private key file " + path + ": wrong passphrase";
-        case KVCLM_E_UNSUPPORTED:
-            return "private key file " + path + ": the key type, curve or cipher is not supported";
-        case KVCLM_E_FORM_UNAVAILABLE:
-            return "private key file " + path +
-                   ": an RSA key in an encrypted OpenSSH-format file cannot be opened with the "
-                   "SSH library installed (libssh before 0.11); add it with ssh-add, or convert "
-                   "it with: ssh-keygen -p -m PEM -f " +
-                   path;
-        case KVCLM_E_NOT_READY:
-            return "the cryptographic module is not available";
-        default:
-            return "private key file " + path + " is damaged or not a private key file (error " +
-                   std::to_string(code) + ")";
-    }
-}
-
 // The comment of the public key file beside the private one, when that file holds this key.
 std::string CommentBeside(const std::string& path, std::span<const std::uint8_t> blob) {
     const auto bytes = ReadKeyFileBytes(path + ".pub");
@@ -107,7 +85,7 @@ std::optional<OpenSshPrivateKeyContents> ReadOpenSshPrivateKeyFile(const std::st
     ModuleResult<std::string> comment = PrivateKey::FileComment(*text);
     for (const int code : {container.code, blob.code, comment.code}) {
         if (code != KVCLM_OK) {
-            error = ImportError(path, code);
+            error = PrivateKeyFileError(path, code);
             if (passphrase_refused != nullptr) {
                 *passphrase_refused =
                     code == KVCLM_E_NEED_PASSPHRASE || code == KVCLM_E_BAD_PASSPHRASE;

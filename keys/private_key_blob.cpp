@@ -28,6 +28,10 @@ ModuleResult<PrivateKey> PrivateKeyBlob::Open(Passphrase passphrase) const {
     return PrivateKey::Import(m_blob, passphrase);
 }
 
+ModuleResult<PrivateKey> PrivateKeyBlob::OpenFromKeyFile(Passphrase passphrase) const {
+    return PrivateKey::ImportFromKeyFile(m_blob, passphrase);
+}
+
 bool PrivateKeyBlob::OpensWithPassphrase(Passphrase passphrase) const {
     return Open(passphrase).ok();
 }

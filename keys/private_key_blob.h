@@ -50,6 +50,9 @@ class PrivateKeyBlob {
 
     // The module's handle, opened with `passphrase`.
     ModuleResult<PrivateKey> Open(Passphrase passphrase) const;
+    // As Open, for a container just read from a key file: the key's primes are tested too
+    // (PrivateKey::ImportFromKeyFile).
+    ModuleResult<PrivateKey> OpenFromKeyFile(Passphrase passphrase) const;
 
   private:
     std::string m_file;

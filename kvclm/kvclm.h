@@ -89,6 +89,8 @@ extern "C" {
 #define KVCLM_FORMAT_SSH_PUBLIC 3     /* SSH wire public key blob (export format) */
 #define KVCLM_PUBLIC_IMPORT_SSH 0     /* kvclm_PublicKeyImport: format argument */
 
+#define KVCLM_IMPORT_CHECK_PRIMES 1 /* kvclm_PrivateKeyImport flag: see there */
+
 #define KVCLM_PASSPHRASE_NONE 0 /* passphrase kind: no passphrase */
 #define KVCLM_PASSPHRASE_TEXT 1 /* passphrase kind: bytes as typed, no terminator */
 
@@ -232,7 +234,9 @@ KVCLM_API int kvclm_TestCorruptSelfTest(int which, int reserved);
 /* Imports an SSH2 private key container: plain ("none"), our protected cipher, or PuTTYgen's
  * "3des-cbc". passphraseKind KVCLM_PASSPHRASE_TEXT with a non-empty passphrase, or
  * KVCLM_PASSPHRASE_NONE (or an empty one) for none. A plain container opens whatever
- * passphrase is given. format: KVCLM_FORMAT_AUTO or KVCLM_FORMAT_SSH2_CONTAINER; flags: 0. */
+ * passphrase is given. format: KVCLM_FORMAT_AUTO or KVCLM_FORMAT_SSH2_CONTAINER; flags: 0, or
+ * KVCLM_IMPORT_CHECK_PRIMES for a container read from a key file: RSA factors and DSA p and q
+ * must then also be prime (KVCLM_E_BAD_KEY), a test too slow for every opening of a stored key. */
 KVCLM_API int kvclm_PrivateKeyImport(KVCLM_PRIVATE_KEY* key, const unsigned char* passphrase,
                                      uint32_t passphraseLength, int passphraseKind,
                                      const unsigned char* blob, uint32_t blobLength, int format,

@@ -95,7 +95,8 @@ extern "C" int kvclm_PrivateKeyImport(KVCLM_PRIVATE_KEY* key, const unsigned cha
                                       const unsigned char* blob, uint32_t blobLength, int format,
                                       int flags, int reserved) {
     return Guarded(reserved, true, [&] {
-        if (key == nullptr || blob == nullptr || flags != 0) return KVCLM_E_BAD_PARAM;
+        if (key == nullptr || blob == nullptr) return KVCLM_E_BAD_PARAM;
+        if (flags != 0 && flags != KVCLM_IMPORT_CHECK_PRIMES) return KVCLM_E_BAD_PARAM;
         if (format != KVCLM_FORMAT_AUTO && format != KVCLM_FORMAT_SSH2_CONTAINER)
             return KVCLM_E_UNSUPPORTED;
         if (passphraseKind == KVCLM_PASSPHRASE_NONE) {
@@ -105,7 +106,8 @@ extern "C" int kvclm_PrivateKeyImport(KVCLM_PRIVATE_KEY* key, const unsigned cha
             return KVCLM_E_BAD_PARAM;
         }
         PkeyPtr pkey;
-        const int rc = OpenContainer(blob, blobLength, passphrase, passphraseLength, &pkey);
+        int rc = OpenContainer(blob, blobLength, passphrase, passphraseLength, &pkey);
+        if (rc == KVCLM_OK && flags == KVCLM_IMPORT_CHECK_PRIMES) rc = CheckPrimes(pkey.get());
         if (rc != KVCLM_OK) return rc;
         return NewPrivateHandle(std::move(pkey), key);
     });

@@ -303,6 +303,6 @@ TEST(BadHandles, NullAndForeignHandlesAreRefused) {
     EXPECT_EQ(kvclm_PrivateKeyImport(nullptr, nullptr, 0, 0, &byte, 1, 0, 0, 0), KVCLM_E_BAD_PARAM);
     EXPECT_EQ(kvclm_PrivateKeyImport(&key, nullptr, 0, 2, &byte, 1, 0, 0, 0), KVCLM_E_BAD_PARAM);
     EXPECT_EQ(kvclm_PrivateKeyImport(&key, nullptr, 4, 1, &byte, 1, 0, 0, 0), KVCLM_E_BAD_PARAM);
-    EXPECT_EQ(kvclm_PrivateKeyImport(&key, nullptr, 0, 0, &byte, 1, 0, 1, 0), KVCLM_E_BAD_PARAM);
+    EXPECT_EQ(kvclm_PrivateKeyImport(&key, nullptr, 0, 0, &byte, 1, 0, 2, 0), KVCLM_E_BAD_PARAM);
     EXPECT_EQ(key, nullptr);
 }
