@@ -96,15 +96,23 @@ std::optional<SecureBytes> ReadPrivateKeyForAdd(const std::string& path,
         blob = std::move(contents->blob);
     }
     if (!passphrase) {
-        // Anything else goes out as read, for the agent to judge.
-        if (PrivateKey::Import(*blob).code != KVCLM_E_NEED_PASSPHRASE) return blob;
+        // Anything else goes out as read, for the agent to judge; but a key from a file must
+        // have prime factors, which the agent does not test on its way in.
+        const int code = PrivateKey::ImportFromKeyFile(*blob, {}).code;
+        if (code == KVCLM_E_BAD_KEY) {
+            error = PrivateKeyFileError(path, code);
+            return std::nullopt;
+        }
+        if (code != KVCLM_E_NEED_PASSPHRASE) return blob;
         error = "private key file " + path + " is protected: give --passphrase-file";
         return std::nullopt;
     }
-    const auto key = PrivateKey::Import(*blob, *passphrase);
+    const auto key = PrivateKey::ImportFromKeyFile(*blob, *passphrase);
     auto plain = key.ok() ? key.value.ExportPlain() : ModuleResult<SecureBytes>{key.code, {}};
     if (!plain.ok()) {
-        error = "cannot open private key file " + path + ": " + ModuleError(plain.code);
+        error = plain.code == KVCLM_E_BAD_KEY
+                    ? PrivateKeyFileError(path, plain.code)
+                    : "cannot open private key file " + path + ": " + ModuleError(plain.code);
         return std::nullopt;
     }
     return std::move(plain.value);

@@ -147,6 +147,13 @@ TEST_F(KeyFileInterop, ClientSendsPrivateKeysUnprotected) {
     EXPECT_EQ(test::AsString(*raw), "not a container");
     test::WriteText(File("broken"), "---- BEGIN SSH2 ENCRYPTED PRIVATE KEY ----\nQUJD\n");
     EXPECT_FALSE(ReadPrivateKeyForAdd(File("broken"), std::nullopt, error));
+    // Not a key with a composite factor, which the agent does not test on its way in.
+    test::WriteText(File("composite"), test::kCompositeFactorPrivateFile);
+    for (const std::optional<SecureBytes>& passphrase :
+         {std::optional<SecureBytes>(), std::optional<SecureBytes>(ToSecureBytes("any"))}) {
+        EXPECT_FALSE(ReadPrivateKeyForAdd(File("composite"), passphrase, error));
+        EXPECT_NE(error.find("numbers are not sound"), std::string::npos) << error;
+    }
 }
 
 }  // namespace

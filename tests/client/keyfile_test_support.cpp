@@ -83,4 +83,28 @@ Bytes BlobOfOpenSshLine(std::string_view line) {
     return blob.ok() ? blob.value : Bytes{};
 }
 
+const char* const kCompositeFactorPrivateFile = R"(---- BEGIN SSH2 PRIVATE KEY ----
+Comment: "composite factor"
+P2/56wAAAi4AAAA3aWYtbW9kbntzaWdue3JzYS1wa2NzMS1zaGExfSxlbmNyeXB0e3JzYS
+1wa2NzMXYyLW9hZXB9fQAAAARub25lAAAB3wAAAdsAAAARAQABAAAD/ihhYZjzbzn6C4uA
+LOgtoFtq3LTcBR9bfbodoIzkxvsrmV/93REgbiCEkji6TeS6XK8Y1p6JjWvjbl6X0UInB4
+9bkbAhe3YB87xVf2gPk+dm8HR6nhuMh7SsuHMltaTpCgYfoJaeYNVXMd5/0zfIwxzxNcrW
+eQWR0WjwHA9h7lBRAAAEAK4SUfoOc16SOE0d7evNbOFba3otduNeGLZ0RCNzfr6f8aV+3U
+c8hdnBCRB12SdKB7yaaCd5FkSu0xdkaDtHARuEDhzznNs13NRgAJfv2djxWlnyuE/jLigM
+nWAv7tN1EWq1KMrUMAb4VVckckjupaJINwscuRcJVlRdkpu3mwhTAAACAMVuVOtXnbpqdK
+9UhAigd0gdUgbml/ebz6YLraIUvPyerXf8Q7mjF2B2kHmc/uvV4zRRiy5Yin8xLevCl09n
+fwIAAAIA1WHzUg5Aixv8YFtKfmva34e6iaPNFE7kaOS/D3i3XkIIpPMFdmD/45lYSeZFrv
+5Uf+Uo6wMywIbYdUv9rpVkiwAAAgDQ1m7aOfbV5gkp90f4gs43aMiuXKDwU5VESzJGQEhU
+dT4IwVw+E6rSIilcJJhwynOL49MRiLIbiAY6qwTJH7xZ
+---- END SSH2 PRIVATE KEY ----
+)";
+
+const char* const kCompositeFactorPublicFile = R"(---- BEGIN SSH2 PUBLIC KEY ----
+Comment: "composite factor"
+AAAAB3NzaC1yc2EAAAADAQABAAAAgQCuElH6DnNekjhNHe3rzWzhW2t6LXbjXhi2dEQjc3
+6+n/Glft1HPIXZwQkQddknSge8mmgneRZErtMXZGg7RwEbhA4c85zbNdzUYACX79nY8VpZ
+8rhP4y4oDJ1gL+7TdRFqtSjK1DAG+FVXJHJI7qWiSDcLHLkXCVZUXZKbt5sIUw==
+---- END SSH2 PUBLIC KEY ----
+)";
+
 }  // namespace kv::test

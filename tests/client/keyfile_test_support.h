@@ -38,6 +38,12 @@ std::string Quote(const std::string& path);
 // The setup installs the tools; a missing one fails the test instead of skipping it.
 void RequireTools();
 
+// An SSH2 private key file (plain) and its public key file, RSA-1024, whose first factor is
+// the product of two primes: the numbers fit together, so it opens and signs, yet anyone can
+// factor its modulus. Written by hand, as no tool makes such a key.
+extern const char* const kCompositeFactorPrivateFile;
+extern const char* const kCompositeFactorPublicFile;
+
 // The blob of an OpenSSH one-line public key ("ssh-rsa AAAA... comment").
 Bytes BlobOfOpenSshLine(std::string_view line);
 
