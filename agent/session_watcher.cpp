@@ -261,6 +261,8 @@ void DesktopSessionWatcher::OnSessionPropertiesChanged(const QString& interface,
                                                        const QVariantMap& changed,
                                                        const QStringList& invalidated) {
     if (interface != kSession) return;
+    // Screen lockers that do not own a screen saver name only tell the login manager.
+    if (changed.value("LockedHint").toBool()) m_sink.OnSessionEvent(SessionEvent::kScreenLocked);
     if (changed.contains("State")) {
         if (changed.value("State").toString() == QLatin1String("closing"))
             m_sink.OnSessionEvent(SessionEvent::kSessionEnded);

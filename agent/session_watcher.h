@@ -3,7 +3,7 @@
 //   session bus  org.freedesktop.ScreenSaver (and org.gnome.ScreenSaver) ActiveChanged(true)
 //                                                            screen locked
 //   system bus   org.freedesktop.login1, for the login session the agent follows:
-//                Session.Lock                                screen locked
+//                Session.Lock, its LockedHint becoming true  screen locked
 //                Manager.PrepareForSleep(true)               suspending; a "delay" inhibitor
 //                                                            holds the sleep until the agent
 //                                                            has locked

@@ -6,6 +6,7 @@
 //   screensaver-active  org.freedesktop.ScreenSaver.ActiveChanged(true)
 //   gnome-active        org.gnome.ScreenSaver.ActiveChanged(true)
 //   session-lock        login1.Session.Lock on session c1
+//   locked-hint         c1's LockedHint becomes true (PropertiesChanged)
 //   sleep / wake        login1.Manager.PrepareForSleep(true / false)
 //   shutdown            login1.Manager.PrepareForShutdown(true)
 //   session-removed     login1.Manager.SessionRemoved("c1", its path)
@@ -192,6 +193,9 @@ int main(int argc, char** argv) {
                 const bool passed = Ping(session, pid) && Ping(system, pid);
                 Say(passed ? "barrier passed" : "barrier failed");
                 continue;
+            } else if (command == "locked-hint") {
+                Emit(system, kSessionPath, kProperties, "PropertiesChanged",
+                     {kSessionInterface, QVariantMap{{"LockedHint", true}}, QStringList()});
             } else if (command == "session-closing") {
                 login1.SetState("closing");
                 Emit(system, kSessionPath, kProperties, "PropertiesChanged",

@@ -174,6 +174,7 @@ TEST_F(SessionLockTest, EachSignalOfTheDesktopLocksTheAgent) {
         {"screensaver-active", "Agent locked because the screen was locked"},
         {"gnome-active", "Agent locked because the screen was locked"},
         {"session-lock", "Agent locked because the screen was locked"},
+        {"locked-hint", "Agent locked because the screen was locked"},
         {"sleep", "Agent locked because the computer is going to sleep"},
         {"session-closing", "Agent locked because the session ended"},
         {"session-removed", "Agent locked because the session ended"},
@@ -209,8 +210,8 @@ TEST_F(SessionLockTest, ASettingThatIsOffIsNotFollowed) {
     ASSERT_NO_FATAL_FAILURE(StartBuses());
     ASSERT_NO_FATAL_FAILURE(Settings({{"LockOnScreenLock", 0}, {"LockOnSuspend", 0}}));
     ASSERT_NO_FATAL_FAILURE(StartAgent());
-    for (const char* command : {"screensaver-active", "gnome-active", "session-lock", "sleep",
-                                "session-closing", "session-removed", "shutdown"}) {
+    for (const char* command : {"screensaver-active", "gnome-active", "session-lock", "locked-hint",
+                                "sleep", "session-closing", "session-removed", "shutdown"}) {
         desktop->Send(command);
     }
     ASSERT_NO_FATAL_FAILURE(Barrier());
