@@ -44,14 +44,18 @@ std::uint16_t FilterSetting(std::int32_t category) {
     }
 }
 
-// The log file, made if missing; -1 unless it is a regular file. Opened without blocking: a
-// FIFO in its place (planted in a shared folder, say) would otherwise hold the agent at the
-// open until someone read it.
+// The log file, made if missing; -1 unless it is a regular file of this user with no other
+// name. Opened without blocking: a FIFO in its place (planted in a shared folder, say) would
+// otherwise hold the agent at the open until someone read it. Not through a symbolic link, and
+// not a file another user made or linked there: in a shared folder such as /tmp those would
+// let that user read the log or have it appended to (or emptied) in any file of ours.
 int OpenLogFile(const std::string& path, int flags) {
-    const int fd = ::open(path.c_str(), flags | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
+    const int fd =
+        ::open(path.c_str(), flags | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return -1;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        st.st_nlink != 1) {
         ::close(fd);
         return -1;
     }
@@ -176,10 +180,11 @@ std::string EventLog::FormatStamp(const std::tm& t) {
 }
 
 bool TruncateLogFile(const std::string& path) {
-    const int fd = OpenLogFile(path, O_RDWR | O_TRUNC);
+    // Emptied only once it is known to be ours: O_TRUNC would empty it before the checks.
+    const int fd = OpenLogFile(path, O_WRONLY);
     if (fd < 0) return false;
-    ::close(fd);
-    return true;
+    const bool emptied = ::ftruncate(fd, 0) == 0;
+    return ::close(fd) == 0 && emptied;
 }
 
 }  // namespace kv

@@ -164,6 +164,26 @@ TEST_F(EventLogTest, AFifoInPlaceOfTheFileIsRefused) {
     ::close(reader);
 }
 
+// In a shared folder another user may plant a link at the log file's path: nothing is written
+// or emptied through a symbolic link or a second name of a file.
+TEST_F(EventLogTest, ALinkInPlaceOfTheFileIsNeitherWrittenNorEmptied) {
+    TempDir dir;
+    const std::string target = dir.Path() + "/bashrc";
+    std::ofstream(target) << "keep\n";
+    for (const bool symbolic : {true, false}) {
+        const std::string path = dir.Path() + (symbolic ? "/symlink.log" : "/hardlink.log");
+        ASSERT_EQ(symbolic ? ::symlink(target.c_str(), path.c_str())
+                           : ::link(target.c_str(), path.c_str()),
+                  0);
+        settings.SetText(IDS_SETTING_LOG_TO_FILE, path);
+        log.SetFileLogging(true);
+        log.LogMessage(nullptr, LogInfo, IDS_AGENT_STARTED);
+        EXPECT_FALSE(log.FileLogging());
+        EXPECT_FALSE(TruncateLogFile(path));
+        EXPECT_EQ(ReadFile(target), "keep\n");
+    }
+}
+
 TEST_F(EventLogTest, StampsUseTwoDigitsEverywhere) {
     std::tm t{};
     t.tm_year = 100;
