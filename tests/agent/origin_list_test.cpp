@@ -28,6 +28,13 @@ TEST(OriginListTest, LocalClientComesFirstThenReceivedOrder) {
     EXPECT_EQ(Requester(*Read(IntField(0))), "local client");
 }
 
+// A hop's name reaches the log file and the terminal prompt: no forged lines, no escapes.
+TEST(OriginListTest, ControlCharactersBecomeQuestionMarks) {
+    const Wire wire =
+        Concat({IntField(1), StrField("h\r\n12/08/26 Unlock:\x1b[2J\x7f\xc2\x9b\xc3\xa9")});
+    EXPECT_EQ(Requester(*Read(wire)), "h??12/08/26 Unlock:?[2J??\xc3\xa9");
+}
+
 TEST(OriginListTest, MalformedLists) {
     const std::vector<Wire> cases = {
         {},                                  // empty payload
