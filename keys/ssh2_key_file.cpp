@@ -11,8 +11,10 @@ namespace kv {
 
 namespace {
 
-// Public key files are for sharing (the umask decides); private ones are the owner's alone.
-constexpr mode_t kPublicFileMode = 0666;
+// Public key files are for reading by anyone but changing by the owner only, whatever the umask
+// (as OpenSSH writes them): one bound for authorized_keys must not be swapped by another user.
+// Private ones are the owner's alone.
+constexpr mode_t kPublicFileMode = 0644;
 constexpr mode_t kPrivateFileMode = 0600;
 
 std::optional<Ssh2FileText> ReadFileText(const std::string& path, bool privateKey) {

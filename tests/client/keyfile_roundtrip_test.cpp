@@ -62,6 +62,20 @@ TEST_F(KeyFileRoundTrip, PublicFileIsWrittenByteForByte) {
     EXPECT_FALSE(WritePublicKeyFile(KeyPair(), File("c.pub")));
 }
 
+// Whatever the umask, nobody else may change a public key that is bound for authorized_keys
+// (OpenSSH writes its own 0644 too).
+TEST_F(KeyFileRoundTrip, PublicFileIsNotWritableByOthersEvenUnderAnEmptyUmask) {
+    KeyPair pair;
+    pair.SetBlob(Counting(45));
+    const mode_t saved = ::umask(0);
+    const bool written = WritePublicKeyFile(pair, File("a.pub"));
+    ::umask(saved);
+    ASSERT_TRUE(written);
+    struct stat info {};
+    ASSERT_EQ(::stat(File("a.pub").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+}
+
 TEST_F(KeyFileRoundTrip, PublicFileReadsBackBlobAndComment) {
     for (const int type : {KVCLM_KEY_RSA, KVCLM_KEY_DSS}) {
         KeyPair pair;
