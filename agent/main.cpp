@@ -150,7 +150,8 @@ int main(int argc, char** argv) {
         QObject::connect(made.get(), &kv::CMainFrame::CloseRequested, &qt, &QApplication::quit);
         return made;
     });
-    if (!started) return 0;
+    // A service manager sees a start that failed; a second instance ends normally.
+    if (!started) return app.HandedOver() ? 0 : 1;
     if (!g_quit_requested) kv::StartupUnlock(app);
     if (g_quit_requested) {
         app.ExitInstance();

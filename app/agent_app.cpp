@@ -46,6 +46,7 @@ bool CAgentApp::InitInstance(const MainFrameFactory& make_main_frame) {
     m_instance_lock = std::make_unique<InstanceLock>();
     if (!m_instance_lock->Acquire()) {
         m_instance_lock.reset();
+        m_handed_over = true;
         HandOverToRunningAgent();
         return false;
     }

@@ -46,6 +46,9 @@ class CAgentApp {
     // Start-up. False means the program ends now (another agent runs, or the main frame
     // could not be created); a second instance has then already handed over.
     bool InitInstance(const MainFrameFactory& make_main_frame);
+    // After InitInstance returned false: whether another agent was running (the normal end of a
+    // second instance) rather than a failure to start.
+    bool HandedOver() const { return m_handed_over; }
     void ExitInstance();
 
     // Services.
@@ -123,6 +126,7 @@ class CAgentApp {
     int m_prompt_depth = 0;
     std::string m_module_error;
     std::function<void()> m_on_settings_applied;
+    bool m_handed_over = false;
 };
 
 }  // namespace kv

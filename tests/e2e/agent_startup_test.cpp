@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <regex>
 
@@ -61,6 +62,12 @@ TEST_F(AgentStartupTest, SecondInstanceHandsOverAndEnds) {
     EXPECT_TRUE(agent.Running());
     AgentClient client(Options());
     EXPECT_TRUE(client.Connect());
+
+    // One that cannot start (its runtime folder is a link, as another user could plant) fails.
+    EXPECT_EQ(agent.Stop(), 0);
+    std::filesystem::remove_all(agent.RuntimeDir());
+    std::filesystem::create_directory_symlink(home.Path(), agent.RuntimeDir());
+    EXPECT_EQ(agent.RunSecondInstance(), 1);
 }
 
 TEST_F(AgentStartupTest, FoldersAndSocketArePrivate) {
