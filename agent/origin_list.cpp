@@ -3,31 +3,9 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/one_line_text.h"
+
 namespace kv {
-
-namespace {
-
-// An origin names a host the request passed through, as that host says: it reaches the event
-// log, its file (CR LF lines) and the prompts, a terminal among them. Control characters
-// (C0, DEL, and C1 as UTF-8) would forge log lines or drive the terminal: each becomes '?'.
-std::string Displayable(std::string text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const bool c1 = c == 0xc2 && i + 1 < text.size() &&
-                        (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80;
-        if (c < 0x20 || c == 0x7f || c1) {
-            out.push_back('?');
-            if (c1) ++i;
-        } else {
-            out.push_back(text[i]);
-        }
-    }
-    return out;
-}
-
-}  // namespace
 
 std::optional<OriginList> ReadOriginList(AgentBuffer& in) {
     in.SkipTag();
@@ -40,7 +18,8 @@ std::optional<OriginList> ReadOriginList(AgentBuffer& in) {
     for (int32_t i = 0; i < count; ++i) {
         std::optional<std::string> origin = in.ReadTextField();
         if (!origin) return std::nullopt;
-        origins.push_back(Displayable(std::move(*origin)));
+        // Each hop names itself; that name reaches the log file and the prompts, a terminal's too.
+        origins.push_back(OneLine(*origin));
     }
     return origins;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "core/settings_table.h"
+#include "platform/one_line_text.h"
 #include "res/string_ids.h"
 #include "res/string_table.h"
 
@@ -113,7 +114,9 @@ void EventLog::AddLogEntry(std::int32_t category, const std::string& text) {
 
     const std::tm now = m_clock();
     LogEntry& entry = m_ring[m_head];
-    entry = {category, text.substr(0, kMaxMessage), FormatTime(now), FormatStamp(now)};
+    // Requests name keys and hosts with text of their own: it must not start a line of the file.
+    entry = {category, OneLine(std::string_view(text).substr(0, kMaxMessage)), FormatTime(now),
+             FormatStamp(now)};
     if (m_observer != nullptr) m_observer->OnEntryAppended(m_head, entry);
 
     bool file_failed = false;

@@ -131,6 +131,19 @@ TEST_F(EventLogTest, FileLinesCarryStampAndCategoryButContinuationsDoNot) {
     EXPECT_EQ(log.Entries()[0].time, "09:05:03");
 }
 
+TEST_F(EventLogTest, TextFromRequestsStaysOnItsOwnLine) {
+    TempDir dir;
+    const std::string path = dir.Path() + "/kv-ssh-aa.log";
+    settings.SetText(IDS_SETTING_LOG_TO_FILE, path);
+    log.SetFileLogging(true);
+    const EventLog::Origins origins = {"local client", "a\r\n12/06/26 09:05:03 Lock:Agent locked"};
+    log.LogMessage(&origins, LogDelete, IDS_DELETING_KEY, "k\n\x1b[2J\x7f");
+    EXPECT_EQ(ReadFile(path),
+              "12/06/26 09:05:03 Delete:Deleting private keypair (k??[2J?)\r\n"
+              " from : a??12/06/26 09:05:03 Lock:Agent locked\r\n"
+              " from : local client\r\n");
+}
+
 TEST_F(EventLogTest, UnwritableFileGivesOneErrorEntryAndNoFurtherAttempts) {
     TempDir dir;
     const std::string path = dir.Path() + "/missing/dir/log.txt";
