@@ -4,6 +4,7 @@
 
 #include "client/key_input.h"
 #include "keys/fingerprint.h"
+#include "platform/one_line_text.h"
 
 namespace kv {
 
@@ -51,11 +52,12 @@ int Output::List(const std::optional<ListReply>& reply, const std::string& error
     std::printf("%zu key(s)\n", reply->keys.size());
     for (const AgentKeyEntry& key : reply->keys) {
         // What a person recognises a key by: its kind and size, and its fingerprints in the
-        // SHA-256 form OpenSSH shows and the MD5 form.
+        // SHA-256 form OpenSSH shows and the MD5 form. The comment is the adding client's
+        // text: no control character of it reaches the terminal.
         std::printf("  %s  %s  MD5:%s\n      %s  lifetime %s  ssh1 %s\n",
                     DescribePublicBlob(key.blob).c_str(), Sha256FingerprintOfBlob(key.blob).c_str(),
                     FingerprintOfBlob(key.blob, kFingerprintMd5Hex).c_str(),
-                    key.comment.value_or("").c_str(),
+                    OneLine(key.comment.value_or("")).c_str(),
                     key.lifetime == -1 ? "never" : std::to_string(key.lifetime).c_str(),
                     key.flags ? "yes" : "no");
     }

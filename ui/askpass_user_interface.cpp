@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/one_line_text.h"
 #include "res/string_ids.h"
 #include "res/string_table.h"
 
@@ -131,8 +132,8 @@ std::optional<SecureBytes> AskpassUserInterface::Run(const std::string& prompt, 
 PassphraseAnswer AskpassUserInterface::AskUnlock(const std::string& operation_text) {
     PassphraseAnswer answer;
     const std::string prompt = Text(IDS_PROMPT_AGENT_LOCKED) + "\n" +
-                               Text(IDS_PROMPT_OPERATION_NEEDS_UNLOCK) + "\n" + operation_text +
-                               "\n" + Label(IDS_LABEL_PASSPHRASE);
+                               Text(IDS_PROMPT_OPERATION_NEEDS_UNLOCK) + "\n" +
+                               OneLine(operation_text) + "\n" + Label(IDS_LABEL_PASSPHRASE);
     // An empty answer is no passphrase: the dialog keeps OK disabled for it.
     for (int attempt = 0; attempt < kMaxEmptyAnswers; ++attempt) {
         auto typed = Run(prompt, false);
@@ -183,9 +184,9 @@ ChangePassphraseAnswer AskpassUserInterface::AskChangePassphrase() {
 PassphraseAnswer AskpassUserInterface::AskKeyPassphrase(const std::string& key_name,
                                                         const std::string& key_comment) {
     PassphraseAnswer answer;
-    const std::string prompt = key_name + "\n" + Text(IDS_PROMPT_ENTER_KEY_PASSPHRASE) + "\n" +
-                               Label(IDS_LABEL_KEY_COMMENT_FIELD) + " " + key_comment + "\n" +
-                               Label(IDS_LABEL_KEY_PASSPHRASE);
+    const std::string prompt = OneLine(key_name) + "\n" + Text(IDS_PROMPT_ENTER_KEY_PASSPHRASE) +
+                               "\n" + Label(IDS_LABEL_KEY_COMMENT_FIELD) + " " +
+                               OneLine(key_comment) + "\n" + Label(IDS_LABEL_KEY_PASSPHRASE);
     auto typed = Run(prompt, false);
     if (typed && !typed->empty()) {
         answer.cancelled = false;
@@ -199,14 +200,15 @@ PassphraseAnswer AskpassUserInterface::AskKeyPassphrase(const std::string& key_n
 ConfirmOperationAnswer AskpassUserInterface::ConfirmOperation(
     const ConfirmOperationRequest& request) {
     const std::string prompt = Text(IDS_PROMPT_REMOTE_REQUEST) + "\n" + Label(IDS_LABEL_KEY_NAME) +
-                               " " + request.key_name + "\n" + Label(IDS_LABEL_KEY_COMMENT) + " " +
-                               request.key_comment + "\n" + Label(IDS_LABEL_OPERATION) + " " +
-                               request.operation + "\n" + Label(IDS_LABEL_SOURCE) + " " +
-                               request.requester + "\n" + Label(IDS_BUTTON_ALLOW, '?');
+                               " " + OneLine(request.key_name) + "\n" +
+                               Label(IDS_LABEL_KEY_COMMENT) + " " + OneLine(request.key_comment) +
+                               "\n" + Label(IDS_LABEL_OPERATION) + " " +
+                               OneLine(request.operation) + "\n" + Label(IDS_LABEL_SOURCE) + " " +
+                               OneLine(request.requester) + "\n" + Label(IDS_BUTTON_ALLOW, '?');
     ConfirmOperationAnswer answer;
     answer.allowed = Run(prompt, true).has_value();
     if (answer.allowed && !request.remember_offer.empty())
-        answer.remember = Run(request.remember_offer + "?", true).has_value();
+        answer.remember = Run(OneLine(request.remember_offer) + "?", true).has_value();
     return answer;
 }
 

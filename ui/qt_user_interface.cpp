@@ -225,6 +225,7 @@ int QtUserInterface::MessageBox(const std::string& text, const std::string& capt
                                 std::uint32_t style) {
     QMessageBox box(IconFor(style), QString::fromStdString(caption), QString::fromStdString(text),
                     ButtonsFor(style));
+    box.setTextFormat(Qt::PlainText);
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     if (style & MB_DEFBUTTON2) {
         box.setDefaultButton((style & MB_BUTTONS_MASK) == MB_OKCANCEL ? QMessageBox::Cancel

@@ -237,6 +237,13 @@ TEST_F(ModernKeysTest, KvsshaaClientAddsEachPrivateKeyFileAlone) {
         << out;
     ASSERT_EQ(Tool("ssh-add -l", &out), 0) << out;
     EXPECT_NE(out.find("ecdsa384_pw: modern ecdsa384_pw (ECDSA)"), std::string::npos) << out;
+    // A comment is the adding client's text: none of its control characters (here DEL and the
+    // C1 escape introducer) reaches the terminal through the list.
+    const std::string odd = home.Path() + "/odd";
+    RunCommand("ssh-keygen -q -t ed25519 -N '' -C \"$(printf 'odd\\302\\23331m\\177')\" -f " + odd);
+    ASSERT_EQ(Tool("ssh-add " + odd, &out), 0) << out;
+    ASSERT_EQ(Client("list", &out), 0) << out;
+    EXPECT_NE(out.find("odd?31m?"), std::string::npos) << out;
     EXPECT_EQ(Tool(Ssh(g_shared->sshd, Key("ecdsa384_pw.pub")), &out), 0) << out;
 
     EXPECT_EQ(Client("add " + Key("ed25519_pw"), &out), 1);

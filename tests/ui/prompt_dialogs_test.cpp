@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -152,6 +154,41 @@ class PromptDialogsTest : public QObject {
         for (std::size_t i = 0; i < expected.size(); ++i)
             QCOMPARE(QString::fromStdString(askpass.questions[i]),
                      QString::fromStdString(expected[i]));
+    }
+
+    // A client's text (the comment of a key it adds) is shown as it came: not as HTML, which
+    // could draw other words or pull in any file as a picture, and in a question asked through
+    // askpass or on a terminal without a line or an escape sequence of its own.
+    void TextFromClientsIsPlainAndStaysOnItsLine() {
+        const QString picture = QDir::temp().filePath("kv-prompt-picture.png");
+        QVERIFY(QImage(40, 400, QImage::Format_RGB32).save(picture));
+        CUnlockDialog dialog;
+        dialog.SetOperationText(QString("Request to add a new key \"<img src=%1>\"").arg(picture));
+        const int height = dialog.sizeHint().height();
+        QFile::remove(picture);
+        QVERIFY2(height < 300, QByteArray::number(height));
+        // A comment without spaces breaks into lines rather than stretching the dialog.
+        CUnlockDialog long_comment;
+        long_comment.SetOperationText("Request to add a new key \"" + QString(400, 'w') + "\"");
+        QCOMPARE(long_comment.OperationText().size(), 427);
+        Save(long_comment, "unlock_long_comment");
+        QVERIFY2(long_comment.width() < 450, QByteArray::number(long_comment.width()));
+
+        RecordingAskpass askpass;
+        askpass.AskUnlock(
+            "Request to add a new key \"x\n\x1b[2K\xc2\x9b"
+            "1mPassphrase:\"");
+        askpass.answers = {""};
+        const ConfirmOperationRequest request{"c\r", "k\x7f", "sign", "ssh\nSource: ssh", ""};
+        askpass.ConfirmOperation(request);
+        QCOMPARE(askpass.questions.size(), std::size_t{2});
+        const std::string& unlock = askpass.questions[0];
+        QCOMPARE(QString::fromStdString(unlock.substr(unlock.find("Request"))),
+                 QString("Request to add a new key \"x??[2K?1mPassphrase:\"\nPassphrase:"));
+        QCOMPARE(QString::fromStdString(askpass.questions[1]),
+                 QString("confirm: Remote client requests an operation with your private key.\n"
+                         "Key Name: k?\nKey Comment: c?\nOperation: sign\n"
+                         "Source: ssh?Source: ssh\nAllow?"));
     }
 
     // The helper every prompt uses: the passphrase comes out whole, typed into a buffer that

@@ -49,6 +49,7 @@ void FocusFirstControl(QWidget* container) {
 
 void ShowMessage(QtUserInterface& ui, QWidget* owner, const QString& text, QMessageBox::Icon icon) {
     QMessageBox box(icon, ProductCaption(), text, QMessageBox::Ok, owner);
+    box.setTextFormat(Qt::PlainText);  // event log entries hold text that clients sent
     ui.RunDialog(box);
 }
 

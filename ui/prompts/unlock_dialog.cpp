@@ -13,6 +13,36 @@
 
 namespace kv {
 
+namespace {
+
+constexpr int kLongestUnbrokenRun = 16;
+// Enough for the request and a key's name or comment; a longer text ends in an ellipsis.
+constexpr int kMostShown = 160;
+
+// A word longer than the dialog is wide (a key comment without spaces) cannot wrap and would
+// stretch the dialog past the screen: zero-width spaces in it let the line break there. A
+// client chooses the comment, so its length is bounded too.
+QString Breakable(QString text) {
+    if (text.size() > kMostShown) {
+        text.truncate(kMostShown - 1);
+        if (text.back().isHighSurrogate()) text.chop(1);
+        text += QChar(0x2026);
+    }
+    QString out;
+    int run = 0;
+    for (const QChar c : text) {
+        run = c.isSpace() ? 0 : run + 1;
+        if (run > kLongestUnbrokenRun) {
+            out += QChar(0x200B);
+            run = 1;
+        }
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
 CUnlockDialog::CUnlockDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(ProductCaption());
     setWindowIcon(AgentIcon(true));
@@ -21,10 +51,15 @@ CUnlockDialog::CUnlockDialog(QWidget* parent) : QDialog(parent) {
     m_passphrase = MakePassphraseField(this);
     auto* needs = new QLabel(TableText(IDS_PROMPT_OPERATION_NEEDS_UNLOCK), this);
     m_operation = new QLabel(this);
+    // The text names what a client sent (a key's comment): never read as HTML.
+    m_operation->setTextFormat(Qt::PlainText);
     m_operation->setWordWrap(true);
     QFont bold = m_operation->font();
     bold.setBold(true);
     m_operation->setFont(bold);
+    // Wrapped at a width of its own: a label's preferred width grows with its text, and a
+    // window wider than the screen allows would be cut off rather than made taller.
+    m_operation->setMaximumWidth(m_operation->fontMetrics().averageCharWidth() * 50);
     QDialogButtonBox* buttons = MakeOkCancel(this, &m_ok);
 
     auto* form = new QFormLayout;
@@ -40,8 +75,12 @@ CUnlockDialog::CUnlockDialog(QWidget* parent) : QDialog(parent) {
     m_ok->setEnabled(false);
 }
 
-void CUnlockDialog::SetOperationText(const QString& text) { m_operation->setText(text); }
-QString CUnlockDialog::OperationText() const { return m_operation->text(); }
+void CUnlockDialog::SetOperationText(const QString& text) {
+    m_operation_text = text;
+    m_operation->setText(Breakable(text));
+}
+
+QString CUnlockDialog::OperationText() const { return m_operation_text; }
 bool CUnlockDialog::OkEnabled() const { return !m_passphrase->text().isEmpty(); }
 
 SecureBytes CUnlockDialog::TakePassphrase() { return kv::TakePassphrase(m_passphrase); }

@@ -28,6 +28,7 @@ class CUnlockDialog : public QDialog {
   private:
     QLineEdit* m_passphrase;
     QLabel* m_operation;
+    QString m_operation_text;
     QPushButton* m_ok;
 };
 
