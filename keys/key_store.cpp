@@ -98,7 +98,7 @@ std::int32_t KeyStore::Add(const PrivateKeyBlob& blob, KeyPair& key) {
         return KeyPair::kNotStored;
     }
     if (const std::int32_t same = FindSameKey(key); same != KeyPair::kNotStored) {
-        return WritePrivateValue(same, blob.Blob()) ? same : KeyPair::kNotStored;
+        return StoreAgain(same, blob, key) ? same : KeyPair::kNotStored;
     }
     const std::optional<std::int32_t> number = NextKeyNumber();
     if (!number) return KeyPair::kNotStored;
@@ -120,6 +120,30 @@ std::int32_t KeyStore::Add(const PrivateKeyBlob& blob, KeyPair& key) {
     key.SetNumber(*number);
     Append(std::move(stored));
     return *number;
+}
+
+// The entry stays; what the add asks for beyond the private half is given to it too: its
+// lifetime, when it has one, and a refusal of SSH1 use. A limit it had is never lifted.
+bool KeyStore::StoreAgain(std::int32_t number, const PrivateKeyBlob& blob, const KeyPair& key) {
+    KeyPair* stored = FindByNumber(number);
+    KeyPair updated = *stored;
+    if (key.Expiry() != kFileTimeNever) updated.SetExpiry(key.Expiry());
+    if (key.Compat() == 0) updated.SetCompat(0);
+    if (updated.Expiry() == stored->Expiry() && updated.Compat() == stored->Compat())
+        return WritePrivateValue(number, blob.Blob());
+    m_read_private.erase(number);
+    {
+        RegistryTransaction transaction;
+        RegistryKey subkey;
+        const bool written = blob.Blob().size() <= kMaxPrvSize &&
+                             subkey.Open(KeySubkeyPath(number), true) &&
+                             WritePublicValues(subkey, updated) &&
+                             subkey.WriteBinary(kPrvValue, blob.Blob().data(),
+                                                static_cast<std::uint32_t>(blob.Blob().size()));
+        if (!written || !transaction.Commit()) return false;
+    }
+    *stored = updated;
+    return true;
 }
 
 bool KeyStore::Update(const KeyPair& key) {

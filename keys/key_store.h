@@ -51,9 +51,10 @@ class KeyStore {
     bool NameInUse(std::string_view name) const;
 
     // Stores `key` with its private half, which must match it under the agent passphrase.
-    // A key stored already (same blob, comment and name) only gets `blob` as its new private
-    // half. Returns the key's number, or -1 when nothing was stored (always while locked);
-    // on success `key` carries the number. Either every value of a new key is written or none.
+    // A key stored already (same blob, comment and name) gets `blob` as its new private half,
+    // and the lifetime `key` carries (if any) and its refusal of SSH1 use, nothing else.
+    // Returns the key's number, or -1 when nothing was stored (always while locked); on
+    // success `key` carries the number. Either every value of a new key is written or none.
     std::int32_t Add(const PrivateKeyBlob& blob, KeyPair& key);
     // Rewrites the public values of the key's subkey (created when missing), all or none.
     bool Update(const KeyPair& key);
@@ -140,6 +141,7 @@ class KeyStore {
     void Load();
     void Append(std::unique_ptr<KeyPair> key);
     bool DeleteAt(std::size_t index);
+    bool StoreAgain(std::int32_t number, const PrivateKeyBlob& blob, const KeyPair& key);
     void ClearList();
     std::optional<std::int32_t> NextKeyNumber() const;
     bool WritePrivateValue(std::int32_t number, const SecureBytes& blob) const;

@@ -61,13 +61,13 @@ class HandlersTest : public ::testing::Test {
     }
 
     int Add(const TestKey& key, const std::string& text, std::vector<std::string> origins = {},
-            std::int32_t lifetime = -1) {
+            std::int32_t lifetime = -1, std::int32_t flags = 1) {
         AgentKeyEntry entry;
         entry.type = 1;
         entry.lifetime = lifetime;
         entry.blob = key.blob;
         entry.comment = text;
-        entry.flags = 1;  // SSH1 allowed
+        entry.flags = flags;  // 1: SSH1 allowed
         auto reply = Send(AGENT_ADD_KEY, BuildAddRequest(7, origins, entry, key.plain));
         if (!reply || reply->code != AGENT_ADD_KEY) return -100;
         return ParseStatusReply(reply->payload)->status;
@@ -163,6 +163,22 @@ TEST_F(HandlersTest, ListIsServedWhileLockedWithLifetimes) {
     Bytes list = BuildListRequest(3, {});
     list.push_back(0);
     EXPECT_EQ(Send(AGENT_LIST_KEYS, list)->code, AGENT_FAILURE);
+}
+
+// Added again under its name and comment, a key keeps its entry: the lifetime and the SSH1
+// refusal that add asks for still reach it, and a later add asking for neither lifts nothing.
+TEST_F(HandlersTest, AStoredKeyAddedAgainTakesTheLimitsTheAddAsksFor) {
+    StartWithKey(*s_rsa, "k: c");
+    ASSERT_EQ(Add(*s_rsa, "k: c", {}, 60, 0), 0);
+    ASSERT_EQ(Add(*s_rsa, "k: c"), 0);
+    const auto keys = List();
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].lifetime, 60);
+    EXPECT_EQ(keys[0].flags, 0);
+    clock->AdvanceSeconds(61);
+    const auto reply = Operation("sign", s_rsa->blob, {1});
+    ASSERT_TRUE(reply && reply->status);
+    EXPECT_EQ(*reply->status, 4);
 }
 
 TEST_F(HandlersTest, AddWhileLockedWithoutUnlockOnAccessIsRefusedWithoutAPrompt) {
