@@ -50,9 +50,22 @@ class Terminal {
     termios m_saved{};
 };
 
+// The prompt whose line is being read. A prompt asked while another waits (a request handled
+// inside that one's loop) takes the terminal over: the outer one reads nothing until the inner
+// one is answered, then drops what was typed for it before and shows its question again, so an
+// answer only ever reaches the question shown last.
+struct LineReader {
+    const Terminal& terminal;
+    const std::string& question;
+    QSocketNotifier& notifier;
+    SecureBytes& line;
+};
+LineReader* t_reading = nullptr;
+
 // One line from the terminal, read as it becomes readable; nothing on end of file, on an
-// error, or when the agent is asked to quit while it waits.
-std::optional<SecureBytes> ReadLine(const Terminal& terminal) {
+// error, or when the agent is asked to quit while it waits. `question` is what was written
+// before, to be written again after a prompt that came in between.
+std::optional<SecureBytes> ReadLine(const Terminal& terminal, const std::string& question) {
     SecureBytes line;
     bool done = false;
     bool ok = false;
@@ -70,7 +83,20 @@ std::optional<SecureBytes> ReadLine(const Terminal& terminal) {
         done = true;
         loop.quit();
     });
+    LineReader self{terminal, question, notifier, line};
+    LineReader* const outer = t_reading;
+    if (outer != nullptr) {
+        outer->notifier.setEnabled(false);
+        SecureBytes().swap(outer->line);
+    }
+    t_reading = &self;
     loop.exec();
+    t_reading = outer;
+    if (outer != nullptr) {
+        SecureBytes().swap(outer->line);
+        outer->terminal.Write(outer->question);
+        outer->notifier.setEnabled(true);
+    }
     if (!done || !ok) return std::nullopt;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;
@@ -85,9 +111,10 @@ std::optional<SecureBytes> TerminalUserInterface::Run(const std::string& prompt,
     if (!terminal.Usable()) return std::nullopt;
     // Echo goes off before the prompt shows, so nothing typed after it is ever echoed.
     if (!confirm) terminal.EchoOff();
-    terminal.Write("\n" + prompt + (confirm ? " [y/N] " : " "));
-    if (!confirm) return ReadLine(terminal);
-    const auto answer = ReadLine(terminal);
+    const std::string question = "\n" + prompt + (confirm ? " [y/N] " : " ");
+    terminal.Write(question);
+    if (!confirm) return ReadLine(terminal, question);
+    const auto answer = ReadLine(terminal, question);
     const bool yes = answer && !answer->empty() && ((*answer)[0] == 'y' || (*answer)[0] == 'Y');
     if (!yes) return std::nullopt;
     return SecureBytes{};

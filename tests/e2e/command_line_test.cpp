@@ -186,5 +186,48 @@ TEST(TerminalPrompts, EndOfInputCancelsAndTheAgentRunsOn) {
     ASSERT_TRUE(agent.WaitFor("serving on")) << agent.Unread();
 }
 
+// A confirmation asked while another waits (its request came meanwhile) takes the terminal
+// over: what is typed answers the question shown last, and the first is asked again after it.
+TEST(TerminalPrompts, AnAnswerReachesOnlyTheQuestionShownLast) {
+    TempDir home;
+    const std::string dir = home.Path();
+    TerminalAgent agent(dir);
+    ASSERT_TRUE(agent.WaitFor("New Passphrase:")) << agent.Unread();
+    agent.Type("terminal secret");
+    ASSERT_TRUE(agent.WaitFor("Retype New Passphrase:")) << agent.Unread();
+    agent.Type("terminal secret");
+    ASSERT_TRUE(agent.WaitFor("serving on")) << agent.Unread();
+    const std::string in_home =
+        "cd " + dir + " && export SSH_AUTH_SOCK=" + dir + "/run/kvsshaa/ssh && ";
+    std::string out;
+    ASSERT_EQ(RunCommand(in_home + "ssh-keygen -q -t ed25519 -N '' -C k -f k && echo m > first" +
+                             " && cp first second && ssh-add -c k </dev/null 2>&1",
+                         &out),
+              0)
+        << out;
+    // Signs the file `name`, in the background; its exit status lands in `name`.rc.
+    const auto sign = [&](const std::string& name) {
+        ASSERT_EQ(RunCommand("(" + in_home + "ssh-keygen -Y sign -f k.pub -n file " + name +
+                             "; echo $? > " + name + ".rc) </dev/null >/dev/null 2>&1 &"),
+                  0);
+        ASSERT_TRUE(agent.WaitFor("Allow? [y/N]")) << agent.Unread();
+    };
+    const auto status = [&](const std::string& name) {
+        std::string rc;
+        for (int i = 0; i < 100 && rc.empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            RunCommand("cat " + dir + "/" + name + ".rc 2>/dev/null", &rc);
+        }
+        return rc;
+    };
+    sign("first");
+    sign("second");
+    agent.Type("y");
+    EXPECT_EQ(status("second"), "0\n");
+    ASSERT_TRUE(agent.WaitFor("Allow? [y/N]")) << agent.Unread();  // the first, asked again
+    agent.Type("n");
+    EXPECT_EQ(status("first"), "255\n");
+}
+
 }  // namespace
 }  // namespace kv
