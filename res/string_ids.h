@@ -229,6 +229,7 @@ inline constexpr unsigned IDS_OPENSSH_UNLOCK_FAILURE_PENDING = 4028;
 inline constexpr unsigned IDS_OPENSSH_CERTIFICATE_NOT_STORED = 4029;
 inline constexpr unsigned IDS_OPENSSH_NO_SUCH_CERTIFICATE = 4030;
 inline constexpr unsigned IDS_OPENSSH_LIFETIME_NOT_STORED = 4031;
+inline constexpr unsigned IDS_OPENSSH_RSA_TOO_SHORT = 4032;
 
 inline constexpr unsigned IDS_NATIVE_MALFORMED_REQUEST = 4040;
 inline constexpr unsigned IDS_NATIVE_UNKNOWN_REQUEST = 4041;

@@ -209,6 +209,7 @@ constexpr StringEntry kStrings[] = {
     {IDS_OPENSSH_CERTIFICATE_NOT_STORED, "the key was added but its certificate was not stored"},
     {IDS_OPENSSH_NO_SUCH_CERTIFICATE, "no stored key has this certificate"},
     {IDS_OPENSSH_LIFETIME_NOT_STORED, "the key was added but its lifetime was not stored"},
+    {IDS_OPENSSH_RSA_TOO_SHORT, "RSA keys shorter than %d bits are not supported"},
     {IDS_NATIVE_MALFORMED_REQUEST, "Refusing a malformed request (code %d) on the native socket"},
     {IDS_NATIVE_UNKNOWN_REQUEST, "Ignoring a request with unknown code %d on the native socket"},
     {IDS_PROMPT_AGENT_LOCKED,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <initializer_list>
 
 namespace kv {
@@ -87,6 +88,11 @@ void ReadFields(SshKeyType type, SshReader& in, Bytes* blob) {
     if (type == SshKeyType::kRsa) {
         const auto e = ReadPositiveMpint(in);
         const auto n = ReadPositiveMpint(in);
+        // OpenSSH refuses a shorter modulus wherever it meets one: in a list it fails the
+        // whole list in ssh and ssh-add.
+        const std::size_t bits =
+            n.empty() ? 0 : n.size() * 8 - static_cast<std::size_t>(std::countl_zero(n[0]));
+        if (in.Ok() && bits < kMinRsaModulusBits) in.Fail();
         if (in.Ok() && blob != nullptr) *blob = RsaPublicBlob(e, n);
     } else if (type == SshKeyType::kDss) {
         const auto p = ReadPositiveMpint(in);

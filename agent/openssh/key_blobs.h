@@ -25,6 +25,8 @@ inline constexpr std::string_view kSshEd25519 = "ssh-ed25519";
 // The largest number accepted, as OpenSSH limits it (16384 bits).
 inline constexpr std::size_t kMaxMpintBytes = 2048;
 inline constexpr std::size_t kEd25519KeyBytes = 32;
+// The shortest RSA modulus OpenSSH accepts; a blob with a shorter one is no supported blob.
+inline constexpr std::size_t kMinRsaModulusBits = 1024;
 
 // The type a name stands for.
 SshKeyType KeyTypeOfName(std::span<const uint8_t> name);

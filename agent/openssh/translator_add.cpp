@@ -63,6 +63,12 @@ SecureBytes OpenSshTranslator::AddIdentity(Request& request) {
         !ReadConstraints(request.in, constraints, refusal)) {
         return Refuse("ADD_IDENTITY", refusal, request);
     }
+    // Well formed but not a supported blob: an RSA modulus OpenSSH refuses, as ssh-agent does.
+    if (KeyTypeOfBlob(key.public_blob) == SshKeyType::kUnsupported) {
+        return Refuse("ADD_IDENTITY",
+                      FormatString(IDS_OPENSSH_RSA_TOO_SHORT, static_cast<int>(kMinRsaModulusBits)),
+                      request);
+    }
     AgentKeyEntry entry;
     entry.type = kKeyEntryType;
     entry.blob = key.public_blob;

@@ -110,6 +110,14 @@ TEST_F(TranslatorAdminTest, UnsupportedConstraintsAndKeysAreRefusedBeforeTheNati
     wire.String(Bytes(32, 1));
     security_key.private_wire = wire.Release();
     EXPECT_EQ(Send(Add(security_key)), FailureReply());
+    test::KeyFixture short_rsa;  // a 768-bit modulus, which ssh-agent refuses too
+    SshWriter rsa;
+    rsa.String("ssh-rsa");
+    rsa.Mpint(Bytes(96, 0xc5));                       // n
+    for (int i = 0; i < 5; ++i) rsa.Mpint(Bytes{3});  // e, d, iqmp, p, q
+    rsa.String("old");
+    short_rsa.private_wire = rsa.Release();
+    EXPECT_EQ(Send(Add(short_rsa)), FailureReply());
     EXPECT_FALSE(agent.last_added.has_value());
     const std::string from = " [ssh-add (pid 7)]";
     const std::vector<std::string> expected = {
@@ -120,6 +128,7 @@ TEST_F(TranslatorAdminTest, UnsupportedConstraintsAndKeysAreRefusedBeforeTheNati
         "ADD_IDENTITY: constraint 2 given twice" + from,
         "ADD_IDENTITY: malformed constraints" + from,
         "ADD_IDENTITY: key type sk-ssh-ed25519@openssh.com is not supported" + from,
+        "ADD_IDENTITY: RSA keys shorter than 1024 bits are not supported" + from,
     };
     EXPECT_EQ(host.refusals, expected);
 }

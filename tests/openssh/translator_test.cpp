@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agent/openssh/key_blobs.h"
 #include "agent/openssh/messages.h"
 #include "platform/message_codes.h"
 #include "tests/openssh/openssh_test_support.h"
@@ -71,6 +72,8 @@ TEST_F(TranslatorTest, IdentitiesShowNameAndCommentAndOnlyKeysTheModuleDescribes
     agent.AddKey(security_key, "odd", "not ours");
     agent.AddKey(dss, "old", "");
     agent.AddKey(rsa, "twin", "");  // the same key stored under another name
+    // A 768-bit RSA key, as the wizard makes them: ssh and ssh-add would refuse the whole list.
+    agent.AddKey(RsaPublicBlob(std::vector<uint8_t>{1, 0, 1}, Bytes(96, 0xc5)), "legacy", "");
     const auto reply = Send(Message(kRequestIdentities));
 
     SshReader in(reply);
