@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <utility>
 
 #include "agent/deferred_reply.h"
 #include "agent/openssh/key_blobs.h"
@@ -191,22 +192,33 @@ SecureBytes OpenSshTranslator::RemoveIdentity(Request& request) {
     const auto requested = request.in.String();
     if (!request.in.Ok())
         return Refuse("REMOVE_IDENTITY", Text(IDS_OPENSSH_MALFORMED_REQUEST), request);
+    // ssh-add -d removes a key, then its certificate: gone with the key, the certificate's
+    // removal by the same client right after succeeds too.
+    const RemovedCertificates removed = std::exchange(m_removed, {});
     // A certificate and its key are one stored key: removing either removes both.
     const auto stored = StoredBlobFor(requested);
-    if (!stored) return Refuse("REMOVE_IDENTITY", Text(IDS_OPENSSH_NO_SUCH_CERTIFICATE), request);
+    if (!stored) {
+        if (removed.origin == request.origin &&
+            std::ranges::any_of(removed.certificates,
+                                [&](const Bytes& c) { return std::ranges::equal(c, requested); }))
+            return SuccessReply();
+        return Refuse("REMOVE_IDENTITY", Text(IDS_OPENSSH_NO_SUCH_CERTIFICATE), request);
+    }
     const Bytes& blob = *stored;
     // The native delete names the key. A blob stored under several names is one identity to
     // the client, so each name is deleted in store order, stopping at the first refusal.
     std::vector<std::string> names;
+    RemovedCertificates removing{request.origin, {}};
     for (auto& key : m_host.StoredKeyNames()) {
-        if (std::ranges::equal(key.public_blob, blob) && !key.name.empty() &&
-            std::ranges::find(names, key.name) == names.end()) {
+        if (!std::ranges::equal(key.public_blob, blob)) continue;
+        if (!key.certificate.empty()) removing.certificates.push_back(std::move(key.certificate));
+        if (!key.name.empty() && std::ranges::find(names, key.name) == names.end())
             names.push_back(std::move(key.name));
-        }
     }
     if (names.empty()) return Refuse("REMOVE_IDENTITY", Text(IDS_OPENSSH_NO_SUCH_KEY), request);
     for (const auto& name : names)
         if (m_native.Delete(request.origin, blob, name) != kStatusDone) return FailureReply();
+    m_removed = std::move(removing);
     return SuccessReply();
 }
 

@@ -24,6 +24,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "agent/openssh/agent_host.h"
 #include "agent/openssh/native_channel.h"
@@ -89,6 +90,12 @@ class OpenSshTranslator {
     // the first stored key that carries it; nullopt for a certificate no key carries.
     std::optional<Bytes> StoredBlobFor(std::span<const uint8_t> blob);
 
+    // The certificates the last REMOVE_IDENTITY removed with their key, and who asked.
+    struct RemovedCertificates {
+        std::string origin;
+        std::vector<Bytes> certificates;
+    };
+    RemovedCertificates m_removed;
     NativeChannel m_native;
     OpenSshAgentHost& m_host;
     DigestFunction m_digest;

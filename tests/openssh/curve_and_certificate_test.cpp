@@ -179,6 +179,35 @@ TEST_F(CurveAndCertificateTest, ACertificateIsAddedWithItsKeyAndStandsForIt) {
     EXPECT_EQ(agent.deleted, std::vector<std::string>{"added"});
 }
 
+// ssh-add -d removes the key, then its certificate: that second removal succeeds for the
+// client that removed the key, right after, and only then.
+TEST_F(CurveAndCertificateTest, ACertificateGoneWithItsKeyIsRemovedForTheClientThatRemovedIt) {
+    const Bytes cert = Certificate(ed.public_blob, "ssh-ed25519");
+    const auto fields = Fields(ed);
+    const auto add = [&] {
+        return AddWire([&](SshWriter& w) {
+            w.String("ssh-ed25519-cert-v01@openssh.com");
+            w.String(cert);
+            w.String(fields[1]);
+            w.String(fields[2]);
+            w.String("c");
+        });
+    };
+    const auto remove = [&](const Bytes& blob, const std::string& origin) {
+        const auto message = Message(kRemoveIdentity, [&](SshWriter& w) { w.String(blob); });
+        return translator.Handle(message, origin).message;
+    };
+    agent.allow_remove = true;
+    ASSERT_EQ(add(), SuccessReply());
+    EXPECT_EQ(remove(ed.public_blob, kOrigin), SuccessReply());
+    EXPECT_EQ(remove(cert, kOrigin), SuccessReply());
+    EXPECT_EQ(remove(cert, kOrigin), FailureReply());  // once
+    ASSERT_EQ(add(), SuccessReply());
+    EXPECT_EQ(remove(ed.public_blob, kOrigin), SuccessReply());
+    EXPECT_EQ(remove(cert, "ssh-add (pid 10)"), FailureReply());  // another client
+    EXPECT_EQ(host.refusals.size(), 2u);
+}
+
 TEST_F(CurveAndCertificateTest, CertifiedRsaAndEcdsaKeysTakeTheirPublicHalfFromTheCertificate) {
     const auto rsa_fields = Fields(rsa);  // name, n, e, d, iqmp, p, q, comment
     const Bytes rsa_cert = Certificate(rsa.public_blob, "ssh-rsa");
