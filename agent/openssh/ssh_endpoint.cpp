@@ -145,8 +145,12 @@ void SshAgentEndpoint::ProcessNext(const ConnectionPtr& connection) {
     const SecureBytes message = std::move(connection->waiting.front());
     connection->waiting.pop_front();
     connection->busy = true;
-    // Once ssh has said it forwards this connection, every later request on it is forwarded.
-    if (IsForwardingSessionBind(message)) connection->peer.forwarded = true;
+    // Once ssh has said it forwards this connection, every later request on it is forwarded,
+    // and its origin says so: the peer is the local ssh either way.
+    if (IsForwardingSessionBind(message) && !connection->peer.forwarded) {
+        connection->peer.forwarded = true;
+        connection->origin += ", forwarded";
+    }
     // With a pool, a signature is computed there and answered later, unless this connection
     // is the only one asking.
     DeferralScope deferral(m_pool != nullptr && m_pool->WorthHandingOver(connection.get()));

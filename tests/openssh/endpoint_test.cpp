@@ -408,8 +408,11 @@ TEST_F(EndpointTest, RequestsStateTheirPeerAndABindingMarksAConnectionForwarded)
     RequestPeers peers;
     endpoint.SetRequestPeers(&peers);
     std::vector<RequestPeer> seen;
-    agent.dispatcher.SetHandler(AGENT_LIST_KEYS, [&](AgentBuffer&, AgentBuffer& out) {
+    std::vector<std::string> origins;
+    agent.dispatcher.SetHandler(AGENT_LIST_KEYS, [&](AgentBuffer& in, AgentBuffer& out) {
         if (peers.Current() != nullptr) seen.push_back(*peers.Current());
+        if (const auto request = DecodeListRequest(in))
+            origins.push_back(Requester(request->origins));
         WriteListReplyHeader(0, out);
         return true;
     });
@@ -445,6 +448,9 @@ TEST_F(EndpointTest, RequestsStateTheirPeerAndABindingMarksAConnectionForwarded)
     EXPECT_FALSE(seen[0].forwarded);
     EXPECT_FALSE(seen[1].forwarded);  // before its binding
     EXPECT_TRUE(seen[2].forwarded);
+    ASSERT_EQ(origins.size(), 3u);  // the prompts and the log tell a forwarded request apart
+    EXPECT_EQ(origins[1].find("forwarded"), std::string::npos);
+    EXPECT_EQ(origins[2], origins[1] + ", forwarded");
     EXPECT_EQ(peers.Current(), nullptr);  // stated only while a request is handled
 }
 
