@@ -82,6 +82,7 @@ const std::map<unsigned, std::string> kFormats = {
     {IDS_OPENSSH_CONSTRAINT_TWICE, "d"},
     {IDS_OPENSSH_CONSTRAINT_UNKNOWN, "d"},
     {IDS_OPENSSH_UNLOCK_WRONG, "dd"},
+    {IDS_OPENSSH_RSA_TOO_SHORT, "d"},
     {IDS_NATIVE_MALFORMED_REQUEST, "d"},
     {IDS_NATIVE_UNKNOWN_REQUEST, "d"},
     {IDS_EXPORT_REPLACE_PRIVATE_FILE, "s"},
