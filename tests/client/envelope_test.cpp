@@ -109,5 +109,18 @@ TEST(ClientInput, HexRejectsGarbage) {
     EXPECT_FALSE(DecodeHex(" 1").has_value());
 }
 
+// Comments in --json output are a client's bytes: the output must stay JSON a strict parser
+// takes (valid UTF-8), with every control character escaped.
+TEST(ClientOutput, JsonStringsAreValidUtf8WithControlsEscaped) {
+    EXPECT_EQ(JsonString("a\"\\\n\x7f"), "\"a\\\"\\\\\\u000a\\u007f\"");
+    EXPECT_EQ(JsonString("\xc3\xa9\xe2\x82\xac\xf0\x9f\x94\x91"),
+              "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x94\x91\"");
+    // A stray continuation byte, a lead byte cut short, an overlong form, a surrogate and a
+    // code point past U+10FFFF.
+    EXPECT_EQ(
+        JsonString("\x80|\xc3|\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80"),
+        "\"\\ufffd|\\ufffd|\\ufffd\\ufffd|\\ufffd\\ufffd\\ufffd|\\ufffd\\ufffd\\ufffd\\ufffd\"");
+}
+
 }  // namespace
 }  // namespace kv
