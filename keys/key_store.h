@@ -96,11 +96,14 @@ class KeyStore {
     // Unlock, Lock or ChangePassphrase: take it again after anything that may run a prompt.
     Passphrase HeldPassphrase() const;
     bool HasPassphraseHash() const { return m_hash_present; }
-    // No passphrase chosen yet and no key stored: the next Unlock sets the passphrase.
-    bool IsFirstUse() const { return !m_hash_present && m_keys.empty(); }
+    // No passphrase chosen yet and no key stored: the next Unlock sets the passphrase. Never
+    // while the registry could not be read: its hash and keys may be there all the same.
+    bool IsFirstUse() const { return !m_hash_present && m_keys.empty() && !m_unread; }
 
     // Unlocks when `passphrase` is the agent passphrase (or, in the first-use state, makes
-    // it the agent passphrase). An empty passphrase never unlocks.
+    // it the agent passphrase). An empty passphrase never unlocks. What the registry could
+    // not give at construction (another process held it, say) is read again first; while it
+    // still cannot be read, nothing unlocks.
     bool Unlock(Passphrase passphrase);
     // Drops the passphrase and makes the module forget what it derived from it.
     void Lock();
@@ -139,6 +142,7 @@ class KeyStore {
 
     void ReadPassphraseHash();
     void Load();
+    void ReadAgainWhatFailed();
     void Append(std::unique_ptr<KeyPair> key);
     bool DeleteAt(std::size_t index);
     bool StoreAgain(std::int32_t number, const PrivateKeyBlob& blob, const KeyPair& key);
@@ -170,6 +174,9 @@ class KeyStore {
     bool m_locked = true;
     std::atomic<std::uint64_t> m_lock_epoch{0};
     bool m_hash_present = false;
+    // The hash or the key list could not be read (not merely absent): m_hash_present and
+    // m_keys then say nothing about what is stored.
+    bool m_unread = false;
     Digest m_hash{};
     std::optional<SecureBytes> m_passphrase;
 };

@@ -17,12 +17,18 @@ namespace {}  // namespace
 void KeyStore::Load() {
     m_read_private.clear();
     RegistryKey parent;
-    if (!parent.Open(kKeyPairsRegistryPath, false)) return;
+    if (!parent.Open(kKeyPairsRegistryPath, false)) {
+        if (parent.LastError() != kRegNotFound) m_unread = true;
+        return;
+    }
     std::vector<RegistrySubkeyValues> subkeys;
     const std::vector<std::string> wanted = {kPubValue,        kCommentValue,  kCompatValue,
                                              kExpiryValue,     kFilenameValue, kConfirmValue,
                                              kCertificateValue};
-    if (!parent.ReadSubkeyValues(subkeys, wanted)) return;
+    if (!parent.ReadSubkeyValues(subkeys, wanted)) {
+        m_unread = true;
+        return;
+    }
 
     std::unordered_map<std::string, const RegistrySubkeyValues*> by_name;
     for (const RegistrySubkeyValues& subkey : subkeys)

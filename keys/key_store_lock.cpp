@@ -32,13 +32,28 @@ bool WriteHash(RegistryKey& settings, const std::array<std::uint8_t, 20>& hash) 
 void KeyStore::ReadPassphraseHash() {
     m_hash_present = false;
     RegistryKey settings;
-    if (!settings.Open(kAgentRegistryPath, false)) return;
+    if (!settings.Open(kAgentRegistryPath, false)) {
+        if (settings.LastError() != kRegNotFound) m_unread = true;
+        return;
+    }
     Digest buffer{};
     std::uint32_t size = buffer.size();
     if (settings.ReadRaw(kPassphraseHashValue, buffer.data(), &size) && size == buffer.size()) {
         m_hash = buffer;
         m_hash_present = true;
+    } else if (settings.LastError() != kRegOk && settings.LastError() != kRegNotFound &&
+               settings.LastError() != kRegMoreData) {
+        m_unread = true;
     }
+}
+
+// Without this, a registry that was busy at start looks like a first use: the passphrase
+// typed next would replace the stored hash and leave every stored key under another one.
+void KeyStore::ReadAgainWhatFailed() {
+    if (!m_unread) return;
+    m_unread = false;
+    ReadPassphraseHash();
+    if (m_keys.empty()) Load();
 }
 
 Passphrase KeyStore::HeldPassphrase() const {
@@ -94,6 +109,12 @@ bool KeyStore::Unlock(Passphrase passphrase) {
     m_passphrase.reset();
     // An empty agent passphrase would store every key unprotected.
     if (passphrase.empty()) return false;
+    const bool was_unread = m_unread;
+    ReadAgainWhatFailed();
+    if (m_unread) return FinishUnlock(true);
+    // Read only now, the store may be empty after all: the passphrase was typed to unlock,
+    // not chosen (and confirmed) as a new one.
+    if (was_unread && IsFirstUse()) return FinishUnlock(false);
     m_passphrase.emplace(passphrase.begin(), passphrase.end());
     const StoredKeysVerdict verdict = VerifyAgainstStoredKeys(passphrase);
     if (verdict == StoredKeysVerdict::kRefused) return FinishUnlock(false);

@@ -96,6 +96,23 @@ TEST_F(KeyStoreLockTest, AHashThatCannotBeStoredKeepsTheFirstUseState) {
     EXPECT_EQ(Logged(), std::vector<std::string>{"ERROR:Cannot unlock"});
 }
 
+// A registry another process held at start must not pass for a first use: the passphrase
+// typed next would replace the hash and leave every stored key under another passphrase.
+TEST_F(KeyStoreLockTest, ARegistryUnreadableAtStartIsReadAgainBeforeAnyUnlock) {
+    StoreWithThreeKeys();
+    const Bytes hash = StoredHash();
+    registry_testing::FailReadsAfter(0);
+    auto store = Open();
+    EXPECT_FALSE(store->IsFirstUse());
+    EXPECT_FALSE(store->Unlock(AsBytes(kNew)));  // still unreadable: nothing unlocks
+    registry_testing::Reset();
+    EXPECT_FALSE(store->Unlock(AsBytes(kNew)));
+    EXPECT_EQ(StoredHash(), hash);
+    ASSERT_TRUE(store->Unlock(AsBytes(kOld)));
+    EXPECT_EQ(store->Count(), 3u);
+    EXPECT_TRUE(AllKeysUnder(*store, kOld));
+}
+
 TEST_F(KeyStoreLockTest, WithKeysThePassphraseMustOpenTheFirstKeyAndMatchTheHash) {
     StoreWithThreeKeys();
     auto store = Open();
