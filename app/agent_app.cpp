@@ -1,7 +1,10 @@
 #include "app/agent_app.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "app/agent_lock.h"
@@ -15,6 +18,19 @@
 #include "res/string_table.h"
 
 namespace kv {
+
+namespace {
+
+// True when the lock file exists and another open file holds its lock.
+bool HeldElsewhere(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+
+}  // namespace
 
 CAgentApp::CAgentApp(UserInterface& ui, std::unique_ptr<Clock> clock)
     : m_ui(ui),
@@ -48,6 +64,19 @@ bool CAgentApp::InitInstance(const MainFrameFactory& make_main_frame) {
         m_instance_lock.reset();
         m_handed_over = true;
         HandOverToRunningAgent();
+        return false;
+    }
+    // The instance lock lives in the runtime folder, so an agent started with another one (a
+    // login without XDG_RUNTIME_DIR, say) would share the registry with this one: its keys
+    // would be unknown here and a passphrase change would leave them under the old one.
+    const std::string registry_lock = RegistryDatabase::FilePath() + ".lock";
+    m_registry_lock = std::make_unique<InstanceLock>();
+    if (!m_registry_lock->AcquireAt(registry_lock)) m_registry_lock.reset();
+    // A folder where no lock file can be made (read-only, say) runs on as before.
+    if (!m_registry_lock && HeldElsewhere(registry_lock)) {
+        std::fprintf(stderr, "kvsshaa: cannot lock %s: is another agent using its registry?\n",
+                     registry_lock.c_str());
+        m_instance_lock.reset();
         return false;
     }
 
@@ -96,6 +125,7 @@ void CAgentApp::ExitInstance() {
         m_main_frame.reset();
     }
     m_trigger.reset();
+    m_registry_lock.reset();
     m_instance_lock.reset();
 }
 

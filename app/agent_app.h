@@ -123,6 +123,8 @@ class CAgentApp {
     std::uint64_t m_auto_lock_deadline = kNoDeadline;
     bool m_unlock_in_progress = false;
     std::unique_ptr<InstanceLock> m_instance_lock;
+    // Beside the registry file: an agent of another runtime folder may not share the registry.
+    std::unique_ptr<InstanceLock> m_registry_lock;
     int m_prompt_depth = 0;
     std::string m_module_error;
     std::function<void()> m_on_settings_applied;

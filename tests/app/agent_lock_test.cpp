@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "app/agent_app.h"
 #include "keys/private_key_operation.h"
 #include "res/string_ids.h"
@@ -237,6 +239,31 @@ TEST_F(AgentLockTest, AppliedSettingsSetTheModuleMode) {
     app->ApplySettings();
     EXPECT_EQ(Module().Mode(), KVCLM_MODE_NORMAL);
     EXPECT_TRUE(app->ModuleError().empty());
+}
+
+// The instance lock is per runtime folder: an agent started with another one must still not
+// share the registry, whose keys it would not know (a passphrase change would leave them under
+// the old passphrase).
+TEST_F(AgentLockTest, ASecondAgentOnTheSameRegistryDoesNotStart) {
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string before = saved != nullptr ? saved : "";
+    int frames = 0;
+    const auto factory = [&frames](CAgentApp&) -> std::unique_ptr<MainFrameInterface> {
+        ++frames;  // past every lock; without a frame the start-up then ends
+        return nullptr;
+    };
+    ::setenv("XDG_RUNTIME_DIR", (m_dir.Path() + "/run1").c_str(), 1);
+    EXPECT_FALSE(app->InitInstance(factory));
+    RecordingUserInterface other_ui;
+    CAgentApp other(other_ui);
+    ::setenv("XDG_RUNTIME_DIR", (m_dir.Path() + "/run2").c_str(), 1);
+    EXPECT_FALSE(other.InitInstance(factory));
+    EXPECT_FALSE(other.HandedOver());
+    EXPECT_EQ(frames, 1);
+    if (saved != nullptr)
+        ::setenv("XDG_RUNTIME_DIR", before.c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace
