@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 namespace kv {
 
@@ -25,9 +26,23 @@ class Clock {
     virtual FileTime Now() const = 0;
 };
 
+// The wall clock, except that it never goes back: set back, it would lengthen every key's
+// lifetime and the automatic lock by as much. Until the wall clock is again ahead, the time
+// last returned is moved on by the boot-time clock, which clock changes do not move and which
+// counts suspended time. A clock set forward is followed.
 class SystemClock final : public Clock {
   public:
+    using Source = FileTime (*)();  // the wall clock, and nanoseconds since boot
+    SystemClock();
+    SystemClock(Source wall, Source since_boot) : m_wall(wall), m_since_boot(since_boot) {}
     FileTime Now() const override;
+
+  private:
+    Source m_wall;
+    Source m_since_boot;
+    mutable std::mutex m_mutex;
+    mutable FileTime m_last = 0;
+    mutable FileTime m_last_boot = 0;
 };
 
 // The clock the agent runs on.
