@@ -132,7 +132,8 @@ void CAgentApp::ExitInstance() {
 void CAgentApp::InitSettings() {
     m_settings.DefineDefaults();
     m_settings.DefineAdditions();
-    m_settings.Load();
+    m_settings_unread = !m_settings.Load();
+    if (m_settings_unread) std::fprintf(stderr, "kvsshaa: the settings could not be read yet\n");
     ApplySettings();
 }
 

@@ -68,7 +68,11 @@ class CAgentApp {
     // then tells the user and the log how it went. False when it could not be opened.
     bool EmptyLogFile(const std::string& path);
 
+    // Defaults, then what the registry holds. Settings the registry could not give (another
+    // process held it) are read again at the next unlock, which every private-key operation
+    // needs first.
     void InitSettings();
+    bool SettingsUnread() const { return m_settings_unread; }
     void ApplySettings();
     // Run at the end of every ApplySettings, for a service beside the application that follows
     // a setting (the sleep delay follows "LockOnSuspend"). Empty to stop.
@@ -129,6 +133,7 @@ class CAgentApp {
     std::string m_module_error;
     std::function<void()> m_on_settings_applied;
     bool m_handed_over = false;
+    bool m_settings_unread = false;
 };
 
 }  // namespace kv

@@ -24,6 +24,7 @@ void RunLockCommand(CAgentApp& app) {
 
 bool RunUnlockCommand(CAgentApp& app, Passphrase passphrase) {
     if (!app.Keys().Unlock(passphrase)) return false;
+    if (app.SettingsUnread()) app.InitSettings();
     app.Ui().ShowTrayLocked(false);
     app.RestartAutoLock();
     if (app.Ui().WindowIsOpen()) app.Ui().RefreshWindow();

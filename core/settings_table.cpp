@@ -12,16 +12,18 @@ namespace kv {
 
 namespace {
 
-void ReadEntry(RegistryKey& key, const char* name, SettingEntry& entry) {
+// False only when the registry failed; a missing or malformed value is no failure.
+bool ReadEntry(RegistryKey& key, const char* name, SettingEntry& entry) {
     if (entry.kind == SettingKind::Text) {
         char buffer[kSettingTextCapacity];
         if (key.ReadString(name, buffer, sizeof buffer)) entry.text = buffer;
-        return;
+        return key.LastError() != kRegIoFailed;
     }
     std::uint8_t bytes[4];
     std::uint32_t size = sizeof bytes;
-    if (!key.ReadRaw(name, bytes, &size) || size != 4) return;
+    if (!key.ReadRaw(name, bytes, &size) || size != 4) return key.LastError() != kRegIoFailed;
     entry.value = static_cast<std::int32_t>(LoadLe32(bytes));
+    return true;
 }
 
 bool WriteEntry(RegistryKey& key, const char* name, const SettingEntry& entry) {
@@ -71,13 +73,15 @@ void SettingsTable::SetFlag(std::uint16_t id, bool value) { Entry(id).value = va
 void SettingsTable::SetNumber(std::uint16_t id, std::int32_t value) { Entry(id).value = value; }
 void SettingsTable::SetText(std::uint16_t id, const std::string& value) { Entry(id).text = value; }
 
-void SettingsTable::Load() {
+bool SettingsTable::Load() {
     for (std::uint16_t id : m_order) {
         const char* name = LoadString(id);
         if (name == nullptr) continue;
         RegistryKey key;
-        if (key.Open(kAgentRegistryPath, true)) ReadEntry(key, name, m_entries[id]);
+        if (!key.Open(kAgentRegistryPath, true) || !ReadEntry(key, name, m_entries[id]))
+            return false;
     }
+    return true;
 }
 
 bool SettingsTable::Save() const {

@@ -33,7 +33,9 @@ class SettingsTable {
     void SetText(std::uint16_t id, const std::string& value);
 
     // Reads every entry from the registry; missing or malformed values keep what is held.
-    void Load();
+    // False when the registry failed (was held by another process, say): reading stops there
+    // and the entries not read keep what is held.
+    bool Load();
     // Writes every entry; stops at the first failed write and returns false.
     bool Save() const;
 

@@ -241,6 +241,17 @@ TEST_F(AgentLockTest, AppliedSettingsSetTheModuleMode) {
     EXPECT_TRUE(app->ModuleError().empty());
 }
 
+// Settings the registry could not give at start (another process held it) must not stay at
+// their defaults: they are read at the unlock every private-key operation needs first.
+TEST_F(AgentLockTest, SettingsUnreadAtStartAreReadAtTheNextUnlock) {
+    ASSERT_TRUE(RegistryKey(kAgentRegistryPath).WriteDword("AskBeforeAgentOp", 1));
+    registry_testing::FailReadsAfter(0);
+    app->InitSettings();
+    registry_testing::Reset();
+    ASSERT_TRUE(RunUnlockCommand(*app, AsBytes(kPass)));
+    EXPECT_TRUE(app->Settings().GetFlag(IDS_SETTING_ASK_BEFORE_AGENT_OP));
+}
+
 // The instance lock is per runtime folder: an agent started with another one must still not
 // share the registry, whose keys it would not know (a passphrase change would leave them under
 // the old passphrase).
