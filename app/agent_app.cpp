@@ -1,10 +1,7 @@
 #include "app/agent_app.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 
 #include "app/agent_lock.h"
@@ -18,19 +15,6 @@
 #include "res/string_table.h"
 
 namespace kv {
-
-namespace {
-
-// True when the lock file exists and another open file holds its lock.
-bool HeldElsewhere(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    ::close(fd);
-    return held;
-}
-
-}  // namespace
 
 CAgentApp::CAgentApp(UserInterface& ui, std::unique_ptr<Clock> clock)
     : m_ui(ui),
@@ -66,16 +50,7 @@ bool CAgentApp::InitInstance(const MainFrameFactory& make_main_frame) {
         HandOverToRunningAgent();
         return false;
     }
-    // The instance lock lives in the runtime folder, so an agent started with another one (a
-    // login without XDG_RUNTIME_DIR, say) would share the registry with this one: its keys
-    // would be unknown here and a passphrase change would leave them under the old one.
-    const std::string registry_lock = RegistryDatabase::FilePath() + ".lock";
-    m_registry_lock = std::make_unique<InstanceLock>();
-    if (!m_registry_lock->AcquireAt(registry_lock)) m_registry_lock.reset();
-    // A folder where no lock file can be made (read-only, say) runs on as before.
-    if (!m_registry_lock && HeldElsewhere(registry_lock)) {
-        std::fprintf(stderr, "kvsshaa: cannot lock %s: is another agent using its registry?\n",
-                     registry_lock.c_str());
+    if (!LockRegistry()) {
         m_instance_lock.reset();
         return false;
     }
@@ -102,6 +77,21 @@ bool CAgentApp::InitInstance(const MainFrameFactory& make_main_frame) {
     // The first-use prompt may already have unlocked the agent: show the state it is in.
     m_ui.ShowTrayLocked(m_keys.IsLocked());
     return true;
+}
+
+// The instance lock lives in the runtime folder, so an agent started with another one (a login
+// without XDG_RUNTIME_DIR, say) would share the registry with this one: its keys would be
+// unknown here and a passphrase change would leave them under the old one. A folder where no
+// lock file can be made (read-only, say) runs on as before.
+bool CAgentApp::LockRegistry() {
+    const std::string registry = RegistryDatabase::FilePath();
+    if (registry.empty()) return true;
+    m_registry_lock = std::make_unique<InstanceLock>();
+    if (m_registry_lock->AcquireAt(registry + ".lock") || !m_registry_lock->HeldElsewhere())
+        return true;
+    std::fprintf(stderr, "kvsshaa: cannot lock %s.lock: is another agent using its registry?\n",
+                 registry.c_str());
+    return false;
 }
 
 // Another agent holds the lock: ask it to show its window, from a sender without one.

@@ -113,6 +113,7 @@ class CAgentApp {
 
   private:
     bool HandOverToRunningAgent();
+    bool LockRegistry();
     void PrepareCryptoModule();
 
     UserInterface& m_ui;

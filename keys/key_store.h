@@ -99,6 +99,8 @@ class KeyStore {
     // No passphrase chosen yet and no key stored: the next Unlock sets the passphrase. Never
     // while the registry could not be read: its hash and keys may be there all the same.
     bool IsFirstUse() const { return !m_hash_present && m_keys.empty() && !m_unread; }
+    // The registry failed when the hash or the keys were read; the next Unlock reads again.
+    bool CouldNotBeRead() const { return m_unread; }
 
     // Unlocks when `passphrase` is the agent passphrase (or, in the first-use state, makes
     // it the agent passphrase). An empty passphrase never unlocks. What the registry could

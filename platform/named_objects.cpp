@@ -31,9 +31,11 @@ bool InstanceLock::AcquireAt(const std::string& path) {
         rc = flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
+        m_held_elsewhere = errno == EWOULDBLOCK;
         close(fd);
         return false;
     }
+    m_held_elsewhere = false;
     m_fd = fd;
     return true;
 }

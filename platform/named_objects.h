@@ -25,9 +25,13 @@ class InstanceLock {
     bool AcquireAt(const std::string& path);
     void Release();
     bool IsHeld() const { return m_fd >= 0; }
+    // After a failed Acquire: whether another process holds the lock (rather than the file
+    // being impossible to make).
+    bool HeldElsewhere() const { return m_held_elsewhere; }
 
   private:
     int m_fd = -1;
+    bool m_held_elsewhere = false;
 };
 
 // An auto-reset event between processes of one user: a named POSIX semaphore whose value

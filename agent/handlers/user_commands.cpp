@@ -23,8 +23,10 @@ void FirstUseUnlock(CAgentApp& app) {
     if (app.Keys().IsFirstUse()) UnlockOnDemand(app, "-", false);
 }
 
+// A store the registry did not give at start lists no keys, so no request would ask to unlock
+// it: the unlock prompt comes at start then, whatever the setting (itself perhaps unread).
 void StartupUnlock(CAgentApp& app) {
-    if (app.Settings().GetFlag(IDS_SETTING_UNLOCK_ON_STARTUP)) {
+    if (app.Settings().GetFlag(IDS_SETTING_UNLOCK_ON_STARTUP) || app.Keys().CouldNotBeRead()) {
         UnlockOnDemand(app, FormatText(IDS_PROMPT_STARTING), false);
     }
 }

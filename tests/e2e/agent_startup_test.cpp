@@ -1,6 +1,7 @@
 // The real agent binary, started offscreen in isolated folders.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <thread>
 
 #include "agent/payloads.h"
 #include "client/agent_client.h"
@@ -220,6 +222,61 @@ TEST_F(AgentStartupTest, ClientCommandExplainsWhenNoAgentRuns) {
     std::string output;
     EXPECT_EQ(RunCommand(Client("list"), &output), 1);
     EXPECT_NE(output.find("cannot connect"), std::string::npos) << output;
+}
+
+// A registry another program holds while the agent starts (a backup, an sqlite3 shell) is no
+// first use: the stored passphrase stays, and the agent asks at once to unlock, reading again.
+TEST(AgentBusyRegistry, IsReadAgainAndNeverTakenForAFirstUse) {
+    TempDir home;
+    const char* source = std::getenv("KV_TEST_SOURCE_DIR");
+    AgentProcess agent(home.Path(), {{"SSH_ASKPASS", std::string(source ? source : ".") +
+                                                         "/tests/support/askpass.sh"},
+                                     {"KV_ASKPASS_QUEUE", home.Path() + "/queue"},
+                                     {"KV_ASKPASS_LOG", home.Path() + "/askpass.log"}});
+    { std::ofstream(home.Path() + "/queue") << "pw\npw\n"; }
+    ASSERT_TRUE(agent.Start()) << agent.Stderr();
+    ASSERT_TRUE(agent.WaitForStderr("kvsshaa: unlocked", 10000)) << agent.Stderr();
+    ASSERT_EQ(agent.Stop(), 0);
+    const std::string registry = agent.ConfigDir() + "/registry.sqlite";
+    const auto stored_hash = [&] {
+        std::string hash;
+        sqlite3* db = nullptr;
+        if (sqlite3_open(registry.c_str(), &db) == SQLITE_OK) {
+            sqlite3_stmt* row = nullptr;
+            sqlite3_prepare_v2(
+                db, "SELECT hex(data) FROM registry_values WHERE name = 'PassphraseHash'", -1, &row,
+                nullptr);
+            if (row != nullptr && sqlite3_step(row) == SQLITE_ROW)
+                hash = reinterpret_cast<const char*>(sqlite3_column_text(row, 0));
+            sqlite3_finalize(row);
+        }
+        sqlite3_close(db);
+        return hash;
+    };
+    const std::string hash = stored_hash();
+    ASSERT_FALSE(hash.empty());
+
+    // Held longer than one registry call waits (5 s), for the first reads of the start.
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(registry.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::thread release([holder] {
+        std::this_thread::sleep_for(std::chrono::seconds(9));
+        sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(holder);
+    });
+    std::remove((home.Path() + "/askpass.log").c_str());
+    { std::ofstream(home.Path() + "/queue") << "other\nother\n"; }
+    const bool started = agent.Start(30000);
+    release.join();
+    ASSERT_TRUE(started) << agent.Stderr();
+    ASSERT_TRUE(agent.WaitForStderr("kvsshaa: serving on", 10000)) << agent.Stderr();
+    EXPECT_EQ(agent.Stop(), 0);
+    std::ifstream log(home.Path() + "/askpass.log");
+    const std::string asked(std::istreambuf_iterator<char>(log), {});
+    EXPECT_NE(asked.find("Starting agent"), std::string::npos) << asked << agent.Stderr();
+    EXPECT_EQ(asked.find("Please choose a passphrase"), std::string::npos) << asked;
+    EXPECT_EQ(stored_hash(), hash);
 }
 
 // SIGTERM while the first-use prompt waits (before the main loop has started) still ends the
