@@ -1,22 +1,32 @@
 #include "platform/one_line_text.h"
 
+#include <algorithm>
+
 namespace kv {
 
+namespace {
+
+// C0, DEL, and 0xC2, which leads U+0080 to U+009F (and other characters) in UTF-8.
+bool MayNeedReplacing(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F || byte == 0xC2;
+}
+
+}  // namespace
+
+// Every request logs through here: text without anything to replace is only copied.
 std::string OneLine(std::string_view text) {
-    std::string line;
-    line.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        // U+0080 to U+009F are C2 80 to C2 9F in UTF-8.
-        const bool c1 = c == 0xC2 && i + 1 < text.size() &&
-                        (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
-        if (c < 0x20 || c == 0x7F || c1) {
-            line.push_back('?');
-            if (c1) ++i;
-        } else {
-            line.push_back(text[i]);
-        }
+    std::string line(text);
+    if (std::none_of(line.begin(), line.end(), MayNeedReplacing)) return line;
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < line.size(); ++i, ++out) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        const bool c1 = c == 0xC2 && i + 1 < line.size() &&
+                        (static_cast<unsigned char>(line[i + 1]) & 0xE0) == 0x80;
+        line[out] = c < 0x20 || c == 0x7F || c1 ? '?' : line[i];
+        if (c1) ++i;
     }
+    line.resize(out);
     return line;
 }
 
