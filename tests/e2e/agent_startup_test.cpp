@@ -224,15 +224,19 @@ TEST_F(AgentStartupTest, ClientCommandExplainsWhenNoAgentRuns) {
     EXPECT_NE(output.find("cannot connect"), std::string::npos) << output;
 }
 
+// The scripted askpass: answers from <home>/queue, the prompts shown in <home>/askpass.log.
+std::map<std::string, std::string> ScriptedAskpass(const std::string& home) {
+    const char* source = std::getenv("KV_TEST_SOURCE_DIR");
+    return {{"SSH_ASKPASS", std::string(source ? source : ".") + "/tests/support/askpass.sh"},
+            {"KV_ASKPASS_QUEUE", home + "/queue"},
+            {"KV_ASKPASS_LOG", home + "/askpass.log"}};
+}
+
 // A registry another program holds while the agent starts (a backup, an sqlite3 shell) is no
 // first use: the stored passphrase stays, and the agent asks at once to unlock, reading again.
 TEST(AgentBusyRegistry, IsReadAgainAndNeverTakenForAFirstUse) {
     TempDir home;
-    const char* source = std::getenv("KV_TEST_SOURCE_DIR");
-    AgentProcess agent(home.Path(), {{"SSH_ASKPASS", std::string(source ? source : ".") +
-                                                         "/tests/support/askpass.sh"},
-                                     {"KV_ASKPASS_QUEUE", home.Path() + "/queue"},
-                                     {"KV_ASKPASS_LOG", home.Path() + "/askpass.log"}});
+    AgentProcess agent(home.Path(), ScriptedAskpass(home.Path()));
     { std::ofstream(home.Path() + "/queue") << "pw\npw\n"; }
     ASSERT_TRUE(agent.Start()) << agent.Stderr();
     ASSERT_TRUE(agent.WaitForStderr("kvsshaa: unlocked", 10000)) << agent.Stderr();
@@ -283,11 +287,7 @@ TEST(AgentBusyRegistry, IsReadAgainAndNeverTakenForAFirstUse) {
 // agent in order, and at once.
 TEST(AgentShutdown, SigtermWhileAStartUpPromptWaitsEndsTheAgent) {
     TempDir home;
-    const char* source = std::getenv("KV_TEST_SOURCE_DIR");
-    AgentProcess agent(home.Path(), {{"SSH_ASKPASS", std::string(source ? source : ".") +
-                                                         "/tests/support/askpass.sh"},
-                                     {"KV_ASKPASS_QUEUE", home.Path() + "/queue"},
-                                     {"KV_ASKPASS_LOG", home.Path() + "/askpass.log"}});
+    AgentProcess agent(home.Path(), ScriptedAskpass(home.Path()));
     { std::ofstream(home.Path() + "/queue") << "!hold\n"; }
     ASSERT_TRUE(agent.Start()) << agent.Stderr();
     const std::string log = home.Path() + "/askpass.log";
