@@ -158,6 +158,9 @@ class KeyStore {
     bool FinishUnlock(bool log_failure);
     std::optional<std::vector<ReprotectedKey>> ReprotectAll(Passphrase old_passphrase,
                                                             Passphrase new_passphrase) const;
+    std::optional<std::vector<ReprotectedKey>> ReprotectUnlisted(
+        Passphrase old_passphrase, Passphrase new_passphrase,
+        std::vector<ReprotectedKey> done) const;
     bool StoreReprotected(const std::vector<ReprotectedKey>& keys, const Digest& hash) const;
 
     EventLog& m_log;

@@ -4,6 +4,7 @@
 #include "cryptomodule/hash.h"
 #include "keys/key_registry_layout.h"
 #include "keys/key_store.h"
+#include "platform/ascii_case.h"
 #include "platform/registry/registry.h"
 #include "res/string_ids.h"
 
@@ -179,6 +180,33 @@ std::optional<std::vector<KeyStore::ReprotectedKey>> KeyStore::ReprotectAll(
             return std::nullopt;
         }
         done.push_back({key->Number(), blob.Blob()});
+    }
+    return ReprotectUnlisted(old_passphrase, new_passphrase, std::move(done));
+}
+
+// Loading stops at the first subkey without a usable "Pub"; the keys after it stay in the
+// registry for a later start, and must then open with the passphrase of that time. Those that
+// open with the old passphrase move with the others; the rest cannot move, and stay.
+std::optional<std::vector<KeyStore::ReprotectedKey>> KeyStore::ReprotectUnlisted(
+    Passphrase old_passphrase, Passphrase new_passphrase, std::vector<ReprotectedKey> done) const {
+    RegistryKey parent;
+    if (!parent.Open(kKeyPairsRegistryPath, false)) return done;
+    const std::vector<std::string> names = parent.SubkeyNames();
+    if (names.empty() && parent.LastError() != kRegOk && parent.LastError() != kRegNotFound)
+        return std::nullopt;
+    for (const std::string& name : names) {
+        const std::optional<std::int32_t> number = KeyNumberFromSubkeyName(name);
+        if (!number || FindByNumber(*number) != nullptr ||
+            !EqualsIgnoringAsciiCase(name, KeySubkeyName(*number)))
+            continue;
+        SecureBytes value;
+        const StoredPrivate stored = OpenStoredPrivate(*number, old_passphrase, value);
+        if (stored == StoredPrivate::kUnreadable) return std::nullopt;
+        if (stored != StoredPrivate::kOpens) continue;
+        PrivateKeyBlob blob;
+        blob.SetBlob(value);
+        if (!blob.Reprotect(old_passphrase, new_passphrase)) return std::nullopt;
+        done.push_back({*number, blob.Blob()});
     }
     return done;
 }

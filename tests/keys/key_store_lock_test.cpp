@@ -290,6 +290,22 @@ TEST_F(KeyStoreLockTest, AMalformedOrOverlongKeyIsNamedAndSkippedByTheChange) {
     EXPECT_TRUE(Open()->Unlock(AsBytes(kOld)));
 }
 
+// Loading stops at a key without a usable "Pub"; the keys after it, not listed, must still move
+// with the change, or they would never open once the damage is mended.
+TEST_F(KeyStoreLockTest, KeysTheLoadStoppedBeforeMoveWithTheChangeToo) {
+    StoreWithThreeKeys()->Lock();
+    const Bytes pub = ReadValue("Key2", kPubValue);
+    WriteValue("Key2", kPubValue, Bytes{});
+    auto store = Open();
+    ASSERT_EQ(store->Count(), 1u);
+    ASSERT_TRUE(store->Unlock(AsBytes(kOld)));
+    ASSERT_TRUE(store->ChangePassphrase(AsBytes(kOld), AsBytes(kNew)));
+    WriteValue("Key2", kPubValue, pub);
+    store = Open();
+    ASSERT_EQ(store->Count(), 3u);
+    EXPECT_TRUE(AllKeysUnder(*store, kNew));
+}
+
 // A key that opens, or is well-formed under another passphrase, cannot be left behind: the
 // change stops, names it, and nothing moves.
 TEST_F(KeyStoreLockTest, AKeyThatCannotBeReprotectedStopsTheChangeAndIsNamed) {
