@@ -32,6 +32,7 @@ printf 'lock text\nlock text\n' >"$DS_ROOT/tool_queue"
 tool ssh-add -x 2>/dev/null || ds_fail "ssh-add -x failed"
 ds_wait_log "$log" "Locked"
 xdotool windowactivate --sync "$confirm" 2>/dev/null || true
+sleep 1  # Allow takes nothing in the confirmation's first moment
 ds_keys alt+a
 if wait "$signer"; then ds_fail "signed after the agent was locked"; fi
 [ ! -e "$DS_ROOT/data.sig" ] || ds_fail "a signature file was written"
@@ -53,6 +54,7 @@ ds_type "desk secret" Return
 ds_wait 100 gone "$unlock" || ds_fail "the unlock prompt stayed open"
 confirm=$(ds_window "$title")
 xdotool windowactivate --sync "$confirm" 2>/dev/null || true
+sleep 1  # Allow takes nothing in the confirmation's first moment
 ds_keys alt+a
 wait "$signer" || ds_fail "the signature failed: $(cat "$DS_ROOT/sign.out")"
 [ -s "$DS_ROOT/data.sig" ] || ds_fail "no signature file"

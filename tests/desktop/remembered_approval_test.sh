@@ -51,6 +51,7 @@ sign &
 signer=$!
 prompt=$(ds_window "$title")
 ds_focus "$prompt"
+sleep 1  # Allow takes nothing in the confirmation's first moment
 ds_screenshot remember_prompt
 ds_keys shift+Tab shift+Tab space
 ds_screenshot remember_prompt_ticked

@@ -262,8 +262,13 @@ class PromptDialogsTest : public QObject {
         QTest::keyClick(&dialog, Qt::Key_Return);
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
 
+        // A click that comes with the window (meant for another one) allows nothing; Allow
+        // takes clicks a moment later.
         CConfirmOperationDialog allowed;
         allowed.show();
+        QTest::mouseClick(allowed.AllowButton(), Qt::LeftButton);
+        QVERIFY(allowed.isVisible());
+        QTRY_VERIFY(allowed.AllowButton()->isEnabled());
         QTest::mouseClick(allowed.AllowButton(), Qt::LeftButton);
         QCOMPARE(allowed.result(), int(QDialog::Accepted));
         QVERIFY(!allowed.RememberTicked());
@@ -295,6 +300,7 @@ class PromptDialogsTest : public QObject {
         allowed.SetRequest(offered);
         allowed.show();
         QTest::mouseClick(allowed.RememberBox(), Qt::LeftButton);
+        QTRY_VERIFY(allowed.AllowButton()->isEnabled());
         QTest::mouseClick(allowed.AllowButton(), Qt::LeftButton);
         QCOMPARE(allowed.result(), int(QDialog::Accepted));
         QVERIFY(allowed.RememberTicked());

@@ -18,6 +18,10 @@ namespace kv {
 
 namespace {
 
+// A confirmation comes to the front by itself, when a client asks, maybe just under a click
+// meant for another window: Allow takes nothing until the dialog has been there this long.
+constexpr int kAllowDelayMs = 700;
+
 QLineEdit* ShownValue(QWidget* parent) {
     auto* field = new QLineEdit(parent);
     field->setReadOnly(true);
@@ -84,6 +88,8 @@ bool CConfirmOperationDialog::RememberTicked() const {
 void CConfirmOperationDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     m_deny->setFocus();
+    m_allow->setEnabled(false);
+    QTimer::singleShot(kAllowDelayMs, m_allow, [allow = m_allow] { allow->setEnabled(true); });
     // Once the window exists, come to the front even when another program has it.
     QTimer::singleShot(0, this, [this] { TakeForeground(this); });
 }
