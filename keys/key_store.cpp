@@ -105,18 +105,7 @@ std::int32_t KeyStore::Add(const PrivateKeyBlob& blob, KeyPair& key) {
     auto stored = std::make_unique<KeyPair>();
     stored->CopyFrom(key);
     stored->SetNumber(*number);
-    m_read_private.erase(*number);
-    {
-        // The whole subkey or nothing: a listed key always has its private half.
-        RegistryTransaction transaction;
-        RegistryKey subkey;
-        const bool written = blob.Blob().size() <= kMaxPrvSize &&
-                             subkey.Open(KeySubkeyPath(*number), true) &&
-                             WritePublicValues(subkey, *stored) &&
-                             subkey.WriteBinary(kPrvValue, blob.Blob().data(),
-                                                static_cast<std::uint32_t>(blob.Blob().size()));
-        if (!written || !transaction.Commit()) return KeyPair::kNotStored;
-    }
+    if (!WriteWholeEntry(*stored, blob.Blob())) return KeyPair::kNotStored;
     key.SetNumber(*number);
     Append(std::move(stored));
     return *number;
@@ -131,19 +120,20 @@ bool KeyStore::StoreAgain(std::int32_t number, const PrivateKeyBlob& blob, const
     if (key.Compat() == 0) updated.SetCompat(0);
     if (updated.Expiry() == stored->Expiry() && updated.Compat() == stored->Compat())
         return WritePrivateValue(number, blob.Blob());
-    m_read_private.erase(number);
-    {
-        RegistryTransaction transaction;
-        RegistryKey subkey;
-        const bool written = blob.Blob().size() <= kMaxPrvSize &&
-                             subkey.Open(KeySubkeyPath(number), true) &&
-                             WritePublicValues(subkey, updated) &&
-                             subkey.WriteBinary(kPrvValue, blob.Blob().data(),
-                                                static_cast<std::uint32_t>(blob.Blob().size()));
-        if (!written || !transaction.Commit()) return false;
-    }
+    if (!WriteWholeEntry(updated, blob.Blob())) return false;
     *stored = updated;
     return true;
+}
+
+// The whole subkey or nothing: a listed key always has its private half.
+bool KeyStore::WriteWholeEntry(const KeyPair& key, const SecureBytes& blob) const {
+    m_read_private.erase(key.Number());
+    RegistryTransaction transaction;
+    RegistryKey subkey;
+    return blob.size() <= kMaxPrvSize && subkey.Open(KeySubkeyPath(key.Number()), true) &&
+           WritePublicValues(subkey, key) &&
+           subkey.WriteBinary(kPrvValue, blob.data(), static_cast<std::uint32_t>(blob.size())) &&
+           transaction.Commit();
 }
 
 bool KeyStore::Update(const KeyPair& key) {

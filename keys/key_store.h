@@ -151,6 +151,7 @@ class KeyStore {
     void ClearList();
     std::optional<std::int32_t> NextKeyNumber() const;
     bool WritePrivateValue(std::int32_t number, const SecureBytes& blob) const;
+    bool WriteWholeEntry(const KeyPair& key, const SecureBytes& blob) const;
     std::uint32_t ReadPrivateValue(std::int32_t number, SecureBytes& out) const;
     StoredPrivate OpenStoredPrivate(std::int32_t number, Passphrase passphrase,
                                     SecureBytes& value) const;

@@ -60,7 +60,7 @@ struct LineReader {
     QSocketNotifier& notifier;
     SecureBytes& line;
 };
-LineReader* t_reading = nullptr;
+LineReader* g_reading = nullptr;
 
 // One line from the terminal, read as it becomes readable; nothing on end of file, on an
 // error, or when the agent is asked to quit while it waits. `question` is what was written
@@ -84,16 +84,15 @@ std::optional<SecureBytes> ReadLine(const Terminal& terminal, const std::string&
         loop.quit();
     });
     LineReader self{terminal, question, notifier, line};
-    LineReader* const outer = t_reading;
+    LineReader* const outer = g_reading;
     if (outer != nullptr) {
         outer->notifier.setEnabled(false);
         SecureBytes().swap(outer->line);
     }
-    t_reading = &self;
+    g_reading = &self;
     loop.exec();
-    t_reading = outer;
+    g_reading = outer;
     if (outer != nullptr) {
-        SecureBytes().swap(outer->line);
         outer->terminal.Write(outer->question);
         outer->notifier.setEnabled(true);
     }
