@@ -270,11 +270,14 @@ TEST(AgentBusyRegistry, IsReadAgainAndNeverTakenForAFirstUse) {
         sqlite3_close(holder);
     });
     std::remove((home.Path() + "/askpass.log").c_str());
+    // The socket listens before the start-up prompt: only this run's "serving on" says the
+    // prompts are over.
+    std::remove((home.Path() + "/agent.stderr").c_str());
     { std::ofstream(home.Path() + "/queue") << "other\nother\n"; }
     const bool started = agent.Start(30000);
     release.join();
     ASSERT_TRUE(started) << agent.Stderr();
-    ASSERT_TRUE(agent.WaitForStderr("kvsshaa: serving on", 10000)) << agent.Stderr();
+    ASSERT_TRUE(agent.WaitForStderr("kvsshaa: serving on", 30000)) << agent.Stderr();
     EXPECT_EQ(agent.Stop(), 0);
     std::ifstream log(home.Path() + "/askpass.log");
     const std::string asked(std::istreambuf_iterator<char>(log), {});
