@@ -1,9 +1,11 @@
 // The import and export commands with the files the real tools write and read: puttygen and
 // ssh-keygen make the keys, the agent imports them, exports them again, and the tools open
 // what it wrote.
+#include <QByteArray>
 #include <filesystem>
 
 #include "keys/ssh2_key_file.h"
+#include "keys/ssh2_key_text.h"
 #include "tests/client/keyfile_test_support.h"
 #include "tests/ui/key_dialogs_fixture.h"
 
@@ -160,6 +162,46 @@ TEST_F(KeyImportExportTest, AKeyFileWithACompositeFactorIsRefused) {
     EXPECT_EQ(Shown(), "box:Error loading private key\nprivate key file " + File("composite") +
                            " holds a key whose numbers are not sound (a factor that is not "
                            "prime, or parts that do not belong together)");
+    EXPECT_EQ(app->Keys().Count(), 0u);
+    EXPECT_TRUE(Logged().empty());
+}
+
+// A private key file that no passphrase can open (a damaged container, a cipher the module
+// does not know) is named with what is wrong with it, not taken for one that needs a
+// passphrase: asking for one would end in "Invalid passphrase" for a file that has none.
+TEST_F(KeyImportExportTest, APrivateKeyFileNoPassphraseOpensIsNamedWithoutAPrompt) {
+    const std::string sound_text = test::kCompositeFactorPrivateFile;
+    const std::size_t body = sound_text.find("\nP2/");
+    const std::size_t end = sound_text.find("\n----", body + 1);
+    QByteArray base64 = QByteArray::fromStdString(sound_text.substr(body + 1, end - body - 1));
+    base64.replace('\n', "");
+    QByteArray container = QByteArray::fromBase64(base64);
+    const QByteArray none("\0\0\0\4none", 8);
+    ASSERT_GT(container.indexOf(none), 0);
+    container.replace(container.indexOf(none), none.size(), QByteArray("\0\0\0\4nope", 8));
+    const struct {
+        const char* name;
+        QByteArray container;
+        std::string detail;
+    } cases[] = {
+        {"unknown_cipher", container, ": the key type, curve or cipher is not supported"},
+        {"damaged", QByteArray("not a container"),
+         " is damaged or not a private key file (error 1103)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string private_file = File(c.name);
+        test::WriteText(private_file,
+                        test::AsString(ComposeSsh2File(Ssh2FileKind::PrivatePlain, "broken",
+                                                       c.container.toBase64().toStdString())));
+        test::WriteText(private_file + ".pub", test::kCompositeFactorPublicFile);
+        ui.shown.clear();
+        ui.passphrases.push_back(ui.Typed("anything"));
+        Import(private_file + ".pub");
+        EXPECT_EQ(Shown(),
+                  "box:Error loading private key\nprivate key file " + private_file + c.detail);
+        ui.passphrases.clear();
+    }
     EXPECT_EQ(app->Keys().Count(), 0u);
     EXPECT_TRUE(Logged().empty());
 }

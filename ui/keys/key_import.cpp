@@ -77,17 +77,21 @@ void StoreImported(CAgentApp& app, KeyPair& pair, PrivateKeyBlob& blob,
 }
 
 // An SSH2 private key file: the container is read as it is and opened with its passphrase.
-// A key that opens but is not sound (a composite factor gives it away) is refused.
+// Only a passphrase the file needs or refused is asked for (again): a damaged container, a
+// cipher the module does not know or a key that is not sound (a composite factor gives it
+// away) is named at once, as no passphrase could open it.
 void ImportSsh2PrivateKey(CAgentApp& app, KeyPair& pair, PrivateKeyBlob& blob) {
     SecureBytes file_passphrase;
     const bool opened = OpenWithFilePassphrase(app, pair, pair.Path(), [&](Passphrase passphrase) {
         const int code = blob.OpenFromKeyFile(passphrase).code;
-        if (code == KVCLM_E_BAD_KEY) {
+        if (code == KVCLM_E_NEED_PASSPHRASE || code == KVCLM_E_BAD_PASSPHRASE) {
+            return Opening::kWrongPassphrase;
+        }
+        if (code != KVCLM_OK) {
             ShowTextWithDetail(app, IDS_LOAD_PRIVATE_KEY_FAILED,
                                PrivateKeyFileError(blob.File(), code), MB_OK | MB_ICONSTOP);
             return Opening::kFailed;
         }
-        if (code != KVCLM_OK) return Opening::kWrongPassphrase;
         file_passphrase.assign(passphrase.begin(), passphrase.end());
         return Opening::kOpened;
     });
