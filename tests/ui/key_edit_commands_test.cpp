@@ -138,6 +138,40 @@ TEST_F(KeyEditCommandsTest, ExpiryZeroIsNowAndANonIntegerKeepsTheDialogOpen) {
     EXPECT_EQ(Reloaded(number)->Expiry(), kFileTimeNever);
 }
 
+// The seconds the dialog shows were counted when it opened: a rename that leaves the expiry
+// alone must not give the key back the time the dialog stood open, nor undo a lifetime a
+// client set meanwhile.
+TEST_F(KeyEditCommandsTest, EditsThatLeaveTheExpiryAloneKeepIt) {
+    const std::int32_t number = StoreKey("work");
+    const auto blob = app->Keys().FindByNumber(number)->Blob();
+    ASSERT_TRUE(app->Keys().SetLifetime(blob, 3600));
+    const FileTime expiry = app->Keys().FindByNumber(number)->Expiry();
+    RunProperties(number, [&](CKeyPropertiesDialog& dialog) {
+        EXPECT_EQ(dialog.SecondsField()->text(), "3600");
+        clock->AdvanceSeconds(600);  // the user takes their time
+        Type(dialog.NameField(), "renamed");
+        QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+    });
+    EXPECT_EQ(Reloaded(number)->Name(), "renamed");
+    EXPECT_EQ(Reloaded(number)->Expiry(), expiry);
+
+    RunProperties(number, [&](CKeyPropertiesDialog& dialog) {
+        ASSERT_TRUE(app->Keys().SetLifetime(blob, 60));  // ssh-add -t 60 while it is open
+        Type(dialog.CommentField(), "new comment");
+        QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+    });
+    EXPECT_EQ(Reloaded(number)->Comment(), "new comment");
+    EXPECT_EQ(Reloaded(number)->Expiry(), AddSeconds(clock->Now(), 60));
+
+    // Typed again, the lifetime counts from the save.
+    RunProperties(number, [&](CKeyPropertiesDialog& dialog) {
+        clock->AdvanceSeconds(30);
+        Type(dialog.SecondsField(), "60");
+        QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+    });
+    EXPECT_EQ(Reloaded(number)->Expiry(), AddSeconds(clock->Now(), 60));
+}
+
 // A lock while the dialog or the delete question was open (the screen, a client, the tray):
 // nothing changes on the locked agent unless it is unlocked again.
 TEST_F(KeyEditCommandsTest, ALockWhileAskingKeepsTheKeyUnlessUnlockedAgain) {

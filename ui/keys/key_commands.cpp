@@ -62,10 +62,15 @@ void SaveProperties(CAgentApp& app, std::int32_t key_number, const KeyProperties
     pair.SetComment(edited.comment.toStdString());
     pair.SetFileName(edited.name.toStdString());
     if (edited.ssh1_capable) pair.SetCompat(edited.compat ? 1 : 0);
-    if (edited.has_expiry) {
-        pair.SetLifetime(edited.seconds, app.TimeSource().Now());
-    } else {
-        pair.SetExpiry(kFileTimeNever);
+    // The seconds shown were counted when the dialog opened: saved again untouched, they
+    // would lengthen the key's life by the time the dialog stood open (or give it back to a
+    // key whose lifetime a client renewed meanwhile).
+    if (edited.expiry_edited) {
+        if (edited.has_expiry) {
+            pair.SetLifetime(edited.seconds, app.TimeSource().Now());
+        } else {
+            pair.SetExpiry(kFileTimeNever);
+        }
     }
     if (app.Keys().Update(pair)) {
         *stored = pair;

@@ -67,7 +67,7 @@ CKeyPropertiesDialog::CKeyPropertiesDialog(QWidget* parent) : QDialog(parent) {
 
     connect(m_name, &QLineEdit::textEdited, this, &CKeyPropertiesDialog::MarkChanged);
     connect(m_comment, &QLineEdit::textEdited, this, &CKeyPropertiesDialog::MarkChanged);
-    connect(m_seconds, &QLineEdit::textEdited, this, &CKeyPropertiesDialog::MarkChanged);
+    connect(m_seconds, &QLineEdit::textEdited, this, &CKeyPropertiesDialog::MarkExpiryEdited);
     connect(m_compat, &QCheckBox::clicked, this, &CKeyPropertiesDialog::MarkChanged);
     connect(m_expiry, &QCheckBox::clicked, this, &CKeyPropertiesDialog::OnExpiryClicked);
     m_tell = [this](const QString& text) { QMessageBox::warning(this, ProductCaption(), text); };
@@ -101,6 +101,7 @@ void CKeyPropertiesDialog::SetProperties(const KeyProperties& properties) {
     m_md5->setText(properties.md5_fingerprint);
     m_sha256->setText(properties.sha256_fingerprint);
     m_changed = false;
+    m_expiry_edited = false;
     m_ok->setText(tr("OK"));
     m_name->setFocus();  // the first field the user can change
 }
@@ -110,9 +111,14 @@ void CKeyPropertiesDialog::MarkChanged() {
     m_ok->setText(QString::fromUtf8(LoadString(IDS_BUTTON_APPLY)));
 }
 
+void CKeyPropertiesDialog::MarkExpiryEdited() {
+    m_expiry_edited = true;
+    MarkChanged();
+}
+
 void CKeyPropertiesDialog::OnExpiryClicked() {
     m_seconds->setEnabled(m_expiry->isChecked());
-    MarkChanged();
+    MarkExpiryEdited();
 }
 
 void CKeyPropertiesDialog::accept() {
@@ -129,6 +135,7 @@ void CKeyPropertiesDialog::accept() {
     m_properties.compat = m_compat->isChecked();
     m_properties.has_expiry = m_expiry->isChecked();
     m_properties.seconds = seconds;
+    m_properties.expiry_edited = m_expiry_edited;
     QDialog::accept();
 }
 

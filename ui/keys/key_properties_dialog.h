@@ -24,6 +24,9 @@ struct KeyProperties {
     bool ssh1_capable = true;
     bool has_expiry = false;
     std::int32_t seconds = 0;  // until expiry
+    // Set when the user touched the expiry box or the seconds: only then is the lifetime
+    // counted anew from the moment of saving.
+    bool expiry_edited = false;
     QString sha1_fingerprint;
     QString md5_fingerprint;
     QString sha256_fingerprint;  // "SHA256:..." as ssh-keygen -l shows it
@@ -59,6 +62,7 @@ class CKeyPropertiesDialog : public QDialog {
     QWidget* MakeFingerprintGroup();
     void MarkChanged();
     void OnExpiryClicked();
+    void MarkExpiryEdited();
 
     QLineEdit* m_type;
     QLineEdit* m_name;
@@ -72,6 +76,7 @@ class CKeyPropertiesDialog : public QDialog {
     QPushButton* m_ok;
     KeyProperties m_properties;
     bool m_changed = false;
+    bool m_expiry_edited = false;
     std::function<void(const QString&)> m_tell;
 };
 
