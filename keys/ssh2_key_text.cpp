@@ -1,5 +1,6 @@
 #include "keys/ssh2_key_text.h"
 
+#include "keys/key_text.h"
 #include "platform/ascii_case.h"
 
 namespace kv {
@@ -14,6 +15,10 @@ constexpr std::string_view kBeginEncrypted = "---- BEGIN SSH2 ENCRYPTED PRIVATE 
 constexpr std::string_view kEndEncrypted = "---- END SSH2 ENCRYPTED PRIVATE KEY ----";
 constexpr std::string_view kAnyBegin = "---- BEGIN ";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kCommentStart = "Comment: \"";
+// ssh-keygen -i stops with "input line too long" at a line of 1023 bytes or more, and a
+// wrapped header would lose puttygen: a longer comment is cut so that its line stays shorter.
+constexpr std::size_t kMaxCommentLine = 1022;
 
 struct Armor {
     std::string_view begin;
@@ -141,8 +146,8 @@ SecureBytes ComposeSsh2File(Ssh2FileKind kind, std::string_view comment, std::st
     Append(out, armor.begin);
     Append(out, "\n");
     if (!comment.empty()) {
-        Append(out, "Comment: \"");
-        Append(out, comment);
+        Append(out, kCommentStart);
+        Append(out, CutToBytes(std::string(comment), kMaxCommentLine - kCommentStart.size() - 1));
         Append(out, "\"\n");
     }
     Append(out, base64);

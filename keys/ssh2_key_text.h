@@ -18,7 +18,8 @@ enum class Ssh2FileKind {
 
 // The whole file as the agent writes it: the begin line, a comment line when the comment is
 // not empty, the Base64 text as given, then LF, the end line and LF. Every line ends in a
-// single LF. The comment must already be clean (no quote, backslash or control byte).
+// single LF. The comment must already be clean (no quote, backslash or control byte); one
+// longer than 1011 bytes is cut at a character boundary, as ssh-keygen reads no longer line.
 SecureBytes ComposeSsh2File(Ssh2FileKind kind, std::string_view comment, std::string_view base64);
 
 // What a reader finds in a key file.

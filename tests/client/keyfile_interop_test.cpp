@@ -5,6 +5,7 @@
 #include <string>
 
 #include "client/key_input.h"
+#include "keys/key_registry_layout.h"
 #include "keys/ssh2_key_file.h"
 #include "tests/client/keyfile_test_support.h"
 #include "tests/support/temp_dir.h"
@@ -52,6 +53,28 @@ TEST_F(KeyFileInterop, SshKeygenImportsOurPublicFiles) {
         ASSERT_EQ(Shell("ssh-keygen -i -f " + Quote(File("ours.pub")), &line), 0);
         EXPECT_EQ(test::BlobOfOpenSshLine(line), pair.Blob()) << line;
     }
+}
+
+TEST_F(KeyFileInterop, BothToolsReadOurPublicFilesWithTheLongestComment) {
+    // As long as a stored comment gets; its last characters span two bytes each.
+    std::string comment = std::string(1010, 'a');
+    while (comment.size() + 2 < kMaxTextSize) comment += "\xC3\xA9";
+    KeyPair pair;
+    pair.SetBlob(test::PublicBlobOf(test::SharedKey(KVCLM_KEY_RSA, 1024)));
+    pair.SetComment(comment);
+    ASSERT_EQ(pair.Comment(), comment);
+    ASSERT_TRUE(WritePublicKeyFile(pair, File("long.pub")));
+    std::string line;
+    ASSERT_EQ(Shell("ssh-keygen -i -f " + Quote(File("long.pub")), &line), 0);
+    EXPECT_EQ(test::BlobOfOpenSshLine(line), pair.Blob()) << line;
+    ASSERT_EQ(
+        Shell("puttygen " + Quote(File("long.pub")) + " -O public-openssh -o /dev/stdout", &line),
+        0);
+    EXPECT_EQ(test::BlobOfOpenSshLine(line), pair.Blob()) << line;
+    // The comment is cut where a whole character ends.
+    KeyPair read = KeyPair::ForPublicKeyFile(File("long.pub"));
+    ASSERT_TRUE(ReadPublicKeyFile(read));
+    EXPECT_EQ(read.Comment(), std::string(1010, 'a'));
 }
 
 TEST_F(KeyFileInterop, ReadsPublicFilesOfSshKeygenAndPuttygen) {
