@@ -5,6 +5,7 @@
 // from a container would be, and its primes besides.
 #include <libssh/libssh.h>
 #include <openssl/bio.h>
+#include <openssl/core_names.h>
 #include <openssl/pem.h>
 
 #include <cstring>
@@ -65,7 +66,7 @@ int PemPassword(char* buf, int size, int /*rwflag*/, void* context) {
 }
 
 // Rebuilds a key read by OpenSSL through the module's own checks and forms.
-int Normalise(const EVP_PKEY* in, PkeyPtr* out) {
+int Normalise(EVP_PKEY* in, PkeyPtr* out) {
     const int type = KeyTypeOf(in);
     if (type == KVCLM_KEY_RSA) {
         RsaNumbers k;
@@ -79,6 +80,12 @@ int Normalise(const EVP_PKEY* in, PkeyPtr* out) {
     }
     const CurveKind* curve = CurveKindOf(in);
     if (curve == nullptr) return KVCLM_E_UNSUPPORTED;
+    // A PEM file may hold the public point compressed (OpenSSL writes it so on request, and
+    // ssh-keygen reads it); SSH carries it uncompressed, which is what the fields are made of.
+    if (curve->type == KVCLM_KEY_ECDSA &&
+        EVP_PKEY_set_utf8_string_param(in, OSSL_PKEY_PARAM_EC_POINT_CONVERSION_FORMAT,
+                                       OSSL_PKEY_EC_POINT_CONVERSION_FORMAT_UNCOMPRESSED) != 1)
+        return KVCLM_E_BAD_KEY;
     SecureBytes fields;
     const int rc = WriteCurvePrivate(*curve, in, &fields);
     if (rc != KVCLM_OK) return rc;

@@ -153,6 +153,37 @@ TEST_F(OpenSshFileTest, UnsupportedCurvesAndKeyTypesAreNamedAsSuch) {
     EXPECT_EQ(ImportFile(ToBytes(ReadFile(x25519)), "", &key), KVCLM_E_UNSUPPORTED);
 }
 
+// OpenSSL writes an ECDSA key's public point compressed when asked to, in SEC1 and PKCS#8,
+// plain or encrypted; ssh-keygen reads such files, and so must the module, to the same key.
+TEST_F(OpenSshFileTest, EcdsaFilesWithACompressedPointOpenToTheSameKey) {
+    for (const char* name : {"ecdsa_pem", "ecdsa521"}) {
+        const std::string source = s_dir->File(name);
+        const std::string sec1 = s_dir->File(std::string(name) + ".compressed");
+        const std::string pkcs8 = sec1 + ".p8";
+        const std::string encrypted = sec1 + ".p8enc";
+        // ssh-keygen turns the OpenSSH format into PEM first.
+        ASSERT_EQ(RunCommand("cp " + source + " " + sec1 + " && ssh-keygen -q -p -N '' -m PEM -f " +
+                             sec1 + " && openssl ec -in " + sec1 + " -conv_form compressed -out " +
+                             sec1 + " 2>/dev/null"),
+                  0);
+        ASSERT_EQ(RunCommand("openssl pkcs8 -topk8 -nocrypt -in " + sec1 + " -out " + pkcs8), 0);
+        ASSERT_EQ(RunCommand("openssl pkcs8 -topk8 -v2 aes-256-cbc -passout 'pass:file pass' -in " +
+                             sec1 + " -out " + encrypted),
+                  0);
+        for (const std::string& file : {sec1, pkcs8, encrypted}) {
+            SCOPED_TRACE(file);
+            const std::string pass = file == encrypted ? "file pass" : "";
+            ASSERT_EQ(RunCommand("chmod 600 " + file + " && ssh-keygen -y -P '" + pass + "' -f " +
+                                 file + " > " + file + ".pub"),
+                      0);
+            EXPECT_EQ(BlobOfOpenSshLine(ReadFile(file + ".pub")), PubBlob(name));
+            PrivateKey key;
+            ASSERT_EQ(ImportFile(ToBytes(ReadFile(file)), pass, &key), 0);
+            EXPECT_EQ(PublicBlob(key.get()), PubBlob(name));
+        }
+    }
+}
+
 // What the module writes: plain with the comment, encrypted without; ssh-keygen reads both
 // back to the same public key, and so does the module.
 TEST_F(OpenSshFileTest, ExportedFilesReadBackInSshKeygenAndHere) {
