@@ -48,7 +48,8 @@ struct OpenSshKeyFile {
 // costs milliseconds, so a hostile file must not keep the caller busy for minutes.
 constexpr std::uint32_t kMaxBcryptRounds = 1024;
 
-// Decodes and frames the body: exactly one key, cipher and KDF both "none" or neither.
+// Decodes and frames the body: exactly one key, cipher and KDF both "none" or neither. A
+// cipher the SSH library cannot decrypt safely is KVCLM_E_UNSUPPORTED.
 int ParseOpenSshKeyFile(std::string_view body, OpenSshKeyFile* file);
 
 // Opens the plain private section; its key must be the one of the public blob.
