@@ -46,8 +46,11 @@ std::optional<Bytes> ReadFileBytes(const std::string& path) {
 }
 
 std::optional<Bytes> ReadPublicKeyBlob(const std::string& path) {
-    auto bytes = ReadFileBytes(path);
-    if (!bytes) return std::nullopt;
+    // Bounded and regular files only, as every key file: /dev/zero would fill the memory and a
+    // named pipe hang the client.
+    const auto read = ReadKeyFileBytes(path);
+    if (!read) return std::nullopt;
+    const auto bytes = std::make_optional<Bytes>(read->begin(), read->end());
     if (LooksArmored(*bytes)) {
         auto contents = ReadPublicKeyFileContents(path);
         if (!contents) return std::nullopt;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "client/key_input.h"
+#include "keys/key_file_io.h"
 #include "keys/ssh2_key_file.h"
 #include "tests/client/keyfile_test_support.h"
 #include "tests/support/temp_dir.h"
@@ -163,6 +164,18 @@ TEST_F(KeyFileRoundTrip, FailedReadsLeaveTheRecordsUnchanged) {
     blob.SetBlob(AsBytes("kept"));
     EXPECT_FALSE(ReadPrivateKeyFile(blob));
     EXPECT_EQ(blob.Blob().size(), 4u);
+}
+
+// kvsshaa-client add and delete read a public key file as every key file is read: a regular
+// file of at most 1 MiB. A device such as /dev/zero would have been read without end.
+TEST_F(KeyFileRoundTrip, ClientReadsOnlyRegularPublicKeyFilesOfBoundedSize) {
+    const std::string line = "ssh-test Zm9vYg==\n";
+    test::WriteText(File("big.pub"), line + std::string(kMaxKeyFileSize, '#'));
+    EXPECT_EQ(ReadPublicKeyBlob(File("big.pub")), std::nullopt);
+    test::WriteText(File("line.pub"), line + std::string(kMaxKeyFileSize - line.size(), '#'));
+    EXPECT_EQ(ReadPublicKeyBlob(File("line.pub")), (Bytes{'f', 'o', 'o', 'b'}));
+    EXPECT_EQ(ReadPublicKeyBlob("/dev/null"), std::nullopt);
+    EXPECT_EQ(ReadPublicKeyBlob(m_dir.Path()), std::nullopt);
 }
 
 // kvsshaa-client add: a one-line public key whose blob names another type than the line goes
