@@ -1,9 +1,12 @@
 #include "client/key_input.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string_view>
@@ -37,11 +40,25 @@ std::string ModuleError(int code) {
 
 }  // namespace
 
-std::optional<Bytes> ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
+std::optional<Bytes> ReadFileBytes(const std::string& path, std::size_t max_size) {
+    // Plain reads up to a bound: a directory is an error instead of an exception out of the
+    // stream, and /dev/zero ends at the bound; a pipe (/dev/stdin) still works.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return std::nullopt;
+    Bytes bytes;
+    std::uint8_t chunk[64 * 1024];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || bytes.size() + static_cast<std::size_t>(n) > max_size) {
+            ok = n == 0;
+            break;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+    ::close(fd);
+    if (!ok) return std::nullopt;
     return bytes;
 }
 

@@ -8,7 +8,8 @@
 
 namespace kv {
 
-std::optional<Bytes> ReadFileBytes(const std::string& path);
+// A whole file or pipe of at most `max_size` bytes (more is a failure, as is a directory).
+std::optional<Bytes> ReadFileBytes(const std::string& path, std::size_t max_size);
 // A public key file: an SSH2 public key file (RFC 4716), the one-line "type base64 [comment]"
 // form, or the raw blob.
 std::optional<Bytes> ReadPublicKeyBlob(const std::string& path);

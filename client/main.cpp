@@ -12,6 +12,7 @@
 #include "client/key_input.h"
 #include "client/output.h"
 #include "keys/key_text.h"
+#include "platform/envelope.h"
 #include "platform/named_objects.h"
 #include "platform/paths.h"
 
@@ -162,8 +163,9 @@ int RunOp(kv::AgentClient& client, Args& a, kv::Output& out) {
     if (a.positional.size() != 3) return Fail("op needs OPERATION and PUBFILE");
     auto blob = kv::ReadPublicKeyBlob(a.positional[2]);
     if (!blob) return Fail("cannot read public key file " + a.positional[2]);
-    std::optional<kv::Bytes> data =
-        !a.data_file.empty() ? kv::ReadFileBytes(a.data_file) : kv::DecodeHex(a.data_hex);
+    std::optional<kv::Bytes> data = !a.data_file.empty()
+                                        ? kv::ReadFileBytes(a.data_file, kv::kMaxEnvelopePayload)
+                                        : kv::DecodeHex(a.data_hex);
     if (!data) return Fail("cannot read the data (--data-file or --data-hex)");
     return out.Operation(client.PrivateKeyOp(a.positional[1], *blob, *data), client.Error());
 }

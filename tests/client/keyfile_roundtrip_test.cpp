@@ -2,6 +2,7 @@
 // the file passphrase, and files that must be refused.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
@@ -176,6 +177,23 @@ TEST_F(KeyFileRoundTrip, ClientReadsOnlyRegularPublicKeyFilesOfBoundedSize) {
     EXPECT_EQ(ReadPublicKeyBlob(File("line.pub")), (Bytes{'f', 'o', 'o', 'b'}));
     EXPECT_EQ(ReadPublicKeyBlob("/dev/null"), std::nullopt);
     EXPECT_EQ(ReadPublicKeyBlob(m_dir.Path()), std::nullopt);
+}
+
+// The data of `op --data-file`: a file or a pipe up to the bound; a directory or an endless
+// device is a failure the client reports, not an abort or a read without end.
+TEST_F(KeyFileRoundTrip, DataToSignIsReadUpToItsBound) {
+    test::WriteText(File("data"), "to sign");
+    EXPECT_EQ(ReadFileBytes(File("data"), 7), (Bytes{'t', 'o', ' ', 's', 'i', 'g', 'n'}));
+    EXPECT_EQ(ReadFileBytes(File("data"), 6), std::nullopt);
+    EXPECT_EQ(ReadFileBytes(m_dir.Path(), 1024), std::nullopt);
+    EXPECT_EQ(ReadFileBytes("/dev/zero", 1024 * 1024), std::nullopt);
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+    ASSERT_EQ(::write(pipe_ends[1], "piped", 5), 5);
+    ::close(pipe_ends[1]);
+    EXPECT_EQ(ReadFileBytes("/dev/fd/" + std::to_string(pipe_ends[0]), 1024),
+              (Bytes{'p', 'i', 'p', 'e', 'd'}));
+    ::close(pipe_ends[0]);
 }
 
 // kvsshaa-client add: a one-line public key whose blob names another type than the line goes
