@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <memory>
 
@@ -167,6 +168,23 @@ class SystemTrayTest : public QObject {
         QVERIFY(menu != nullptr);
         QCOMPARE(EnabledStates(menu), (QList<bool>{true, true, true, false, false, true, true}));
         menu->close();
+    }
+
+    // A menu stays open as long as the user likes: when an item is chosen, what the menu
+    // offered may no longer apply (the automatic lock or a client locked the agent meanwhile).
+    // "Lock" then does nothing: no second "Locked" entry, no wake-up for waiting clients.
+    void anItemThatNoLongerAppliesDoesNothing() {
+        QMenu* menu = RightClick();
+        QVERIFY(menu != nullptr);
+        QVERIFY(Item(menu, "&Lock")->isEnabled());
+        m_app->LockCommand();
+        const int entries = m_app->Log().Entries().size();
+        QTest::keyClick(menu, Qt::Key_L);
+        bool later = false;
+        QTimer::singleShot(0, [&] { later = true; });  // after the chosen command's turn
+        QTRY_VERIFY(later);
+        QCOMPARE(int(m_app->Log().Entries().size()), entries);
+        QVERIFY(m_app->Keys().IsLocked());
     }
 
     void aPromptTakesTheClicksAway() {

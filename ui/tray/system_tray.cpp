@@ -104,9 +104,12 @@ void CSystemTray::ShowMenu() {
 }
 
 // After the menu has closed and the click's event has been handled, so that a command
-// that opens a prompt runs its own loop from a clean state.
+// that opens a prompt runs its own loop from a clean state. A menu may have stayed open while
+// the agent changed (the automatic lock, a client's lock): an item that no longer applies does
+// nothing, as it would have been greyed out in a menu opened now.
 void CSystemTray::RunCommandLater(int command) {
     QTimer::singleShot(0, this, [this, command] {
+        if (m_target.command_enabled && !m_target.command_enabled(command)) return;
         if (m_target.run_command) m_target.run_command(command);
     });
 }
