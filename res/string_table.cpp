@@ -233,6 +233,7 @@ constexpr StringEntry kStrings[] = {
     {IDS_BUTTON_DENY, "&Deny"},
     {IDS_EXPORT_REPLACE_PRIVATE_FILE, "%s already exists.\nDo you want to replace it?"},
     {IDS_SETTINGS_NOT_SAVED, "The settings could not be saved; they apply until the agent exits."},
+    {IDS_SETTINGS_NOT_READ, "The settings could not be read; please try again later."},
     {IDS_COLUMN_COMMENT, "Comment"},
     {IDS_COLUMN_FILENAME, "Filename"},
     {IDS_LOAD_PUBLIC_KEY_FAILED, "Error loading public key"},

@@ -21,6 +21,7 @@
 #include "core/settings_table.h"
 #include "cryptomodule/crypto_module.h"
 #include "platform/registry/registry.h"
+#include "platform/registry/registry_database.h"
 #include "res/string_ids.h"
 #include "res/tray_menu.h"
 #include "tests/ui/agent_under_test.h"
@@ -201,6 +202,49 @@ class SettingsSheetTest : public QObject {
         QCOMPARE(agent->LoggedCount(told.toStdString()), 1);
         QVERIFY(agent->App().Settings().GetFlag(IDS_SETTING_ASK_BEFORE_AGENT_OP));
         QVERIFY(!Stored().GetFlag(IDS_SETTING_ASK_BEFORE_AGENT_OP));
+    }
+
+    // The registry was held by another program when the agent read its settings (at start and
+    // at the unlock): it runs on the defaults. The sheet must show the stored values, never
+    // the defaults, or its OK would write the defaults over them.
+    void SettingsUnreadUntilNowAreReadBeforeTheSheetShowsThem() {
+        {
+            RegistryKey key(kAgentRegistryPath);
+            QVERIFY(key.WriteDword("AskBeforeAgentOp", 1));
+            QVERIFY(key.WriteDword("AutoLockMinutes", 42));
+        }
+        registry_testing::FailReadsAfter(0);
+        agent->App().InitSettings();
+        registry_testing::Reset();
+        QVERIFY(agent->App().SettingsUnread());
+        bool asked = false;
+        QString minutes;
+        WithSheet([&](CSettingsSheet* sheet) {
+            asked = FindBox(sheet, 0, "Always ask before performing a private key operation")
+                        ->isChecked();
+            sheet->Sheet()->SetActivePage(1);
+            minutes = sheet->LockPage()->MinutesField()->text();
+            sheet->OkButton()->click();
+        });
+        QVERIFY(asked);
+        QCOMPARE(minutes, QString("42"));
+        QVERIFY(Stored().GetFlag(IDS_SETTING_ASK_BEFORE_AGENT_OP));
+        QCOMPARE(Stored().GetNumber(IDS_SETTING_AUTO_LOCK_MINUTES), 42);
+        QVERIFY(agent->App().Settings().GetFlag(IDS_SETTING_ASK_BEFORE_AGENT_OP));
+        QVERIFY(!agent->App().SettingsUnread());
+
+        // Still held: the user is told, and no sheet opens.
+        registry_testing::FailReadsAfter(0);
+        agent->App().InitSettings();
+        QString told;
+        agent->Hand().Next(ReadMessage(&told));
+        OpenSettingsSheet(agent->App(), agent->Ui(), nullptr);
+        registry_testing::Reset();
+        QVERIFY(agent->Hand().Idle());
+        QCOMPARE(told, QString("The settings could not be read; please try again later."));
+        QCOMPARE(agent->LoggedCount(told.toStdString()), 1);
+        QVERIFY(Stored().GetFlag(IDS_SETTING_ASK_BEFORE_AGENT_OP));
+        QCOMPARE(Stored().GetNumber(IDS_SETTING_AUTO_LOCK_MINUTES), 42);
     }
 
     void PagesCarryTheirTextsAndNothingElse() {

@@ -77,6 +77,14 @@ void OpenSettingsSheet(CAgentApp& app, QtUserInterface& ui, QWidget* owner) {
         return;
     }
     if (!UnlockForSettings(app)) return;
+    // The registry was busy when the settings were read: the agent runs on the defaults, and a
+    // sheet showing them would write them over the stored values on OK. Read them now.
+    if (app.SettingsUnread()) app.InitSettings();
+    if (app.SettingsUnread()) {
+        app.Log().LogMessage(nullptr, LogError, IDS_SETTINGS_NOT_READ);
+        app.MessageBox(IDS_SETTINGS_NOT_READ, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
 
     CSettingsSheet sheet(app, ui, owner);
     app.RestartAutoLock();
