@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/agent_app.h"
@@ -31,6 +32,8 @@ class ScriptedFileChooser : public KeyFileChooser {
   public:
     std::deque<std::optional<std::string>> answers;
     std::vector<std::string> start_folders;
+    // Runs inside the next dialog, as a request handled in its nested loop would; then cleared.
+    std::function<void()> while_open;
 
     std::optional<std::string> ChooseImportFile(const std::string& start) override {
         return Next(start);
@@ -42,6 +45,7 @@ class ScriptedFileChooser : public KeyFileChooser {
   private:
     std::optional<std::string> Next(const std::string& start) {
         start_folders.push_back(start);
+        if (while_open) std::exchange(while_open, nullptr)();
         if (answers.empty()) return std::nullopt;
         auto answer = answers.front();
         answers.pop_front();

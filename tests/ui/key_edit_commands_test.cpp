@@ -199,6 +199,38 @@ TEST_F(KeyEditCommandsTest, ALockWhileAskingKeepsTheKeyUnlessUnlockedAgain) {
     EXPECT_NE(app->Keys().FindByNumber(number), nullptr);
 }
 
+// A client deletes the key while the question or the dialog is open and adds another, which
+// takes the freed number: the command must not act on that other key.
+TEST_F(KeyEditCommandsTest, AKeyAddedUnderTheNumberOfADeletedOneIsNotTheOneActedOn) {
+    StoreKey("work");
+    const std::int32_t number = StoreKey("home");
+    const auto replace = [&] {
+        ASSERT_TRUE(app->Keys().Delete(number));
+        ASSERT_EQ(StoreKey("client's"), number);
+    };
+
+    ui.message_box_results = {IDYES};
+    ui.while_open = replace;
+    DeleteKeyPair(Context(), number);
+    EXPECT_EQ(Shown(1), "box:Error, no such key");
+    ASSERT_NE(app->Keys().FindByNumber(number), nullptr);
+    EXPECT_EQ(app->Keys().FindByNumber(number)->Name(), "client's");
+    EXPECT_NE(Reloaded(number), nullptr);
+    EXPECT_TRUE(Logged().empty());
+
+    ui.shown.clear();
+    RunProperties(number, [&](CKeyPropertiesDialog& dialog) {
+        ASSERT_TRUE(app->Keys().Delete(number));
+        StoreKey("newer");
+        Type(dialog.NameField(), "renamed");
+        QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+    });
+    EXPECT_EQ(Shown(), "box:Can not save key.");
+    EXPECT_EQ(app->Keys().FindByNumber(number)->Name(), "newer");
+    EXPECT_EQ(Reloaded(number)->Name(), "newer");
+    EXPECT_TRUE(Logged().empty());
+}
+
 TEST_F(KeyEditCommandsTest, CancelAndLockedAgentChangeNothing) {
     const std::int32_t number = StoreKey("work");
     RunProperties(number, [&](CKeyPropertiesDialog& dialog) {

@@ -283,6 +283,21 @@ TEST_F(KeyImportExportTest, ExportThatCannotWriteOrIsCancelled) {
     ExportKeyPair(Context(), number + 100);
     EXPECT_EQ(Shown(), "box:Cannot export keypair : cannot read key");
 
+    // A client deleted it while the file dialog was open and added another, which took its
+    // number: that other key is not written to the file.
+    ui.shown.clear();
+    files.answers.push_back(File("taken.pub"));
+    files.while_open = [&] {
+        ASSERT_TRUE(app->Keys().Delete(number));
+        ASSERT_EQ(StoreKey("client's"), number);
+    };
+    ui.passphrases.push_back(ui.Typed("x"));
+    ExportKeyPair(Context(), number);
+    EXPECT_EQ(Shown(), "box:Cannot export keypair : cannot read key");
+    EXPECT_FALSE(std::filesystem::exists(File("taken.pub")));
+    EXPECT_FALSE(std::filesystem::exists(File("taken")));
+    ui.passphrases.clear();
+
     // No selected row: nothing at all, not even a file dialog.
     const std::size_t asked = files.start_folders.size();
     ExportKeyPair(Context(), -1);

@@ -1,5 +1,7 @@
 #include "ui/keys/key_command_support.h"
 
+#include <algorithm>
+
 #include "app/agent_app.h"
 #include "res/string_ids.h"
 #include "res/string_table.h"
@@ -27,6 +29,18 @@ std::optional<std::string> ChooseKeyFile(const KeyCommandContext& context, bool 
     KeyFileChooser& chooser = context.files != nullptr ? *context.files : qt;
     return save ? chooser.ChooseExportFile(ExportStartFolder())
                 : chooser.ChooseImportFile(ImportStartFolder());
+}
+
+ChosenKey ChooseKey(CAgentApp& app, std::int32_t number) {
+    const KeyPair* key = app.Keys().FindByNumber(number);
+    return {number, key != nullptr ? key->Blob() : Bytes()};
+}
+
+KeyPair* FindChosenKey(CAgentApp& app, const ChosenKey& chosen) {
+    KeyPair* key = app.Keys().FindByNumber(chosen.number);
+    if (key == nullptr || chosen.blob.empty() || !std::ranges::equal(key->Blob(), chosen.blob))
+        return nullptr;
+    return key;
 }
 
 void RefillKeyList(CAgentApp& app) {

@@ -6,10 +6,25 @@
 #include <optional>
 #include <string>
 
+#include "platform/secure_memory.h"
+
 namespace kv {
 
 class CAgentApp;
+class KeyPair;
 struct KeyCommandContext;
+
+// The key a command was started on, as it was then: its number and its public blob.
+struct ChosenKey {
+    std::int32_t number = -1;
+    Bytes blob;
+};
+// The key with `number` as it is when the command starts; an empty blob when there is none.
+ChosenKey ChooseKey(CAgentApp& app, std::int32_t number);
+// The chosen key found again after a prompt, or nullptr when it went. A number is given again
+// once its key is deleted, so a client that deleted the key and added another while the prompt
+// was open must not make the command act on that other key: the blob tells them apart.
+KeyPair* FindChosenKey(CAgentApp& app, const ChosenKey& chosen);
 
 // The string-table text `id`, empty when the table has none.
 std::string TextOf(unsigned id);

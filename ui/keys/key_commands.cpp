@@ -15,14 +15,14 @@ namespace kv {
 
 namespace {
 
-void DeleteConfirmed(CAgentApp& app, std::int32_t key_number) {
-    const KeyPair* pair = app.Keys().FindByNumber(key_number);
+void DeleteConfirmed(CAgentApp& app, const ChosenKey& chosen) {
+    const KeyPair* pair = FindChosenKey(app, chosen);
     if (pair == nullptr) {
         app.MessageBox(IDS_NO_SUCH_KEY, MB_OK | MB_ICONSTOP);
         return;
     }
     const std::string name = pair->Name();
-    if (app.Keys().Delete(key_number)) {
+    if (app.Keys().Delete(chosen.number)) {
         app.Log().LogMessage(nullptr, LogDelete, IDS_KEY_DELETED, name.c_str());
         app.KeySetChanged();
     } else {
@@ -50,8 +50,8 @@ KeyProperties PropertiesOf(const KeyPair& pair, FileTime now) {
 }
 
 // Edits a copy, so that the list never shows what the registry refused to keep.
-void SaveProperties(CAgentApp& app, std::int32_t key_number, const KeyProperties& edited) {
-    KeyPair* stored = app.Keys().FindByNumber(key_number);
+void SaveProperties(CAgentApp& app, const ChosenKey& chosen, const KeyProperties& edited) {
+    KeyPair* stored = FindChosenKey(app, chosen);
     if (stored == nullptr) {
         // A client deleted the key while the dialog was open.
         app.MessageBox(IDS_SAVE_KEY_FAILED, MB_OK | MB_ICONEXCLAMATION);
@@ -85,23 +85,25 @@ void SaveProperties(CAgentApp& app, std::int32_t key_number, const KeyProperties
 
 void DeleteKeyPair(const KeyCommandContext& context, std::int32_t key_number) {
     CAgentApp& app = context.app;
+    const ChosenKey chosen = ChooseKey(app, key_number);
     if (!UnlockOnDemand(app, TextOf(IDS_PROMPT_DELETE_COMMAND), false)) return;
     app.RestartAutoLock();
     // Owned by the desktop: the question stands on its own, above every window.
     // Asked again after the question, during which the agent may have been locked.
     if (app.MessageBox(IDS_CONFIRM_DELETE_KEY, MB_YESNO | MB_ICONQUESTION) == IDYES &&
         UnlockOnDemand(app, TextOf(IDS_PROMPT_DELETE_COMMAND), false)) {
-        DeleteConfirmed(app, key_number);
+        DeleteConfirmed(app, chosen);
     }
     app.RestartAutoLock();
 }
 
 void ShowKeyProperties(const KeyCommandContext& context, std::int32_t key_number) {
     CAgentApp& app = context.app;
-    if (app.Keys().FindByNumber(key_number) == nullptr) return;
+    const ChosenKey chosen = ChooseKey(app, key_number);
+    if (chosen.blob.empty()) return;
     if (!UnlockOnDemand(app, TextOf(IDS_PROMPT_VIEW_COMMAND), false)) return;
     // Found again: a client may have deleted the key while the unlock prompt was open.
-    const KeyPair* pair = app.Keys().FindByNumber(key_number);
+    const KeyPair* pair = FindChosenKey(app, chosen);
     if (pair == nullptr) return;
     CKeyPropertiesDialog dialog(context.page);
     dialog.SetProperties(PropertiesOf(*pair, app.TimeSource().Now()));
@@ -112,7 +114,7 @@ void ShowKeyProperties(const KeyCommandContext& context, std::int32_t key_number
     // unlocked agent, as when the dialog opened.
     if (context.ui.RunDialog(dialog) == QDialog::Accepted && dialog.Changed() &&
         UnlockOnDemand(app, TextOf(IDS_PROMPT_VIEW_COMMAND), false)) {
-        SaveProperties(app, key_number, dialog.Properties());
+        SaveProperties(app, chosen, dialog.Properties());
     }
     app.BringToFront();
 }

@@ -47,10 +47,11 @@ bool WriteKeyFiles(CAgentApp& app, const KeyPair& pair, const PrivateKeyBlob& bl
                    : WritePrivateKeyFile(blob, private_path, held, file_passphrase);
 }
 
-void ExportTo(CAgentApp& app, std::int32_t key_number, const std::string& name,
+void ExportTo(CAgentApp& app, const ChosenKey& chosen, const std::string& name,
               const std::string& public_path) {
-    const KeyPair* stored = app.Keys().FindByNumber(key_number);
-    std::optional<PrivateKeyBlob> blob = app.Keys().ReadPrivateKey(key_number);
+    const KeyPair* stored = FindChosenKey(app, chosen);
+    std::optional<PrivateKeyBlob> blob;
+    if (stored != nullptr) blob = app.Keys().ReadPrivateKey(chosen.number);
     if (stored == nullptr || !blob) {
         app.MessageBox(IDS_EXPORT_CANNOT_READ_KEY, MB_OK | MB_ICONEXCLAMATION);
         return;
@@ -86,13 +87,14 @@ void ExportTo(CAgentApp& app, std::int32_t key_number, const std::string& name,
 void ExportKeyPair(const KeyCommandContext& context, std::int32_t key_number) {
     CAgentApp& app = context.app;
     if (key_number < 0) return;
+    const ChosenKey chosen = ChooseKey(app, key_number);
     app.RestartAutoLock();
     if (!UnlockOnDemand(app, TextOf(IDS_PROMPT_EXPORT_COMMAND), false)) return;
     // The name the row shows, for the log texts.
-    const KeyPair* listed = app.Keys().FindByNumber(key_number);
+    const KeyPair* listed = FindChosenKey(app, chosen);
     const std::string name = listed != nullptr ? listed->Name() : std::string();
     if (const std::optional<std::string> path = ChooseKeyFile(context, true)) {
-        ExportTo(app, key_number, name, *path);
+        ExportTo(app, chosen, name, *path);
     }
     EndKeyCommand(app);
 }
