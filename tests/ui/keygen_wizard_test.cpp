@@ -385,6 +385,41 @@ TEST_F(KeygenWizardTest, FinishRefusesADuplicateNameAndAStoreThatFails) {
     EXPECT_EQ(app->Keys().Count(), 2u);
 }
 
+// A client locked the agent while the wizard was open: Finish asks for the agent passphrase,
+// and the wizard takes no click until that prompt is answered. A Back there could start a new
+// generation into the very record Finish is storing from.
+TEST_F(KeygenWizardTest, FinishOnALockedAgentAsksFirstAndTheWizardWaitsForTheAnswer) {
+    std::atomic<int> calls{0};
+    Open([&](std::int32_t type, std::uint32_t bits, const GenerationProgress& progress) {
+        ++calls;
+        return ModuleKeyGenerator()(type, bits, progress);
+    });
+    Choose("RSA", "768");
+    wizard->next();
+    ASSERT_TRUE(WaitForEnd());
+    wizard->next();
+    const KVCLM_PRIVATE_KEY made = state->generated_key.Handle();
+    app->LockCommand();
+
+    ui.passphrases = {ui.Typed(test::kAgentPassphrase)};
+    // Back twice, another choice and Next, as the user could while the prompt is open.
+    ui.while_open = [&] {
+        QTest::mouseClick(Button(QWizard::BackButton), Qt::LeftButton);
+        QTest::mouseClick(Button(QWizard::BackButton), Qt::LeftButton);
+        Choose("DSA", "1024");
+        QTest::mouseClick(Button(QWizard::NextButton), Qt::LeftButton);
+    };
+    QTest::mouseClick(Button(QWizard::FinishButton), Qt::LeftButton);
+    EXPECT_EQ(Shown(), "unlock:Generate key command");
+    EXPECT_FALSE(app->Keys().IsLocked());
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(state->generated_key.Handle(), made);
+    ASSERT_EQ(app->Keys().Count(), 1u);
+    EXPECT_EQ(app->Keys().At(0).Name(), "AgentKey1");
+    EXPECT_FALSE(wizard->isVisible());
+    EXPECT_EQ(wizard->result(), QDialog::Accepted);
+}
+
 TEST_F(KeygenWizardTest, TheCommandRunsTheWizardModallyAndHelpOpensEachPage) {
     // Help pages beside this test program, as the agent has them beside itself.
     for (const unsigned context : {148u, 150u}) {

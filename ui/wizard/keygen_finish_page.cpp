@@ -3,7 +3,9 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QVBoxLayout>
+#include <QWizard>
 #include <ctime>
 
 #include "app/agent_app.h"
@@ -63,8 +65,17 @@ bool CWizardPageKvcKeygenFinish::isComplete() const {
 }
 
 bool CWizardPageKvcKeygenFinish::validatePage() {
-    return StoreGeneratedKey(m_app, m_state, m_name->text().toStdString(),
-                             m_comment->text().toStdString());
+    // Storing may ask for the agent passphrase (a client locked the agent) or show a message,
+    // windows of their own that leave the wizard usable: a Back there could start a new
+    // generation into the record the key is being stored from.
+    QWizard* sheet = wizard();
+    const QPointer<QWidget> focused = sheet != nullptr ? sheet->focusWidget() : nullptr;
+    if (sheet != nullptr) sheet->setEnabled(false);
+    const bool stored = StoreGeneratedKey(m_app, m_state, m_name->text().toStdString(),
+                                          m_comment->text().toStdString());
+    if (sheet != nullptr) sheet->setEnabled(true);
+    if (!focused.isNull()) focused->setFocus();
+    return stored;
 }
 
 }  // namespace kv
