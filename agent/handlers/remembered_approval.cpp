@@ -17,6 +17,7 @@ std::optional<ProcessStamp> LocalRequester(const RequestPeer* peer, const Origin
 ApprovalMemory::ApprovalMemory(CAgentApp& app, const KeyPair* key, const ProcessStamp* requester)
     : m_app(app),
       m_minutes(app.Settings().GetNumber(IDS_SETTING_REMEMBER_APPROVAL_MINUTES)),
+      m_lock_epoch(app.Keys().LockEpoch()),
       m_generation(app.Approvals().Generation()),
       m_key_removals(app.Approvals().KeyRemovals()) {
     if (m_minutes <= 0 || key == nullptr || requester == nullptr) return;
@@ -34,12 +35,15 @@ std::string ApprovalMemory::Offer() const {
     return FormatText(IDS_REMEMBER_FOR_PROGRAM, static_cast<int>(m_minutes));
 }
 
+// The approvals' generation would not do: settings applied with remembering off (the default)
+// forget every approval too, and saving them is no lock.
 bool ApprovalMemory::LockedMeanwhile() const {
-    return m_app.Keys().IsLocked() || m_app.Approvals().Generation() != m_generation;
+    return m_app.Keys().IsLocked() || m_app.Keys().LockEpoch() != m_lock_epoch;
 }
 
 void ApprovalMemory::Keep() const {
-    if (!m_program || LockedMeanwhile() || m_app.Approvals().KeyRemovals() != m_key_removals) {
+    if (!m_program || LockedMeanwhile() || m_app.Approvals().Generation() != m_generation ||
+        m_app.Approvals().KeyRemovals() != m_key_removals) {
         return;
     }
     m_app.Approvals().Remember(m_key_number, m_key_blob, *m_program, m_minutes);

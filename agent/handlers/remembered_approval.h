@@ -23,9 +23,9 @@ class KeyPair;
 std::optional<ProcessStamp> LocalRequester(const RequestPeer* peer, const OriginList& origins);
 
 // One use of a key by one requester, taken before the prompt: the key's number and blob, the
-// program (read from /proc now, and only when remembering is on), the minutes and the
-// generation of the remembered approvals, so that nothing read after the prompt depends on
-// what requests handled inside it changed.
+// program (read from /proc now, and only when remembering is on), the minutes, the store's
+// lock epoch and the generation of the remembered approvals, so that nothing read after the
+// prompt depends on what requests handled inside it changed.
 class ApprovalMemory {
   public:
     // `key` may be null (a container without owner) and `requester` too: then nothing is
@@ -49,7 +49,10 @@ class ApprovalMemory {
     std::int32_t m_key_number = -1;
     Bytes m_key_blob;
     std::int32_t m_minutes = 0;
-    // Of the remembered approvals: every lock, and every key deleted, moves them on.
+    // Of the key store: only a lock (or an unlock, or a new passphrase) moves it on.
+    std::uint64_t m_lock_epoch = 0;
+    // Of the remembered approvals: every lock, settings that switch remembering off and every
+    // key deleted move them on.
     std::uint64_t m_generation = 0;
     std::uint64_t m_key_removals = 0;
 };

@@ -261,5 +261,24 @@ TEST_F(RememberedApprovalTest, ALockWhileThePromptIsOpenRefusesWhatItAllowsAndKe
     EXPECT_EQ(app->Approvals().Count(), 1u);
 }
 
+// Settings saved while the prompt is open apply at once; with remembering off (the default)
+// that forgets every approval, which is no lock: what the prompt allows is done, and an
+// approval given across the switch to 0 is not kept.
+TEST_F(RememberedApprovalTest, SettingsAppliedWhileThePromptIsOpenRefuseNothing) {
+    app->Settings().SetNumber(IDS_SETTING_REMEMBER_APPROVAL_MINUTES, 0);
+    ui.while_asking = [this] { app->ApplySettings(); };
+    EXPECT_EQ(AllowTicked(&self), 0);
+    const std::vector<std::string> log = Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), " agent locked while the prompt was open."), 0);
+
+    app->Settings().SetNumber(IDS_SETTING_REMEMBER_APPROVAL_MINUTES, 5);
+    ui.while_asking = [this] {
+        app->Settings().SetNumber(IDS_SETTING_REMEMBER_APPROVAL_MINUTES, 0);
+        app->ApplySettings();
+    };
+    EXPECT_EQ(AllowTicked(&self), 0);
+    EXPECT_EQ(app->Approvals().Count(), 0u);
+}
+
 }  // namespace
 }  // namespace kv
