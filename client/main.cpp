@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -197,6 +198,22 @@ std::string ShellWord(const std::string& text) {
     return quoted + "'";
 }
 
+// csh splits the output of `...` at blanks and expands braces and `!` in what `eval` is
+// given, so no quoting of an unusual path survives there. Such a path always comes from
+// XDG_RUNTIME_DIR (the fallback is plain), so the line names that variable instead, which
+// csh expands as it is inside double quotes. A newline ends any csh line: nothing is printed.
+std::optional<std::string> CshWord(const std::string& socket) {
+    if (ShellWord(socket) == socket) return socket;
+    std::string runtime =
+        std::getenv("XDG_RUNTIME_DIR") != nullptr ? std::getenv("XDG_RUNTIME_DIR") : "";
+    while (runtime.size() > 1 && runtime.back() == '/') runtime.pop_back();
+    if (socket.find('\n') != std::string::npos || runtime.empty() ||
+        socket.compare(0, runtime.size(), runtime) != 0) {
+        return std::nullopt;
+    }
+    return "\"${XDG_RUNTIME_DIR}" + socket.substr(runtime.size()) + "\"";
+}
+
 // The lines ssh-agent prints for its socket, so that `eval` of them sets SSH_AUTH_SOCK.
 int RunEnv(const Args& a) {
     const bool csh = a.positional.size() > 1 && a.positional[1] == "-c";
@@ -213,7 +230,9 @@ int RunEnv(const Args& a) {
     }
     const std::string socket = ShellWord(kv::paths::SshSocketPath());
     if (csh) {
-        std::printf("setenv SSH_AUTH_SOCK %s;\n", socket.c_str());
+        const auto word = CshWord(kv::paths::SshSocketPath());
+        if (!word) return Fail("csh cannot be given " + kv::paths::SshSocketPath());
+        std::printf("setenv SSH_AUTH_SOCK %s;\n", word->c_str());
     } else {
         std::printf("SSH_AUTH_SOCK=%s; export SSH_AUTH_SOCK;\n", socket.c_str());
     }

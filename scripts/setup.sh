@@ -13,7 +13,7 @@ run_packages=(
 test_packages=(
     git clang libclang-rt-14-dev clang-format-14 ccache dpkg-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    putty-tools openssh-client openssh-server sqlite3
+    putty-tools openssh-client openssh-server sqlite3 tcsh
     xvfb xauth x11-utils openbox trayer xdotool imagemagick dbus dbus-daemon
     util-linux procps python3
 )

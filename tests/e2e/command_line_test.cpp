@@ -49,6 +49,29 @@ TEST(CommandLine, EnvPrintsLinesAShellCanEval) {
     EXPECT_EQ(out, "setenv SSH_AUTH_SOCK /run/user/7/kvsshaa/ssh;\n");
     EXPECT_EQ(RunCommand(Client() + " env -x", &out), 1);
 
+    // csh splits what `...` prints at blanks and expands braces and `!` in what eval gets,
+    // so quotes alone would change this path there, or run part of it as a command.
+    const std::string odd = home.Path() + "/run  time's {x,y} !1 $HOME";
+    ASSERT_EQ(::mkdir(odd.c_str(), 0700), 0);
+    std::string quoted_odd = "'";
+    for (const char c : odd) quoted_odd += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    quoted_odd += "'";
+    for (const std::string& shell :
+         {"sh -c 'eval \"$(" + Client() + " env 2>/dev/null)\"; printf %s \"$SSH_AUTH_SOCK\"'",
+          "csh -f -c 'eval `" + Client() + " env -c`; printf %s \"$SSH_AUTH_SOCK\"'"}) {
+        ASSERT_EQ(
+            RunCommand("(XDG_RUNTIME_DIR=" + quoted_odd + " " + shell + " 2>/dev/null)", &out), 0)
+            << shell;
+        EXPECT_EQ(out, odd + "/kvsshaa/ssh") << shell;
+    }
+    // A newline ends any csh line: -c prints nothing then, and fails.
+    const std::string broken = home.Path() + "/run\ntime";
+    ASSERT_EQ(::mkdir(broken.c_str(), 0700), 0);
+    EXPECT_EQ(
+        RunCommand("(XDG_RUNTIME_DIR='" + broken + "' " + Client() + " env -c 2>/dev/null)", &out),
+        1);
+    EXPECT_EQ(out, "");
+
     // Its folder made by someone else first (here a link to another folder): clients must
     // not be sent there. Missing, it is made private at once.
     const std::string planted = home.Path() + "/planted";
