@@ -112,11 +112,14 @@ std::int32_t KeyStore::Add(const PrivateKeyBlob& blob, KeyPair& key) {
 }
 
 // The entry stays; what the add asks for beyond the private half is given to it too: its
-// lifetime, when it has one, and a refusal of SSH1 use. A limit it had is never lifted.
+// lifetime, when it has one, and a refusal of SSH1 use. A limit it had is never lifted, but a
+// lifetime that has run out is no limit any more: the entry only waits for the sweep (which
+// waits while a prompt is open), and keeping its expiry would lose the key just added.
 bool KeyStore::StoreAgain(std::int32_t number, const PrivateKeyBlob& blob, const KeyPair& key) {
     KeyPair* stored = FindByNumber(number);
     KeyPair updated = *stored;
-    if (key.Expiry() != kFileTimeNever) updated.SetExpiry(key.Expiry());
+    if (key.Expiry() != kFileTimeNever || stored->IsExpired(m_clock.Now()))
+        updated.SetExpiry(key.Expiry());
     if (key.Compat() == 0) updated.SetCompat(0);
     if (updated.Expiry() == stored->Expiry() && updated.Compat() == stored->Compat())
         return WritePrivateValue(number, blob.Blob());

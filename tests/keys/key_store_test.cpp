@@ -401,6 +401,25 @@ TEST_F(KeyStoreTest, ALifetimeGivenAfterwardsReachesEveryEntryWithTheBlob) {
     EXPECT_EQ(Numbers(*store), std::vector<std::int32_t>{3});
 }
 
+// Added again after its lifetime ran out but before the sweep took it (the sweep waits while
+// a prompt is open), a key is stored as the add asks: an add without a lifetime keeps it.
+TEST_F(KeyStoreTest, AKeyAddedAgainAfterItExpiredIsNotSweptAway) {
+    auto store = Unlocked();
+    KeyPair pair = test::PairFor(TestKey::Rsa1024, "n", "c");
+    pair.SetLifetime(10, clock.Now());
+    ASSERT_EQ(store->Add(test::BlobFor(TestKey::Rsa1024, kPass), pair), 1);
+    clock.AdvanceSeconds(5);
+    ASSERT_EQ(AddKey(*store, TestKey::Rsa1024, "n", "c"), 1);  // within its lifetime: kept
+    EXPECT_EQ(store->At(0).SecondsLeft(clock.Now()), 5);
+
+    clock.AdvanceSeconds(6);
+    ASSERT_TRUE(store->At(0).IsExpired(clock.Now()));
+    ASSERT_EQ(AddKey(*store, TestKey::Rsa1024, "n", "c"), 1);
+    EXPECT_EQ(store->At(0).Expiry(), kFileTimeNever);
+    ASSERT_EQ(store->ExpirySweep(), 0);
+    EXPECT_EQ(Open()->At(0).Expiry(), kFileTimeNever);
+}
+
 TEST_F(KeyStoreTest, AnExpiredKeyLeavesUseEvenWhenItsSubkeyCannotBeDeleted) {
     auto store = Unlocked();
     KeyPair pair = test::PairFor(TestKey::Rsa1024, "n", "short");
