@@ -58,6 +58,29 @@ bool UseAskpass() {
            Env("QT_QPA_PLATFORM") == "offscreen";
 }
 
+// A display that is named but cannot be reached (a stale DISPLAY in the service manager's
+// environment, an X forwarding that has closed) makes Qt end the process while the
+// application object is made, and a service manager would start it again and again. The
+// agent starts anew without it instead, as on a machine without a display, and says why.
+char** g_argv = nullptr;
+bool g_qt_made = false;
+QtMessageHandler g_qt_messages = nullptr;
+
+void StartAgainWithoutTheDisplay(QtMsgType type, const QMessageLogContext& context,
+                                 const QString& text) {
+    const bool display_named = !Env("DISPLAY").empty() || !Env("WAYLAND_DISPLAY").empty();
+    if (type == QtFatalMsg && !g_qt_made && display_named && text.contains("platform plugin")) {
+        std::fprintf(stderr,
+                     "kvsshaa: the display \"%s\" cannot be reached: starting without windows\n",
+                     Env(Env("DISPLAY").empty() ? "WAYLAND_DISPLAY" : "DISPLAY").c_str());
+        ::unsetenv("DISPLAY");
+        ::unsetenv("WAYLAND_DISPLAY");
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::execv("/proc/self/exe", g_argv);
+    }
+    if (g_qt_messages != nullptr) g_qt_messages(type, context, text);
+}
+
 std::unique_ptr<kv::UserInterface> MakeUserInterface(bool askpass_only) {
     const std::string askpass = Env("SSH_ASKPASS");
     if (!askpass_only) return std::make_unique<kv::QtUserInterface>();
@@ -130,7 +153,10 @@ int main(int argc, char** argv) {
     HardenProcess();
     KeepLargeBlocksForReuse();
     const bool askpass_only = UseAskpass();
+    g_argv = argv;
+    g_qt_messages = qInstallMessageHandler(StartAgainWithoutTheDisplay);
     QApplication qt(argc, argv);
+    g_qt_made = true;
     QApplication::setQuitOnLastWindowClosed(false);
     QuitOnTerminationSignals(qt);
 

@@ -286,6 +286,19 @@ TEST(AgentBusyRegistry, IsReadAgainAndNeverTakenForAFirstUse) {
     EXPECT_EQ(stored_hash(), hash);
 }
 
+// A display that is named but cannot be reached (a stale DISPLAY given to a service) must not
+// end the agent, which a service manager would start again and again: it starts without
+// windows and serves.
+TEST(AgentDisplay, OneThatCannotBeReachedIsLeftAndTheAgentServes) {
+    TempDir home;
+    AgentProcess agent(home.Path(), {{"DISPLAY", ":4099"}, {"QT_QPA_PLATFORM", ""}});
+    ASSERT_TRUE(agent.Start()) << agent.Stderr();
+    EXPECT_TRUE(agent.WaitForStderr("kvsshaa: serving on", 10000)) << agent.Stderr();
+    EXPECT_NE(agent.Stderr().find("the display \":4099\" cannot be reached"), std::string::npos)
+        << agent.Stderr();
+    EXPECT_EQ(agent.Stop(), 0);
+}
+
 // SIGTERM while the first-use prompt waits (before the main loop has started) still ends the
 // agent in order, and at once.
 TEST(AgentShutdown, SigtermWhileAStartUpPromptWaitsEndsTheAgent) {
