@@ -24,15 +24,18 @@ class OpenSshFrontEnd {
         : m_host(app), m_endpoint(dispatcher, m_host) {
         m_endpoint.SetRequestPeers(&app.Peers());
         m_endpoint.SetComputePool(&pool);
-        if (!m_endpoint.Listen(paths::SshSocketPath())) {
+        m_listening = m_endpoint.Listen(paths::SshSocketPath());
+        if (!m_listening) {
             std::fprintf(stderr, "kvsshaa: cannot serve the OpenSSH agent protocol: %s\n",
                          m_endpoint.ErrorString().c_str());
         }
     }
+    bool Listening() const { return m_listening; }
 
   private:
     AgentOpenSshHost m_host;
     SshAgentEndpoint m_endpoint;
+    bool m_listening = false;
 };
 
 // The agent locks with the desktop session: a watcher on D-Bus tells the application's lock.
@@ -57,6 +60,13 @@ class Services : public AgentServices {
     Services(CAgentApp& app, const RequestDispatcher& dispatcher, ComputePool& pool)
         : m_openssh(app, dispatcher, pool), m_session(app) {}
 
+    // Names the OpenSSH socket only when it listens: a client sent there would find nothing.
+    std::string SocketDescription() const override {
+        std::string text = paths::AgentSocketPath() + " (native)";
+        if (m_openssh.Listening()) text += " and " + paths::SshSocketPath() + " (SSH_AUTH_SOCK)";
+        return text;
+    }
+
   private:
     OpenSshFrontEnd m_openssh;
     SessionFollower m_session;
@@ -78,11 +88,6 @@ std::unique_ptr<AgentServices> InstallAgentServices(CAgentApp& app, RequestDispa
     // On first use the user chooses the agent passphrase right after "Agent started".
     frame.SetOnCreated([&app] { FirstUseUnlock(app); });
     return std::make_unique<Services>(app, dispatcher, frame.Pool());
-}
-
-std::string AgentSocketDescription() {
-    return paths::AgentSocketPath() + " (native) and " + paths::SshSocketPath() +
-           " (SSH_AUTH_SOCK)";
 }
 
 }  // namespace kv

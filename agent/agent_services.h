@@ -14,12 +14,11 @@ class RequestDispatcher;
 class AgentServices {
   public:
     virtual ~AgentServices() = default;
+    // Where clients reach this agent, for the start-up message.
+    virtual std::string SocketDescription() const = 0;
 };
 
 std::unique_ptr<AgentServices> InstallAgentServices(CAgentApp& app, RequestDispatcher& dispatcher,
                                                     CMainFrame& frame);
-
-// Where clients reach this agent, for the start-up message.
-std::string AgentSocketDescription();
 
 }  // namespace kv

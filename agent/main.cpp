@@ -183,7 +183,7 @@ int main(int argc, char** argv) {
         app.ExitInstance();
         return 0;
     }
-    std::fprintf(stderr, "kvsshaa: serving on %s\n", kv::AgentSocketDescription().c_str());
+    std::fprintf(stderr, "kvsshaa: serving on %s\n", services->SocketDescription().c_str());
     const int status = QApplication::exec();
     // The window reads the application object, which goes before the user interface does.
     if (desktop != nullptr) desktop->DestroyConfigurationWindow();

@@ -299,6 +299,23 @@ TEST(AgentDisplay, OneThatCannotBeReachedIsLeftAndTheAgentServes) {
     EXPECT_EQ(agent.Stop(), 0);
 }
 
+// Without its OpenSSH socket (the path taken by a folder), the agent serves the native one
+// and names only that one.
+TEST(AgentSockets, OnlyTheSocketsThatListenAreNamed) {
+    TempDir home;
+    AgentProcess agent(home.Path());
+    ASSERT_EQ(::mkdir((home.Path() + "/run").c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(agent.RuntimeDir().c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((agent.RuntimeDir() + "/ssh").c_str(), 0700), 0);
+    ASSERT_TRUE(agent.Start()) << agent.Stderr();
+    ASSERT_TRUE(agent.WaitForStderr("kvsshaa: serving on", 10000)) << agent.Stderr();
+    EXPECT_NE(agent.Stderr().find("cannot serve the OpenSSH agent protocol"), std::string::npos);
+    EXPECT_NE(agent.Stderr().find("serving on " + agent.SocketPath() + " (native)\n"),
+              std::string::npos)
+        << agent.Stderr();
+    EXPECT_EQ(agent.Stop(), 0);
+}
+
 // SIGTERM while the first-use prompt waits (before the main loop has started) still ends the
 // agent in order, and at once.
 TEST(AgentShutdown, SigtermWhileAStartUpPromptWaitsEndsTheAgent) {
