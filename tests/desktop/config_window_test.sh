@@ -28,10 +28,15 @@ window=$(ds_window "$title")
 xdotool windowactivate --sync "$window" 2>/dev/null || true
 ds_screenshot config_status
 
-# A second request raises the same window, even from behind a minimised state.
+# A second request raises the same window, even from behind a minimised state. Asked a moment
+# after the window manager iconified it, as a person would: a request that comes before the
+# agent has seen the new state would only raise a window it still takes for shown.
 xdotool windowminimize --sync "$window" 2>/dev/null || true
+ds_wait 50 bash -c "xprop -id $window WM_STATE | grep -q Iconic" || ds_fail "the window was not minimised"
+sleep 0.5
 ds_client show-window
 again=$(ds_window "$title")
+sleep 0.7  # the window manager gives the focus back once it has drawn the frame again
 [ "$again" = "$window" ] || ds_fail "a second window ($again, first $window)"
 [ "$(xdotool search --onlyvisible --name "^$title\$" | wc -l)" -eq 1 ] || ds_fail "more than one window"
 
