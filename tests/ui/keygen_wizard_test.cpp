@@ -92,6 +92,13 @@ class KeygenWizardTest : public test::KeyDialogsTest {
         wizard->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(wizard.get()));
     }
+    // Opens the wizard on the module's generator, counting the generations it starts.
+    void OpenCounting(std::atomic<int>& calls) {
+        Open([&calls](std::int32_t type, std::uint32_t bits, const GenerationProgress& progress) {
+            ++calls;
+            return ModuleKeyGenerator()(type, bits, progress);
+        });
+    }
     QAbstractButton* Button(QWizard::WizardButton which) const { return wizard->button(which); }
     bool Enabled(QWizard::WizardButton which) const {
         return Button(which)->isVisible() && Button(which)->isEnabled();
@@ -274,10 +281,7 @@ TEST_F(KeygenWizardTest, ACancelBeforeTheWorkerStartsStillEndsTheGeneration) {
 
 TEST_F(KeygenWizardTest, BackAndNextKeepTheKeyUntilTheChoiceChanges) {
     std::atomic<int> calls{0};
-    Open([&](std::int32_t type, std::uint32_t bits, const GenerationProgress& progress) {
-        ++calls;
-        return ModuleKeyGenerator()(type, bits, progress);
-    });
+    OpenCounting(calls);
     Choose("RSA", "768");
     wizard->next();
     ASSERT_TRUE(WaitForEnd());
@@ -390,10 +394,7 @@ TEST_F(KeygenWizardTest, FinishRefusesADuplicateNameAndAStoreThatFails) {
 // generation into the very record Finish is storing from.
 TEST_F(KeygenWizardTest, FinishOnALockedAgentAsksFirstAndTheWizardWaitsForTheAnswer) {
     std::atomic<int> calls{0};
-    Open([&](std::int32_t type, std::uint32_t bits, const GenerationProgress& progress) {
-        ++calls;
-        return ModuleKeyGenerator()(type, bits, progress);
-    });
+    OpenCounting(calls);
     Choose("RSA", "768");
     wizard->next();
     ASSERT_TRUE(WaitForEnd());
