@@ -4,39 +4,10 @@
 
 #include "client/key_input.h"
 #include "keys/fingerprint.h"
+#include "keys/key_text.h"
 #include "platform/one_line_text.h"
 
 namespace kv {
-
-namespace {
-
-// The length of the well-formed UTF-8 sequence that starts text[at] (1 to 4), or 0.
-std::size_t Utf8SequenceAt(const std::string& text, std::size_t at) {
-    const auto byte = [&](std::size_t i) {
-        return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u;
-    };
-    const auto follows = [&](std::size_t i, unsigned low = 0x80, unsigned high = 0xBF) {
-        return byte(i) >= low && byte(i) <= high;
-    };
-    const unsigned lead = byte(0);
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) return follows(1) ? 2 : 0;
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        const bool second = lead == 0xE0   ? follows(1, 0xA0)
-                            : lead == 0xED ? follows(1, 0x80, 0x9F)
-                                           : follows(1);
-        return second && follows(2) ? 3 : 0;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        const bool second = lead == 0xF0   ? follows(1, 0x90)
-                            : lead == 0xF4 ? follows(1, 0x80, 0x8F)
-                                           : follows(1);
-        return second && follows(2) && follows(3) ? 4 : 0;
-    }
-    return 0;
-}
-
-}  // namespace
 
 // Comments are a client's bytes: what is not UTF-8 becomes U+FFFD, so that the output stays
 // JSON that any parser takes, and no control character reaches a terminal unescaped.
@@ -44,7 +15,7 @@ std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
-        const std::size_t length = Utf8SequenceAt(text, i);
+        const std::size_t length = DecodeUtf8(text, i).second;
         if (length == 0) {
             out += "\\ufffd";
             ++i;

@@ -13,8 +13,24 @@ namespace {
 
 constexpr std::string_view kPublicSuffix = ".pub";
 
-// The code point starting at text[pos] and its length in bytes; length 0 when the bytes there
-// are not one well-formed UTF-8 sequence (overlong forms and surrogates included).
+// Case folding must not depend on the locale the process happens to run in.
+locale_t Utf8Locale() {
+    static const locale_t locale = [] {
+        locale_t made = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+        return made != nullptr ? made : ::newlocale(LC_CTYPE_MASK, "C", nullptr);
+    }();
+    return locale;
+}
+
+char32_t FoldCodePoint(char32_t cp) {
+    if (cp < 0x80) return static_cast<unsigned char>(FoldAsciiCase(static_cast<char>(cp)));
+    const locale_t locale = Utf8Locale();
+    if (locale == nullptr) return cp;
+    return static_cast<char32_t>(::towlower_l(static_cast<wint_t>(cp), locale));
+}
+
+}  // namespace
+
 std::pair<char32_t, std::size_t> DecodeUtf8(std::string_view text, std::size_t pos) {
     const auto lead = static_cast<unsigned char>(text[pos]);
     std::size_t length = 0;
@@ -39,24 +55,6 @@ std::pair<char32_t, std::size_t> DecodeUtf8(std::string_view text, std::size_t p
     if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {0, 0};
     return {cp, length};
 }
-
-// Case folding must not depend on the locale the process happens to run in.
-locale_t Utf8Locale() {
-    static const locale_t locale = [] {
-        locale_t made = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-        return made != nullptr ? made : ::newlocale(LC_CTYPE_MASK, "C", nullptr);
-    }();
-    return locale;
-}
-
-char32_t FoldCodePoint(char32_t cp) {
-    if (cp < 0x80) return static_cast<unsigned char>(FoldAsciiCase(static_cast<char>(cp)));
-    const locale_t locale = Utf8Locale();
-    if (locale == nullptr) return cp;
-    return static_cast<char32_t>(::towlower_l(static_cast<wint_t>(cp), locale));
-}
-
-}  // namespace
 
 std::string CutToBytes(std::string text, std::size_t max_bytes) {
     if (text.size() <= max_bytes) return text;

@@ -2,10 +2,12 @@
 // file path, and how names compare when the user chooses one; and key file bytes as text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kv {
 
@@ -17,6 +19,10 @@ inline std::string_view AsText(std::span<const std::uint8_t> bytes) {
 // A copy without control bytes (below 0x20), double quotes and backslashes. Bytes 0x80 and
 // above stay: names and comments may be UTF-8.
 std::string Sanitize(std::string_view text);
+
+// The code point starting at text[pos] and its length in bytes; length 0 when the bytes there
+// are not one well-formed UTF-8 sequence (overlong forms and surrogates included).
+std::pair<char32_t, std::size_t> DecodeUtf8(std::string_view text, std::size_t pos);
 
 // At most `max_bytes` bytes of `text`, cut before a UTF-8 sequence rather than inside it.
 std::string CutToBytes(std::string text, std::size_t max_bytes);
