@@ -191,6 +191,13 @@ class ConfigWindowTest : public QObject {
         QCOMPARE(keys->SelectedKeyNumber(),
                  list->topLevelItem(1)->data(0, CPageKeys::kKeyNumberRole).toInt());
 
+        // A log entry that changes no key (each signature writes one) keeps the rows, and
+        // with them the user's selection.
+        QTreeWidgetItem* const selected = list->topLevelItem(1);
+        agent->App().Log().AddLogEntry(LogOperation, "a signature");
+        QCOMPARE(list->topLevelItem(1), selected);
+        QCOMPARE(SelectionButtonsEnabled(keys), 3);
+
         // A client adds a key while a row is selected: the list is rebuilt, sorted.
         QCOMPARE(agent->ClientAdds("Gamma", "third"), 0);
         QCOMPARE(Column(list, 0), QStringList({"alpha", "beta", "Gamma"}));

@@ -161,7 +161,7 @@ void CConfigDialog::RefreshOnce() {
         Named(m_lock, caption);
         setWindowIcon(AgentIcon(locked));
     }
-    m_keys->FillKeyList();
+    m_keys->RefreshKeyList();
 }
 
 void CConfigDialog::ShowPage(int index) {

@@ -78,7 +78,12 @@ void CPageKeys::FillKeyList() {
     // Sorted ascending by name, as the list always shows them; equal names keep store order.
     const KeyStore& keys = m_app.Keys();
     std::vector<const KeyPair*> sorted;
-    for (std::size_t i = 0; i < keys.Count(); ++i) sorted.push_back(&keys.At(i));
+    m_listed.clear();
+    for (std::size_t i = 0; i < keys.Count(); ++i) {
+        const KeyPair& key = keys.At(i);
+        sorted.push_back(&key);
+        m_listed.push_back({key.Number(), key.Name(), key.Comment(), key.Blob()});
+    }
     std::stable_sort(sorted.begin(), sorted.end(), [](const KeyPair* a, const KeyPair* b) {
         return QString::fromStdString(a->Name()).compare(QString::fromStdString(b->Name()),
                                                          Qt::CaseInsensitive) < 0;
@@ -90,6 +95,24 @@ void CPageKeys::FillKeyList() {
         m_list->addTopLevelItem(item);
     }
     m_refilling = false;
+}
+
+void CPageKeys::RefreshKeyList() {
+    if (!RowsMatchStore()) FillKeyList();
+}
+
+bool CPageKeys::RowsMatchStore() const {
+    const KeyStore& keys = m_app.Keys();
+    if (keys.Count() != m_listed.size()) return false;
+    for (std::size_t i = 0; i < keys.Count(); ++i) {
+        const KeyPair& key = keys.At(i);
+        const ListedKey& row = m_listed[i];
+        if (key.Number() != row.number || key.Name() != row.name || key.Comment() != row.comment ||
+            key.Blob() != row.blob) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::int32_t CPageKeys::SelectedKeyNumber() const {
