@@ -219,6 +219,26 @@ class ConfigWindowTest : public QObject {
         QCOMPARE(SelectionButtonsEnabled(keys), 0);
     }
 
+    // Hidden, the window keeps its rows while requests are logged (refilling the key list for
+    // each entry made every request slower with every key); shown again, it is up to date.
+    void AHiddenWindowIsRefreshedWhenShownAgain() {
+        agent->UnlockFirstUse();
+        QCOMPARE(agent->ClientAdds("alpha", "first"), 0);
+        CConfigDialog* window = Open();
+        QTreeWidget* list = window->KeysPage()->List();
+        QTest::keyClick(window, Qt::Key_Escape);
+        QVERIFY(!window->isVisible());
+        constexpr int kMark = Qt::UserRole + 77;
+        list->topLevelItem(0)->setData(0, kMark, true);
+        agent->App().Log().AddLogEntry(LogInfo, "while hidden");
+        QCOMPARE(agent->ClientAdds("beta", "second"), 0);
+        QVERIFY(list->topLevelItem(0)->data(0, kMark).toBool());
+
+        QCOMPARE(Open(), window);
+        QCOMPARE(Column(list, 0), QStringList({"alpha", "beta"}));
+        QCOMPARE(window->StatusPage()->Row(1).Value(), QString("2"));
+    }
+
     void EventListMirrorsTheRing() {
         agent->App().Log().AddLogEntry(LogInfo, "before the window");
         CConfigDialog* window = Open();

@@ -139,6 +139,16 @@ void CConfigDialog::CenterOnScreen() {
 }
 
 void CConfigDialog::Refresh() {
+    // A hidden window is brought up to date when it is shown again: refilling its key list
+    // for every entry logged would make each request cost time that grows with the keys.
+    if (!isVisible()) {
+        m_stale = true;
+        return;
+    }
+    RefreshNow();
+}
+
+void CConfigDialog::RefreshNow() {
     // Logging from a row refreshes the window again; run that once this one is done.
     if (m_refreshing) {
         m_refresh_again = true;
@@ -189,6 +199,10 @@ unsigned CConfigDialog::HelpContext() const { return m_sheet->ActiveHelpContext(
 int CConfigDialog::ActivePage() const { return m_sheet->GetActiveIndex(); }
 
 bool CConfigDialog::event(QEvent* event) {
+    if (event->type() == QEvent::Show && m_stale) {
+        m_stale = false;
+        RefreshNow();
+    }
     if (event->type() == QEvent::WindowActivate) {
         update();
         // A prompt the user cannot see would block the agent; show it above this window.

@@ -28,7 +28,8 @@ class CConfigDialog : public QDialog {
     CConfigDialog(CAgentApp& app, QtUserInterface& ui);
     ~CConfigDialog() override;
 
-    // Every status row, the Lock button's caption and the key list, from the agent's state.
+    // Every status row, the Lock button's caption and the key list, from the agent's state;
+    // while hidden, once it is shown again.
     void Refresh();
     // The page list's commands: page 0, 1 or 2 becomes the active one.
     void ShowPage(int index);
@@ -58,6 +59,7 @@ class CConfigDialog : public QDialog {
     QLabel* MakeHeading();
     QLayout* MakeButtonRow();
     void CenterOnScreen();
+    void RefreshNow();
     void RefreshOnce();
 
     CAgentApp& m_app;
@@ -73,6 +75,7 @@ class CConfigDialog : public QDialog {
     QPushButton* m_close = nullptr;
     bool m_refreshing = false;
     bool m_refresh_again = false;
+    bool m_stale = false;  // a refresh came while hidden
 };
 
 }  // namespace kv
