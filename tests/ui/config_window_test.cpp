@@ -239,6 +239,25 @@ class ConfigWindowTest : public QObject {
         QCOMPARE(window->StatusPage()->Row(1).Value(), QString("2"));
     }
 
+    // Enter on the question keeps the key: a delete cannot be undone.
+    void DeleteQuestionAnsweredWithEnterKeepsTheKey() {
+        agent->UnlockFirstUse();
+        QCOMPARE(agent->ClientAdds("kept"), 0);
+        CConfigDialog* window = Open();
+        window->ShowPage(CConfigDialog::kKeysPage);
+        QTreeWidget* list = window->KeysPage()->List();
+        list->setCurrentItem(list->topLevelItem(0));
+        QString question;
+        agent->Hand().Next([&question](QWidget* box) {
+            question = WindowText(box);
+            QTest::keyClick(box->focusWidget() != nullptr ? box->focusWidget() : box,
+                            Qt::Key_Return);
+        });
+        QTest::mouseClick(window->KeysPage()->DeleteButton(), Qt::LeftButton);
+        QVERIFY(question.startsWith("Are you sure you want to delete this keypair?"));
+        QCOMPARE(agent->App().Keys().Count(), std::size_t(1));
+    }
+
     void EventListMirrorsTheRing() {
         agent->App().Log().AddLogEntry(LogInfo, "before the window");
         CConfigDialog* window = Open();

@@ -88,9 +88,11 @@ void DeleteKeyPair(const KeyCommandContext& context, std::int32_t key_number) {
     const ChosenKey chosen = ChooseKey(app, key_number);
     if (!UnlockOnDemand(app, TextOf(IDS_PROMPT_DELETE_COMMAND), false)) return;
     app.RestartAutoLock();
-    // Owned by the desktop: the question stands on its own, above every window.
+    // Owned by the desktop: the question stands on its own, above every window. No is its
+    // default, as a delete cannot be undone: an Enter meant for another window keeps the key.
     // Asked again after the question, during which the agent may have been locked.
-    if (app.MessageBox(IDS_CONFIRM_DELETE_KEY, MB_YESNO | MB_ICONQUESTION) == IDYES &&
+    if (app.MessageBox(IDS_CONFIRM_DELETE_KEY, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+            IDYES &&
         UnlockOnDemand(app, TextOf(IDS_PROMPT_DELETE_COMMAND), false)) {
         DeleteConfirmed(app, chosen);
     }
