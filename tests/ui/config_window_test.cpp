@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
+#include <algorithm>
 
 #include "app/module_description.h"
 #include "kvclm/kvclm.h"
@@ -256,6 +257,31 @@ class ConfigWindowTest : public QObject {
         QTest::mouseClick(window->KeysPage()->DeleteButton(), Qt::LeftButton);
         QVERIFY(question.startsWith("Are you sure you want to delete this keypair?"));
         QCOMPARE(agent->App().Keys().Count(), std::size_t(1));
+    }
+
+    // Tab takes the Keys page's buttons in the order they stand in, top to bottom.
+    void TabFollowsTheKeyButtonsDownThePage() {
+        agent->UnlockFirstUse();
+        QCOMPARE(agent->ClientAdds("one"), 0);
+        CConfigDialog* window = Open();
+        window->ShowPage(CConfigDialog::kKeysPage);
+        CPageKeys* keys = window->KeysPage();
+        keys->List()->setCurrentItem(keys->List()->topLevelItem(0));
+        QList<QPushButton*> buttons = keys->findChildren<QPushButton*>();
+        std::sort(buttons.begin(), buttons.end(),
+                  [](QPushButton* a, QPushButton* b) { return a->y() < b->y(); });
+        QStringList shown;
+        QStringList tabbed;
+        QWidget* focus = keys->List();
+        for (QPushButton* button : buttons) {
+            shown << button->accessibleName();
+            focus = focus->nextInFocusChain();
+            while (!focus->isEnabled() || (focus->focusPolicy() & Qt::TabFocus) == 0) {
+                focus = focus->nextInFocusChain();
+            }
+            tabbed << (qobject_cast<QPushButton*>(focus) ? focus->accessibleName() : QString());
+        }
+        QCOMPARE(tabbed, shown);
     }
 
     void EventListMirrorsTheRing() {

@@ -37,11 +37,12 @@ CPageKeys::CPageKeys(CAgentApp& app, QtUserInterface& ui, QWidget* parent)
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, &CPageKeys::OnSelectionChanged);
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { OnProperties(); });
 
+    // Made in the order they stand in, top to bottom, which is the order Tab takes.
     m_generate = MakeButton(tr("&Generate New Keypair..."), &CPageKeys::OnGenerate);
-    m_properties = MakeButton(tr("Key &Properties"), &CPageKeys::OnProperties);
     m_import = MakeButton(tr("&Import Keypair..."), &CPageKeys::OnImport);
     m_export = MakeButton(tr("&Export Keypair..."), &CPageKeys::OnExport);
     m_delete = MakeButton(tr("&Delete Keypair"), &CPageKeys::OnDelete);
+    m_properties = MakeButton(tr("Key &Properties"), &CPageKeys::OnProperties);
 
     auto* buttons = new QVBoxLayout;
     for (QPushButton* button : {m_generate, m_import, m_export, m_delete, m_properties}) {
