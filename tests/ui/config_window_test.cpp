@@ -313,6 +313,13 @@ class ConfigWindowTest : public QObject {
         window->EventLogPage()->ShowDetails(list->topLevelItem(rows - 1));
         QCOMPARE(shown, QString::fromStdString(stamp) + " from : local client");
 
+        // Enter on a row shows it too: a long entry is cut short in the list.
+        shown.clear();
+        agent->Hand().Next(ReadMessage(&shown));
+        list->setCurrentItem(list->topLevelItem(rows - 3));
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(shown, QString::fromStdString(stamp) + " [ERROR] : Cannot unlock");
+
         // A full ring drops the oldest entries from the list too, in step.
         for (int i = 0; i < 2 * EventLog::kRingSize; ++i) {
             agent->App().Log().AddLogEntry(LogInfo, "entry " + std::to_string(i));

@@ -1,6 +1,7 @@
 #include "ui/config/page_event_log.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -42,6 +43,8 @@ CPageEventLog::CPageEventLog(CAgentApp& app, QtUserInterface& ui, QWidget* paren
     m_list->setColumnWidth(1, ColumnWidth(metrics, 60, {"Operation", "Unlock", "Delete"}));
     connect(m_list, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item) { ShowDetails(item); });
+    // The list shows a long entry cut short: Enter shows it whole, as the double-click does.
+    m_list->installEventFilter(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);  // the window's heading and frame align with it
@@ -74,6 +77,19 @@ QString CPageEventLog::EntryDetails(int slot) const {
         text += QString(" [%1] : ").arg(QString::fromUtf8(LogCategoryName(entry.category)));
     }
     return text + QString::fromStdString(entry.message);
+}
+
+bool CPageEventLog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_list && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (enter && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+            m_list->currentItem() != nullptr) {
+            ShowDetails(m_list->currentItem());
+            return true;
+        }
+    }
+    return CPropertyPage::eventFilter(watched, event);
 }
 
 void CPageEventLog::ShowDetails(QTreeWidgetItem* item) {

@@ -1,6 +1,6 @@
 // The configuration window's "Event Log" page: the event log's ring as a list with the
 // columns "Time", "Event" and "Message". Rows are appended and removed as the ring changes;
-// double-clicking a row shows the whole entry with its date.
+// double-clicking a row, or Enter on it, shows the whole entry with its date.
 #pragma once
 
 #include "core/event_log.h"
@@ -30,6 +30,9 @@ class CPageEventLog : public CPropertyPage, public EventLogObserver {
     // The text the double-click shows for the entry in `slot`.
     QString EntryDetails(int slot) const;
     void ShowDetails(QTreeWidgetItem* item);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     CAgentApp& m_app;
