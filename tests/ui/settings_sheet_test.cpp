@@ -519,6 +519,14 @@ class SettingsSheetTest : public QObject {
         agent->Hand().Next([](QWidget* prompt) { QMetaObject::invokeMethod(prompt, "reject"); });
         sheet.LockPage()->ChangePassphraseButton()->click();
         QCOMPARE(agent->Commands(), std::vector<int>({ID_CHANGE_PASSPHRASE}));
+
+        // Enter on the focused button presses it, rather than the sheet's OK.
+        sheet.Sheet()->SetActivePage(1);
+        sheet.LockPage()->ChangePassphraseButton()->setFocus();
+        agent->Hand().Next([](QWidget* prompt) { QMetaObject::invokeMethod(prompt, "reject"); });
+        QTest::keyClick(sheet.LockPage()->ChangePassphraseButton(), Qt::Key_Return);
+        QCOMPARE(agent->Commands(), std::vector<int>({ID_CHANGE_PASSPHRASE, ID_CHANGE_PASSPHRASE}));
+        QVERIFY(sheet.isVisible());
     }
 };
 

@@ -34,7 +34,8 @@ CPageLock::CPageLock(CAgentApp& app, QtUserInterface& ui, QWidget* parent)
 
     m_change =
         Named(new QPushButton(tr("&Change Passphrase..."), this), tr("&Change Passphrase..."));
-    m_change->setAutoDefault(false);
+    // Enter on the focused button presses it; elsewhere Enter is the sheet's OK.
+    m_change->setAutoDefault(true);
     auto* change_row = new QHBoxLayout;
     change_row->addWidget(m_change);
     change_row->addStretch(1);

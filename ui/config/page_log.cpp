@@ -64,7 +64,8 @@ QWidget* CPageLog::MakeFileGroup() {
     m_path->setObjectName("LogToFile");
     Bindings().Text(m_path, IDS_SETTING_LOG_TO_FILE, kSettingTextCapacity - 1);
     m_browse = Named(new QPushButton(tr("..."), group), tr("Choose log file"));
-    m_browse->setAutoDefault(false);
+    // Enter on a focused button presses it; elsewhere Enter is the sheet's OK.
+    m_browse->setAutoDefault(true);
     m_browse->setMaximumWidth(m_browse->fontMetrics().horizontalAdvance("....") + 24);
     auto* path_row = new QHBoxLayout;
     path_row->addWidget(m_path, 1);
@@ -72,7 +73,7 @@ QWidget* CPageLog::MakeFileGroup() {
     layout->addLayout(path_row);
 
     m_empty = Named(new QPushButton(tr("&Empty log file"), group), tr("&Empty log file"));
-    m_empty->setAutoDefault(false);
+    m_empty->setAutoDefault(true);
     auto* empty_row = new QHBoxLayout;
     empty_row->addWidget(m_empty);
     empty_row->addStretch(1);
