@@ -1,12 +1,15 @@
 // The configuration window in this process, offscreen: its pages, their refresh after lock
 // changes and client requests, the event list, help contexts, and hiding and showing.
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTreeWidget>
 #include <algorithm>
+#include <cstdlib>
 
 #include "app/module_description.h"
 #include "kvclm/kvclm.h"
@@ -282,6 +285,27 @@ class ConfigWindowTest : public QObject {
             tabbed << (qobject_cast<QPushButton*>(focus) ? focus->accessibleName() : QString());
         }
         QCOMPARE(tabbed, shown);
+    }
+
+    // At a larger font the window grows past the size it opens with: it is centred at the size
+    // it shows with, not at the one it was given before.
+    void ALargerFontStillCentresTheWindow() {
+        const QFont normal = QApplication::font();
+        QVERIFY(normal.pointSizeF() > 0);
+        QFont large = normal;
+        large.setPointSizeF(normal.pointSizeF() * 1.3);
+        QApplication::setFont(large);
+        CConfigDialog* window = Open();
+        const QRect shown = window->frameGeometry();
+        QApplication::setFont(normal);
+        QVERIFY(shown.height() > 460);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(screen.contains(shown));
+        // As much room above it as below, but for the frame the window manager adds.
+        const int above = shown.top() - screen.top();
+        const int below = screen.bottom() - shown.bottom();
+        QVERIFY2(std::abs(above - below) <= 4,
+                 qPrintable(QString("%1 above, %2 below").arg(above).arg(below)));
     }
 
     void EventListMirrorsTheRing() {

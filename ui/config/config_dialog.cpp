@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/agent_app.h"
 #include "res/string_ids.h"
@@ -54,7 +55,6 @@ CConfigDialog::CConfigDialog(CAgentApp& app, QtUserInterface& ui)
 
     connect(m_page_list, &QListWidget::currentRowChanged, this, &CConfigDialog::ShowPage);
     resize(640, 460);
-    CenterOnScreen();
     m_page_list->setCurrentRow(kStatusPage);
     Refresh();
     ShowPage(kStatusPage);
@@ -134,8 +134,10 @@ void CConfigDialog::CenterOnScreen() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (screen == nullptr) return;
     QRect frame = geometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    move(frame.topLeft());
+    const QRect available = screen->availableGeometry();
+    frame.moveCenter(available.center());
+    // Larger than the screen: its caption stays on the screen.
+    move(std::max(frame.left(), available.left()), std::max(frame.top(), available.top()));
 }
 
 void CConfigDialog::Refresh() {
@@ -202,6 +204,13 @@ bool CConfigDialog::event(QEvent* event) {
     if (event->type() == QEvent::Show && m_stale) {
         m_stale = false;
         RefreshNow();
+    }
+    // Centred at its first showing, at the size it shows with: at a large font the layout
+    // makes it larger than it was made, and one centred by that smaller size runs off the
+    // bottom of the screen.
+    if (event->type() == QEvent::Show && !m_centred) {
+        m_centred = true;
+        CenterOnScreen();
     }
     if (event->type() == QEvent::WindowActivate) {
         update();

@@ -76,6 +76,7 @@ class CConfigDialog : public QDialog {
     bool m_refreshing = false;
     bool m_refresh_again = false;
     bool m_stale = false;  // a refresh came while hidden
+    bool m_centred = false;
 };
 
 }  // namespace kv
