@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <atomic>
@@ -115,6 +116,23 @@ class KeygenWizardTest : public test::KeyDialogsTest {
     std::unique_ptr<WizardKeyState> state = std::make_unique<WizardKeyState>();
     std::unique_ptr<CKeygenWizard> wizard;
 };
+
+// At a larger font the wrapped texts take more lines: the wizard grows to show them whole.
+TEST_F(KeygenWizardTest, ALargerFontShowsEveryTextWhole) {
+    const QFont normal = QApplication::font();
+    QFont large = normal;
+    large.setPointSizeF(normal.pointSizeF() * 2);
+    QApplication::setFont(large);
+    Open();
+    std::vector<std::string> cut;
+    for (const QLabel* label : wizard->StartPage()->findChildren<QLabel*>()) {
+        if (label->wordWrap() && label->height() < label->heightForWidth(label->width())) {
+            cut.push_back(label->text().left(20).toStdString());
+        }
+    }
+    QApplication::setFont(normal);
+    EXPECT_EQ(cut, std::vector<std::string>());
+}
 
 TEST_F(KeygenWizardTest, GeneratesRsaAndDsaKeysOnAWorkerThread) {
     for (const auto& [type, lower] : {std::pair{"RSA", "rsa"}, std::pair{"DSA", "dsa"}}) {

@@ -1,6 +1,9 @@
 #include "ui/wizard/keygen_wizard.h"
 
+#include <QLayout>
+#include <QScreen>
 #include <QShortcut>
+#include <algorithm>
 
 #include "app/agent_app.h"
 #include "ui/prompts/prompt_widgets.h"
@@ -37,6 +40,27 @@ void CKeygenWizard::OnPageChanged(int id) {
     if (current == nullptr) return;
     setWindowTitle(current->PageTitle());
     current->Activated();
+    FitPage();
+}
+
+void CKeygenWizard::showEvent(QShowEvent* event) {
+    QWizard::showEvent(event);
+    FitPage();
+}
+
+// A wizard does not grow by itself for texts that wrap to more lines at a larger font, and
+// cuts them off: it grows here to show the page whole, as far as the screen allows.
+void CKeygenWizard::FitPage() {
+    QWizardPage* shown = currentPage();
+    if (!isVisible() || shown == nullptr || shown->layout() == nullptr) return;
+    const int missing = shown->layout()->totalHeightForWidth(shown->width()) - shown->height();
+    if (missing <= 0) return;
+    int wanted = height() + missing;
+    if (const QScreen* on = screen()) {
+        const int frame = frameGeometry().height() - height();
+        wanted = std::min(wanted, on->availableGeometry().height() - frame);
+    }
+    if (wanted > height()) resize(width(), wanted);
 }
 
 void CKeygenWizard::ShowHelpForCurrentPage() {

@@ -29,8 +29,12 @@ class CKeygenWizard : public QWizard {
     // Cancel, Escape and the window's close button: refused while a generation runs.
     void reject() override;
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
     void OnPageChanged(int id);
+    void FitPage();
     void ShowHelpForCurrentPage();
 
     CAgentApp& m_app;
