@@ -67,6 +67,22 @@ class AboutWindowTest : public QObject {
         QVERIFY(!notice.contains("ready"));  // the format shows no status
     }
 
+    // Also run with a font setting of 192 dots per inch: the text must still fit the picture,
+    // whose size is fixed, and leave its right edge as drawn.
+    void theTextStaysInsideThePicture() {
+        CAboutDialog about(415, 0);
+        const QImage shown = about.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage bare = AboutPicture(1.0).toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shown.size(), bare.size());
+        for (int y = shown.height() * 28 / 100; y < shown.height(); ++y) {
+            for (int x = shown.width() - 6; x < shown.width(); ++x) {
+                if (shown.pixel(x, y) != bare.pixel(x, y))
+                    QFAIL(qPrintable(QString("text drawn at the edge, at %1,%2").arg(x).arg(y)));
+            }
+        }
+        about.grab().save("screenshots/about_box_offscreen.png");
+    }
+
     void thePictureIsSharpAtEveryPixelRatio() {
         for (const qreal ratio : {1.0, 1.5, 2.0}) {
             const QPixmap picture = AboutPicture(ratio);

@@ -20,11 +20,13 @@ QString Text(unsigned id) {
     return text != nullptr ? QString::fromUtf8(text) : QString();
 }
 
-// Arial at the given size in points; another sans-serif face where Arial is not installed.
+// Arial at the given size in points at 96 dots per inch; another sans-serif face where Arial
+// is not installed. Sized in pixels: the text must fit the picture, whose size is fixed, and a
+// font setting of more dots per inch drew it over the picture's edges and over itself.
 QFont ArialFont(int points, bool bold) {
     QFont font(QStringLiteral("Arial"));
     font.setStyleHint(QFont::SansSerif);
-    font.setPointSize(points);
+    font.setPixelSize((points * 96 + 36) / 72);
     font.setBold(bold);
     return font;
 }
