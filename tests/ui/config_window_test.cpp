@@ -308,6 +308,24 @@ class ConfigWindowTest : public QObject {
                  qPrintable(QString("%1 above, %2 below").arg(above).arg(below)));
     }
 
+    // The list follows the newest entry; one logged while the page was hidden is scrolled to
+    // when the page is shown.
+    void TheEventListShowsTheNewestEntry() {
+        CConfigDialog* window = Open();
+        QTreeWidget* list = window->EventLogPage()->List();
+        const auto newest_shown = [list] {
+            QTreeWidgetItem* last = list->topLevelItem(list->topLevelItemCount() - 1);
+            return list->viewport()->rect().contains(list->visualItemRect(last));
+        };
+        for (int shown_page : {CConfigDialog::kEventLogPage, CConfigDialog::kStatusPage}) {
+            window->ShowPage(shown_page);
+            for (int i = 0; i < 60; ++i) agent->App().Log().AddLogEntry(LogInfo, "an entry");
+            window->ShowPage(CConfigDialog::kEventLogPage);
+            QTRY_VERIFY(newest_shown());
+            list->scrollToTop();
+        }
+    }
+
     void EventListMirrorsTheRing() {
         agent->App().Log().AddLogEntry(LogInfo, "before the window");
         CConfigDialog* window = Open();

@@ -65,7 +65,21 @@ void CPageEventLog::OnEntryAppended(int slot, const LogEntry& entry) {
                                       QString::fromStdString(entry.message)});
     item->setData(0, kSlotRole, slot);
     m_list->addTopLevelItem(item);
-    m_list->scrollToItem(item);
+    // Scrolling lays the whole list out: with every request logging, a hidden page does that
+    // once, when it is shown, and not for each entry.
+    if (m_list->isVisible()) {
+        m_list->scrollToItem(item);
+    } else {
+        m_scroll_when_shown = true;
+    }
+}
+
+void CPageEventLog::showEvent(QShowEvent* event) {
+    CPropertyPage::showEvent(event);
+    if (!m_scroll_when_shown) return;
+    m_scroll_when_shown = false;
+    const int rows = m_list->topLevelItemCount();
+    if (rows > 0) m_list->scrollToItem(m_list->topLevelItem(rows - 1));
 }
 
 void CPageEventLog::OnOldestRemoved() { delete m_list->takeTopLevelItem(0); }

@@ -33,11 +33,13 @@ class CPageEventLog : public CPropertyPage, public EventLogObserver {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     CAgentApp& m_app;
     QtUserInterface& m_ui;
     QTreeWidget* m_list;
+    bool m_scroll_when_shown = false;  // entries came while the page was hidden
 };
 
 }  // namespace kv
