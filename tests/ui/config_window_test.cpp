@@ -308,6 +308,24 @@ class ConfigWindowTest : public QObject {
                  qPrintable(QString("%1 above, %2 below").arg(above).arg(below)));
     }
 
+    void AtTwiceTheFontThePageTitlesShowWhole() {
+        const QFont normal = QApplication::font();
+        QFont large = normal;
+        large.setPointSizeF(normal.pointSizeF() * 2);
+        QApplication::setFont(large);
+        CConfigDialog* window = Open();
+        QListWidget* pages = window->PageList();
+        QTest::qWait(50);
+        window->grab().save("screenshots/config_large_font.png");
+        QApplication::setFont(normal);
+        for (int i = 0; i < pages->count(); ++i) {
+            const QString title = pages->item(i)->text();
+            QVERIFY2(pages->fontMetrics().horizontalAdvance(title) <
+                         pages->visualItemRect(pages->item(i)).width(),
+                     qPrintable(title));
+        }
+    }
+
     // The list follows the newest entry; one logged while the page was hidden is scrolled to
     // when the page is shown.
     void TheEventListShowsTheNewestEntry() {

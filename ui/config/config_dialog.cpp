@@ -56,7 +56,7 @@ CConfigDialog::CConfigDialog(CAgentApp& app, QtUserInterface& ui)
     connect(m_page_list, &QListWidget::currentRowChanged, this, &CConfigDialog::ShowPage);
     resize(640, 460);
     m_page_list->setCurrentRow(kStatusPage);
-    Refresh();
+    RefreshNow();  // not yet shown, and filled now: it is centred at the size its texts need
     ShowPage(kStatusPage);
     FocusFirstControl(m_sheet->GetActivePage());
 }
@@ -93,13 +93,18 @@ QListWidget* CConfigDialog::MakePageList() {
     m_page_list->setMovement(QListView::Static);
     m_page_list->setWrapping(false);
     m_page_list->setIconSize(QSize(40, 40));
-    m_page_list->setFixedWidth(112);
+    const QIcon images[] = {StatusPageImage(), EventLogPageImage(), KeysPageImage()};
+    const QString titles[] = {tr("Status"), tr("Event Log"), tr("Keys")};
+    // The classic size, or larger where the user's font needs it to show the titles whole.
+    const QFontMetrics metrics = m_page_list->fontMetrics();
+    int widest = 0;
+    for (const QString& title : titles) widest = std::max(widest, metrics.horizontalAdvance(title));
+    m_page_list->setFixedWidth(std::max(112, widest + 28));
     m_page_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_page_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Each item as wide as the list, so that its picture and title sit in the middle.
-    const QSize item_size(m_page_list->width() - 2 * m_page_list->frameWidth() - 4, 76);
-    const QIcon images[] = {StatusPageImage(), EventLogPageImage(), KeysPageImage()};
-    const QString titles[] = {tr("Status"), tr("Event Log"), tr("Keys")};
+    const QSize item_size(m_page_list->width() - 2 * m_page_list->frameWidth() - 4,
+                          std::max(76, 40 + metrics.height() + 19));
     for (int i = 0; i < 3; ++i) {
         auto* item = new QListWidgetItem(images[i], titles[i], m_page_list);
         item->setData(Qt::UserRole, kPageCommands[i]);
