@@ -83,7 +83,7 @@ void CPageKeys::FillKeyList() {
     for (std::size_t i = 0; i < keys.Count(); ++i) {
         const KeyPair& key = keys.At(i);
         sorted.push_back(&key);
-        m_listed.push_back({key.Number(), key.Name(), key.Comment(), key.Blob()});
+        m_listed.push_back(key);
     }
     std::stable_sort(sorted.begin(), sorted.end(), [](const KeyPair* a, const KeyPair* b) {
         return QString::fromStdString(a->Name()).compare(QString::fromStdString(b->Name()),
@@ -107,11 +107,7 @@ bool CPageKeys::RowsMatchStore() const {
     if (keys.Count() != m_listed.size()) return false;
     for (std::size_t i = 0; i < keys.Count(); ++i) {
         const KeyPair& key = keys.At(i);
-        const ListedKey& row = m_listed[i];
-        if (key.Number() != row.number || key.Name() != row.name || key.Comment() != row.comment ||
-            key.Blob() != row.blob) {
-            return false;
-        }
+        if (key.Number() != m_listed[i].Number() || !key.IsSameKey(m_listed[i])) return false;
     }
     return true;
 }

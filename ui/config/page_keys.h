@@ -4,10 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
-#include "platform/secure_memory.h"
+#include "keys/key_pair.h"
 #include "ui/config/property_page.h"
 
 class QPushButton;
@@ -58,15 +57,6 @@ class CPageKeys : public CPropertyPage {
     void EnableSelectionButtons(bool enable);
     bool RowsMatchStore() const;
 
-    // A stored key as the rows were built from it. The blob counts too: a deleted key's
-    // number is given again, and a row must not come to stand for another key.
-    struct ListedKey {
-        std::int32_t number;
-        std::string name;
-        std::string comment;
-        Bytes blob;
-    };
-
     CAgentApp& m_app;
     QtUserInterface& m_ui;
     QTreeWidget* m_list;
@@ -76,7 +66,9 @@ class CPageKeys : public CPropertyPage {
     QPushButton* m_export;
     QPushButton* m_delete;
     bool m_refilling = false;
-    std::vector<ListedKey> m_listed;  // in store order
+    // The stored keys the rows were built from, in store order. The blob counts too: a deleted
+    // key's number is given again, and a row must not come to stand for another key.
+    std::vector<KeyPair> m_listed;
 };
 
 }  // namespace kv
