@@ -3,8 +3,10 @@
 #include <openssl/core_names.h>
 #include <openssl/rand.h>
 
-#include <deque>
+#include <cstring>
+#include <list>
 #include <mutex>
+#include <unordered_map>
 
 #include "kvclm/hash.h"
 #include "kvclm/wire.h"
@@ -12,8 +14,9 @@
 namespace kvclm {
 namespace {
 
-// Enough for every key of a large store; the oldest entry goes first.
-constexpr std::size_t kMaxEntries = 256;
+// Enough for every key of a very large store. Entries are found through hash indexes, so the
+// bound costs a signature nothing.
+constexpr std::size_t kMaxEntries = kMaxRememberedEntries;
 
 struct DerivedEntry {
     KdfId id;
@@ -32,17 +35,95 @@ struct MacCtxFree {
 };
 using MacCtxPtr = std::unique_ptr<EVP_MAC_CTX, MacCtxFree>;
 
+bool SameId(const KdfId& a, const KdfId& b) {
+    return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// Identifiers are keyed MACs and blob digests are SHA-256: any eight bytes of them are a
+// good hash. The indexes keep only these, never a whole identifier.
+std::uint64_t HashOf(const std::array<std::uint8_t, 32>& bytes) {
+    std::uint64_t h = 0;
+    std::memcpy(&h, bytes.data(), sizeof h);
+    return h;
+}
+
+std::uint64_t HashOf(const BlobDigest& blob, const KdfId& id) { return HashOf(blob) ^ HashOf(id); }
+
+template <typename Entry>
+using Entries = std::list<Entry>;  // oldest first; an entry never moves, so indexes may point at it
+template <typename Entry>
+using HashIndex = std::unordered_multimap<std::uint64_t, typename Entries<Entry>::iterator>;
+
+template <typename Index>
+void Unindex(Index& index, std::uint64_t hash, typename Index::mapped_type at) {
+    auto [first, last] = index.equal_range(hash);
+    for (; first != last; ++first) {
+        if (first->second == at) {
+            index.erase(first);
+            return;
+        }
+    }
+}
+
 struct Cache {
     std::mutex mutex;
     // HMAC-SHA-256 keyed with a random per-process secret, ready for the identifiers: each
     // one starts from a copy. Made at first use, and anew after every Clear.
     MacCtxPtr idMac;
-    std::deque<DerivedEntry> derived;
-    std::deque<OpenedEntry> opened;
+    Entries<DerivedEntry> derived;
+    HashIndex<DerivedEntry> derivedById;
+    Entries<OpenedEntry> opened;
+    HashIndex<OpenedEntry> openedByBlobAndId;
+    std::unordered_map<const EVP_PKEY*, Entries<OpenedEntry>::iterator> openedByKey;
+
+    DerivedEntry* FindDerived(const KdfId& id) {
+        auto [first, last] = derivedById.equal_range(HashOf(id));
+        for (; first != last; ++first)
+            if (SameId(first->second->id, id)) return &*first->second;
+        return nullptr;
+    }
+
+    OpenedEntry* FindOpened(const BlobDigest& blob, const KdfId& id) {
+        auto [first, last] = openedByBlobAndId.equal_range(HashOf(blob, id));
+        for (; first != last; ++first) {
+            OpenedEntry& e = *first->second;
+            if (e.blob == blob && SameId(e.id, id)) return &e;
+        }
+        return nullptr;
+    }
+
+    void AddDerived(DerivedEntry entry) {
+        if (derived.size() >= kMaxEntries) {
+            Unindex(derivedById, HashOf(derived.front().id), derived.begin());
+            OPENSSL_cleanse(derived.front().id.data(), derived.front().id.size());
+            derived.pop_front();
+        }
+        const std::uint64_t hash = HashOf(entry.id);
+        derivedById.emplace(hash, derived.insert(derived.end(), std::move(entry)));
+    }
+
+    void AddOpened(OpenedEntry entry) {
+        if (opened.size() >= kMaxEntries) {
+            Unindex(openedByBlobAndId, HashOf(opened.front().blob, opened.front().id),
+                    opened.begin());
+            const auto byKey = openedByKey.find(opened.front().key.get());
+            if (byKey != openedByKey.end() && byKey->second == opened.begin())
+                openedByKey.erase(byKey);
+            OPENSSL_cleanse(opened.front().id.data(), opened.front().id.size());
+            opened.pop_front();
+        }
+        const std::uint64_t hash = HashOf(entry.blob, entry.id);
+        const auto at = opened.insert(opened.end(), std::move(entry));
+        openedByBlobAndId.emplace(hash, at);
+        openedByKey[at->key.get()] = at;
+    }
 
     void Clear() noexcept {
         for (auto& e : derived) OPENSSL_cleanse(e.id.data(), e.id.size());
         for (auto& e : opened) OPENSSL_cleanse(e.id.data(), e.id.size());
+        derivedById.clear();
+        openedByBlobAndId.clear();
+        openedByKey.clear();
         derived.clear();
         opened.clear();
         idMac.reset();  // OpenSSL wipes the key state it holds
@@ -54,10 +135,6 @@ struct Cache {
 Cache& TheCache() {
     static Cache* cache = new Cache;
     return *cache;
-}
-
-bool SameId(const KdfId& a, const KdfId& b) {
-    return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
 MacCtxPtr NewIdMac() {
@@ -109,34 +186,24 @@ BlobDigest DigestOfBlob(const std::uint8_t* blob, std::size_t n) {
 bool LookupDerivedKey(const KdfId& id, SecureBytes* key) {
     Cache& c = TheCache();
     std::lock_guard<std::mutex> lock(c.mutex);
-    for (const auto& e : c.derived) {
-        if (SameId(e.id, id)) {
-            *key = e.key;
-            return true;
-        }
-    }
-    return false;
+    const DerivedEntry* e = c.FindDerived(id);
+    if (e == nullptr) return false;
+    *key = e->key;
+    return true;
 }
 
 void RememberDerivedKey(const KdfId& id, const SecureBytes& key) {
     Cache& c = TheCache();
     std::lock_guard<std::mutex> lock(c.mutex);
-    for (const auto& e : c.derived)
-        if (SameId(e.id, id)) return;
-    if (c.derived.size() >= kMaxEntries) c.derived.pop_front();
-    c.derived.push_back(DerivedEntry{id, key});
+    if (c.FindDerived(id) == nullptr) c.AddDerived(DerivedEntry{id, key});
 }
 
 PkeyPtr LookupOpenedKey(const BlobDigest& blob, const KdfId& id) {
     Cache& c = TheCache();
     std::lock_guard<std::mutex> lock(c.mutex);
-    for (const auto& e : c.opened) {
-        if (e.blob == blob && SameId(e.id, id)) {
-            if (EVP_PKEY_up_ref(e.key.get()) != 1) return nullptr;
-            return PkeyPtr(e.key.get());
-        }
-    }
-    return nullptr;
+    const OpenedEntry* e = c.FindOpened(blob, id);
+    if (e == nullptr || EVP_PKEY_up_ref(e->key.get()) != 1) return nullptr;
+    return PkeyPtr(e->key.get());
 }
 
 void RememberOpenedKey(const BlobDigest& blob, const KdfId& id, EVP_PKEY* key) {
@@ -144,21 +211,18 @@ void RememberOpenedKey(const BlobDigest& blob, const KdfId& id, EVP_PKEY* key) {
     PkeyPtr ref(key);
     Cache& c = TheCache();
     std::lock_guard<std::mutex> lock(c.mutex);
-    for (const auto& e : c.opened)
-        if (e.blob == blob && SameId(e.id, id)) return;
-    if (c.opened.size() >= kMaxEntries) c.opened.pop_front();
-    c.opened.push_back(OpenedEntry{blob, id, std::move(ref), nullptr});
+    if (c.FindOpened(blob, id) == nullptr)
+        c.AddOpened(OpenedEntry{blob, id, std::move(ref), nullptr});
 }
 
 PkeyCtxPtr CopyRememberedSignContext(EVP_PKEY* key, PkeyCtxPtr (*make)(EVP_PKEY*)) {
     Cache& c = TheCache();
     std::lock_guard<std::mutex> lock(c.mutex);
-    for (auto& e : c.opened) {
-        if (e.key.get() != key) continue;
-        if (!e.signContext) e.signContext = make(key);
-        return PkeyCtxPtr(e.signContext ? EVP_PKEY_CTX_dup(e.signContext.get()) : nullptr);
-    }
-    return nullptr;
+    const auto found = c.openedByKey.find(key);
+    if (found == c.openedByKey.end()) return nullptr;
+    OpenedEntry& e = *found->second;
+    if (!e.signContext) e.signContext = make(key);
+    return PkeyCtxPtr(e.signContext ? EVP_PKEY_CTX_dup(e.signContext.get()) : nullptr);
 }
 
 void ForgetSecrets() noexcept {

@@ -10,6 +10,9 @@
 
 namespace kvclm {
 
+// Derived keys and opened keys kept at most, each; past it the oldest goes first.
+constexpr std::size_t kMaxRememberedEntries = 4096;
+
 using KdfId = std::array<std::uint8_t, 32>;
 using BlobDigest = std::array<std::uint8_t, 32>;
 
