@@ -14,10 +14,6 @@
 namespace kvclm {
 namespace {
 
-// Enough for every key of a very large store. Entries are found through hash indexes, so the
-// bound costs a signature nothing.
-constexpr std::size_t kMaxEntries = kMaxRememberedEntries;
-
 struct DerivedEntry {
     KdfId id;
     SecureBytes key;
@@ -93,7 +89,7 @@ struct Cache {
     }
 
     void AddDerived(DerivedEntry entry) {
-        if (derived.size() >= kMaxEntries) {
+        if (derived.size() >= kMaxRememberedEntries) {
             Unindex(derivedById, HashOf(derived.front().id), derived.begin());
             OPENSSL_cleanse(derived.front().id.data(), derived.front().id.size());
             derived.pop_front();
@@ -103,7 +99,7 @@ struct Cache {
     }
 
     void AddOpened(OpenedEntry entry) {
-        if (opened.size() >= kMaxEntries) {
+        if (opened.size() >= kMaxRememberedEntries) {
             Unindex(openedByBlobAndId, HashOf(opened.front().blob, opened.front().id),
                     opened.begin());
             const auto byKey = openedByKey.find(opened.front().key.get());

@@ -10,7 +10,9 @@
 
 namespace kvclm {
 
-// Derived keys and opened keys kept at most, each; past it the oldest goes first.
+// Derived keys and opened keys kept at most, each: enough for every key of a very large store.
+// Past it the oldest goes first. Entries are found through hash indexes, so the bound costs a
+// signature nothing.
 constexpr std::size_t kMaxRememberedEntries = 4096;
 
 using KdfId = std::array<std::uint8_t, 32>;
