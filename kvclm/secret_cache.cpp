@@ -24,6 +24,8 @@ struct OpenedEntry {
     KdfId id;
     PkeyPtr key;
     PkeyCtxPtr signContext;  // made at the first signature with the key
+    std::shared_ptr<const RsaCrtKey> rsaCrt;
+    bool rsaCrtTried = false;
 };
 
 struct MacCtxFree {
@@ -208,7 +210,7 @@ void RememberOpenedKey(const BlobDigest& blob, const KdfId& id, EVP_PKEY* key) {
     Cache& c = TheCache();
     std::lock_guard<std::mutex> lock(c.mutex);
     if (c.FindOpened(blob, id) == nullptr)
-        c.AddOpened(OpenedEntry{blob, id, std::move(ref), nullptr});
+        c.AddOpened(OpenedEntry{blob, id, std::move(ref), nullptr, nullptr, false});
 }
 
 PkeyCtxPtr CopyRememberedSignContext(EVP_PKEY* key, PkeyCtxPtr (*make)(EVP_PKEY*)) {
@@ -219,6 +221,19 @@ PkeyCtxPtr CopyRememberedSignContext(EVP_PKEY* key, PkeyCtxPtr (*make)(EVP_PKEY*
     OpenedEntry& e = *found->second;
     if (!e.signContext) e.signContext = make(key);
     return PkeyCtxPtr(e.signContext ? EVP_PKEY_CTX_dup(e.signContext.get()) : nullptr);
+}
+
+std::shared_ptr<const RsaCrtKey> RememberedRsaCrtKey(EVP_PKEY* key) {
+    Cache& c = TheCache();
+    std::lock_guard<std::mutex> lock(c.mutex);
+    const auto found = c.openedByKey.find(key);
+    if (found == c.openedByKey.end()) return nullptr;
+    OpenedEntry& e = *found->second;
+    if (!e.rsaCrtTried) {
+        e.rsaCrt = RsaCrtKey::From(key);
+        e.rsaCrtTried = true;
+    }
+    return e.rsaCrt;
 }
 
 void ForgetSecrets() noexcept {

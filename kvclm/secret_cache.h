@@ -7,6 +7,7 @@
 #include <array>
 
 #include "kvclm/internal.h"
+#include "kvclm/rsa_crt.h"
 
 namespace kvclm {
 
@@ -32,6 +33,11 @@ void RememberOpenedKey(const BlobDigest& blob, const KdfId& id, EVP_PKEY* key);
 // the caller's), made by `make` at the first call, so that a signature does not set up a new
 // context each time; null when `key` is not remembered or `make` fails. Forgotten with the key.
 PkeyCtxPtr CopyRememberedSignContext(EVP_PKEY* key, PkeyCtxPtr (*make)(EVP_PKEY*));
+
+// The private operation by primes of the opened RSA key `key`, made at the first call; null
+// when `key` is not remembered or has no such form. Forgotten with the key, but a signature
+// under way keeps its own reference.
+std::shared_ptr<const RsaCrtKey> RememberedRsaCrtKey(EVP_PKEY* key);
 
 void ForgetSecrets() noexcept;
 

@@ -13,9 +13,12 @@
 namespace kvclm {
 namespace {
 
-// The DigestInfo prefix of an MD5 digest, recognised in caller-built PKCS#1 input.
+// The DigestInfo prefixes of an MD5 and a SHA-1 digest. MD5's is also recognised in
+// caller-built PKCS#1 input.
 constexpr std::uint8_t kMd5DigestInfo[] = {0x30, 0x20, 0x30, 0x0c, 0x06, 0x08, 0x2a, 0x86, 0x48,
                                            0x86, 0xf7, 0x0d, 0x02, 0x05, 0x05, 0x00, 0x04, 0x10};
+constexpr std::uint8_t kSha1DigestInfo[] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e,
+                                            0x03, 0x02, 0x1a, 0x05, 0x00, 0x04, 0x14};
 
 bool IsMd5DigestInfo(const std::uint8_t* data, std::size_t n) {
     return n == sizeof(kMd5DigestInfo) + 16 &&
@@ -65,23 +68,33 @@ int SignDss(EVP_PKEY* key, const std::uint8_t* data, std::size_t n, std::uint8_t
 
 int SignRsa(EVP_PKEY* key, bool hashFirst, bool md5, const std::uint8_t* data, std::size_t n,
             std::uint8_t* out, std::size_t* outLength) {
-    const EVP_MD* md = nullptr;
-    std::uint8_t digest[EVP_MAX_MD_SIZE];
-    unsigned digestLength = 0;
+    // Hashed here, the data is signed as the caller's own DigestInfo would be.
+    std::uint8_t info[sizeof(kMd5DigestInfo) + EVP_MAX_MD_SIZE];
     if (hashFirst) {
         if (md5 && FipsMode()) return KVCLM_E_FIPS_REFUSED;
-        md = md5 ? Md5() : Sha1();
-        if (!Digest(md, data, n, digest, &digestLength)) return KVCLM_E_CRYPTO;
-        data = digest;
-        n = digestLength;
+        const std::uint8_t* prefix = md5 ? kMd5DigestInfo : kSha1DigestInfo;
+        const std::size_t prefixLength = md5 ? sizeof(kMd5DigestInfo) : sizeof(kSha1DigestInfo);
+        unsigned digestLength = 0;
+        if (!Digest(md5 ? Md5() : Sha1(), data, n, info + prefixLength, &digestLength))
+            return KVCLM_E_CRYPTO;
+        std::memcpy(info, prefix, prefixLength);
+        data = info;
+        n = prefixLength + digestLength;
     } else {
         if (FipsMode() && (md5 || IsMd5DigestInfo(data, n))) return KVCLM_E_FIPS_REFUSED;
         if (n + 11 > static_cast<std::size_t>(EVP_PKEY_get_size(key))) return KVCLM_E_DATA_SIZE;
     }
-    // Signing a caller's DigestInfo (as for SSH) is the common case: its context is copied
-    // from one remembered with an opened key.
-    PkeyCtxPtr ctx = md == nullptr ? CopyRememberedSignContext(key, RawRsaSignContext) : nullptr;
-    if (!ctx) ctx = SignContext(key, md, RSA_PKCS1_PADDING);
+    // An opened key's private operation by primes, or in FIPS mode its signing context, is
+    // remembered with it, so that a signature sets nothing up.
+    if (!FipsMode()) {
+        const std::shared_ptr<const RsaCrtKey> crt = RememberedRsaCrtKey(key);
+        if (crt && *outLength >= crt->Size() && crt->SignPkcs1(data, n, out)) {
+            *outLength = crt->Size();
+            return KVCLM_OK;
+        }
+    }
+    PkeyCtxPtr ctx = CopyRememberedSignContext(key, RawRsaSignContext);
+    if (!ctx) ctx = RawRsaSignContext(key);
     if (!ctx) return KVCLM_E_CRYPTO;
     static const std::uint8_t kEmpty = 0;
     if (EVP_PKEY_sign(ctx.get(), out, outLength, n != 0 ? data : &kEmpty, n) != 1)

@@ -33,7 +33,7 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DKV_TSAN=ON -DKV_WITH_UI=OFF -DKV_BUILD_TESTS=ON -DKV_WERROR=ON >/dev/null
-tsan_tests="compute_pool_test pooled_operations_test handlers_test secret_cache_test"
+tsan_tests="compute_pool_test pooled_operations_test handlers_test secret_cache_test rsa_crt_test"
 cmake --build build-tsan -j"$jobs" --target kvclm $tsan_tests
 (
     export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
