@@ -1,10 +1,10 @@
 #include "kvclm/half_worker.h"
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <thread>
 
 #include "kvclm/internal.h"
@@ -19,6 +19,8 @@
 namespace kvclm {
 namespace {
 
+// Claimed: a caller owns the helper's job (filling it in, or running it itself). Posted: the
+// helper may take it up. Running and Done: the helper has taken it up, and finished it.
 enum State : int { kIdle, kClaimed, kPosted, kRunning, kDone };
 
 struct Helper {
@@ -38,8 +40,14 @@ Helper& TheHelper() {
     return *helper;
 }
 
+// The cores this process may run on, which may be fewer than the machine has.
 unsigned Cores() {
-    static const unsigned cores = std::thread::hardware_concurrency();
+    static const unsigned cores = [] {
+        cpu_set_t set;
+        if (sched_getaffinity(0, sizeof set, &set) == 0)
+            return static_cast<unsigned>(CPU_COUNT(&set));
+        return std::thread::hardware_concurrency();
+    }();
     return cores;
 }
 
