@@ -61,7 +61,6 @@ std::unique_ptr<RsaCrtKey> RsaCrtKey::From(EVP_PKEY* key, bool joinHalves) {
     // A key with more primes has a third factor; its private operation is left to OpenSSL.
     if (BnPtr third = Param(key, OSSL_PKEY_PARAM_RSA_FACTOR3)) return nullptr;
     std::unique_ptr<RsaCrtKey> k(new RsaCrtKey);
-    k->m_joinHalves = joinHalves;
     k->m_n = Param(key, OSSL_PKEY_PARAM_RSA_N);
     k->m_e = Param(key, OSSL_PKEY_PARAM_RSA_E);
     k->m_p = Param(key, OSSL_PKEY_PARAM_RSA_FACTOR1);
@@ -75,6 +74,9 @@ std::unique_ptr<RsaCrtKey> RsaCrtKey::From(EVP_PKEY* key, bool joinHalves) {
          {k->m_p.get(), k->m_q.get(), k->m_dp.get(), k->m_dq.get(), k->m_qinv.get()})
         BN_set_flags(secret, BN_FLG_CONSTTIME);
     k->m_size = static_cast<std::size_t>(BN_num_bytes(k->m_n.get()));
+    // OpenSSL joins the halves of 1,024-bit primes only.
+    k->m_joinHalves =
+        joinHalves && BN_num_bits(k->m_p.get()) == 1024 && BN_num_bits(k->m_q.get()) == 1024;
     BnCtxPtr ctx(BN_CTX_secure_new());
     if (!ctx) return nullptr;
     k->m_montN = NewMont(k->m_n.get(), ctx.get());
@@ -120,7 +122,9 @@ bool RsaCrtKey::PrivateOp(BIGNUM* result, const BIGNUM* f, BN_CTX* ctx) const {
     BIGNUM* m1 = frame.Get();
     BIGNUM* m2 = frame.Get();
     BIGNUM* h = frame.Get();
-    if (h == nullptr || BN_copy(blinded, f) == nullptr || !Blind(blinded, unblind, ctx))
+    BIGNUM* reducedP = frame.Get();
+    BIGNUM* reducedQ = frame.Get();
+    if (reducedQ == nullptr || BN_copy(blinded, f) == nullptr || !Blind(blinded, unblind, ctx))
         return false;
     BN_set_flags(m1, BN_FLG_CONSTTIME);
     BN_set_flags(m2, BN_FLG_CONSTTIME);
@@ -129,9 +133,7 @@ bool RsaCrtKey::PrivateOp(BIGNUM* result, const BIGNUM* f, BN_CTX* ctx) const {
     const Half modQ{blinded, m_q.get(), m_dq.get(), m_montQ, m2};
     bool ok;
     if (m_joinHalves) {
-        BIGNUM* reducedP = frame.Get();
-        BIGNUM* reducedQ = frame.Get();
-        ok = reducedQ != nullptr && BN_mod(reducedP, blinded, m_p.get(), ctx) == 1 &&
+        ok = BN_mod(reducedP, blinded, m_p.get(), ctx) == 1 &&
              BN_mod(reducedQ, blinded, m_q.get(), ctx) == 1 &&
              BN_mod_exp_mont_consttime_x2(m1, reducedP, m_dp.get(), m_p.get(), m_montP, m2,
                                           reducedQ, m_dq.get(), m_q.get(), m_montQ, ctx) == 1;
@@ -141,7 +143,8 @@ bool RsaCrtKey::PrivateOp(BIGNUM* result, const BIGNUM* f, BN_CTX* ctx) const {
     } else {
         ok = ComputeHalf(&modP, ctx) && ComputeHalf(&modQ, ctx);
     }
-    // Garner: result = m2 + q·((m1 - m2)·qInv mod p).
+    // Garner: result = m2 + q·((m1 - m2)·qInv mod p). Its steps' timing follows only the
+    // blinded halves, as in OpenSSL's own path for primes of unequal size.
     return ok && BN_mod_sub(h, m1, m2, m_p.get(), ctx) == 1 &&
            BN_mod_mul(h, h, m_qinv.get(), m_p.get(), ctx) == 1 &&
            BN_mul(h, h, m_q.get(), ctx) == 1 && BN_add(result, m2, h) == 1 &&
@@ -169,7 +172,7 @@ bool RsaCrtKey::SignPkcs1(const std::uint8_t* data, std::size_t n, std::uint8_t*
     // must raise back to the input.
     if (!PrivateOp(signature, f, ctx.get()) ||
         BN_mod_exp_mont(check, signature, m_e.get(), m_n.get(), ctx.get(), m_montN) != 1 ||
-        BN_cmp(check, f) != 0)
+        BN_cmp(check, f) != 0 || BN_ucmp(signature, m_n.get()) >= 0)
         return false;
     return BN_bn2binpad(signature, out, static_cast<int>(m_size)) == static_cast<int>(m_size);
 }

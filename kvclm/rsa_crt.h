@@ -17,7 +17,7 @@ bool JoiningHalvesIsFaster();
 class RsaCrtKey {
   public:
     // Null unless `key` is a two-prime RSA key with its CRT values. With joinHalves, the halves
-    // go to OpenSSL together instead of to two cores.
+    // of 1,024-bit primes go to OpenSSL together instead of to two cores.
     static std::unique_ptr<RsaCrtKey> From(EVP_PKEY* key,
                                            bool joinHalves = JoiningHalvesIsFaster());
     ~RsaCrtKey();

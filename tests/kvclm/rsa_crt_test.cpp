@@ -11,6 +11,8 @@
 #include <openssl/rsa.h>
 #include <sched.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -58,11 +60,52 @@ Bytes CrtSignature(const RsaCrtKey& crt, const Bytes& data) {
     return out;
 }
 
+// The key rebuilt from its numbers: its primes swapped (so that p < q), or an exponent of one
+// half off by two (so that half of every result is wrong).
+enum class Rebuild { kPrimesSwapped, kWrongExponentModP, kWrongExponentModQ };
+
+PkeyPtr Rebuilt(EVP_PKEY* key, Rebuild how) {
+    const char* names[] = {OSSL_PKEY_PARAM_RSA_N,         OSSL_PKEY_PARAM_RSA_E,
+                           OSSL_PKEY_PARAM_RSA_D,         OSSL_PKEY_PARAM_RSA_FACTOR1,
+                           OSSL_PKEY_PARAM_RSA_FACTOR2,   OSSL_PKEY_PARAM_RSA_EXPONENT1,
+                           OSSL_PKEY_PARAM_RSA_EXPONENT2, OSSL_PKEY_PARAM_RSA_COEFFICIENT1};
+    BnPtr v[8];
+    for (int i = 0; i < 8; ++i) {
+        BIGNUM* value = nullptr;
+        if (EVP_PKEY_get_bn_param(key, names[i], &value) != 1) return nullptr;
+        v[i].reset(value);
+    }
+    enum { kP = 3, kQ, kDp, kDq, kQinv };
+    if (how == Rebuild::kPrimesSwapped) {
+        std::swap(v[kP], v[kQ]);
+        std::swap(v[kDp], v[kDq]);
+        BnCtxPtr ctx(BN_CTX_new());
+        v[kQinv].reset(BN_mod_inverse(nullptr, v[kQ].get(), v[kP].get(), ctx.get()));
+        if (!v[kQinv]) return nullptr;
+    } else if (BN_add_word(v[how == Rebuild::kWrongExponentModP ? kDp : kDq].get(), 2) != 1) {
+        return nullptr;
+    }
+    OSSL_PARAM_BLD* build = OSSL_PARAM_BLD_new();
+    for (int i = 0; i < 8; ++i) OSSL_PARAM_BLD_push_BN(build, names[i], v[i].get());
+    OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(build);
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    EVP_PKEY* out = nullptr;
+    if (ctx && EVP_PKEY_fromdata_init(ctx.get()) == 1)
+        EVP_PKEY_fromdata(ctx.get(), &out, EVP_PKEY_KEYPAIR, params);
+    OSSL_PARAM_free(params);
+    OSSL_PARAM_BLD_free(build);
+    return PkeyPtr(out);
+}
+
 TEST(RsaCrtKeyTest, SignsAsOpenSslDoesAtEverySizeAndDataLength) {
     for (unsigned bits : {1024u, 2047u, 2048u, 3072u}) {
         for (const bool joinHalves : {false, true}) {
             SCOPED_TRACE(::testing::Message() << bits << " bits, halves joined: " << joinHalves);
-            PkeyPtr key = RsaKey(bits);
+            PkeyPtr made = RsaKey(bits);
+            ASSERT_TRUE(made);
+            // OpenSSL makes p > q; the swapped key takes Garner's other branch.
+            PkeyPtr key =
+                joinHalves ? std::move(made) : Rebuilt(made.get(), Rebuild::kPrimesSwapped);
             ASSERT_TRUE(key);
             std::unique_ptr<RsaCrtKey> crt = RsaCrtKey::From(key.get(), joinHalves);
             ASSERT_TRUE(crt);
@@ -93,48 +136,20 @@ TEST(RsaCrtKeyTest, OnlyTwoPrimeRsaKeysAreTaken) {
     EXPECT_FALSE(RsaCrtKey::From(ec.get()));
 }
 
-// A key whose exponent modulo p is off by two: one half of every result is wrong.
-PkeyPtr WithWrongExponent(EVP_PKEY* key) {
-    BIGNUM *n = nullptr, *e = nullptr, *d = nullptr, *p = nullptr, *q = nullptr, *dp = nullptr,
-           *dq = nullptr, *qinv = nullptr;
-    EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &n);
-    EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &e);
-    EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_D, &d);
-    EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_FACTOR1, &p);
-    EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_FACTOR2, &q);
-    EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_EXPONENT1, &dp);
-    EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_EXPONENT2, &dq);
-    EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_COEFFICIENT1, &qinv);
-    BnPtr owned[] = {BnPtr(n), BnPtr(e),  BnPtr(d),  BnPtr(p),
-                     BnPtr(q), BnPtr(dp), BnPtr(dq), BnPtr(qinv)};
-    if (dp == nullptr || qinv == nullptr || BN_add_word(dp, 2) != 1) return nullptr;
-    OSSL_PARAM_BLD* build = OSSL_PARAM_BLD_new();
-    OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_N, n);
-    OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_E, e);
-    OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_D, d);
-    OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_FACTOR1, p);
-    OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_FACTOR2, q);
-    OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_EXPONENT1, dp);
-    OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_EXPONENT2, dq);
-    OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_COEFFICIENT1, qinv);
-    OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(build);
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
-    EVP_PKEY* out = nullptr;
-    if (ctx && EVP_PKEY_fromdata_init(ctx.get()) == 1)
-        EVP_PKEY_fromdata(ctx.get(), &out, EVP_PKEY_KEYPAIR, params);
-    OSSL_PARAM_free(params);
-    OSSL_PARAM_BLD_free(build);
-    return PkeyPtr(out);
-}
-
 TEST(RsaCrtKeyTest, AWrongHalfIsRefusedNotGivenOut) {
     PkeyPtr good = RsaKey(2048);
     ASSERT_TRUE(good);
-    PkeyPtr faulty = WithWrongExponent(good.get());
-    ASSERT_TRUE(faulty);
-    std::unique_ptr<RsaCrtKey> crt = RsaCrtKey::From(faulty.get());
-    ASSERT_TRUE(crt);
-    for (int i = 0; i < 4; ++i) EXPECT_TRUE(CrtSignature(*crt, RandomBytes(35)).empty());
+    const std::unique_ptr<RsaCrtKey> sound = RsaCrtKey::From(good.get());
+    ASSERT_TRUE(sound);
+    const Bytes data = RandomBytes(35);
+    EXPECT_EQ(CrtSignature(*sound, data), OpenSslSignature(good.get(), data));
+    for (const Rebuild fault : {Rebuild::kWrongExponentModP, Rebuild::kWrongExponentModQ}) {
+        PkeyPtr faulty = Rebuilt(good.get(), fault);
+        ASSERT_TRUE(faulty);
+        const std::unique_ptr<RsaCrtKey> crt = RsaCrtKey::From(faulty.get());
+        ASSERT_TRUE(crt);
+        for (int i = 0; i < 4; ++i) EXPECT_TRUE(CrtSignature(*crt, data).empty());
+    }
 }
 
 TEST(RsaCrtKeyTest, ThreadsSigningAtOnceEachGetTheirOwnSignature) {
@@ -188,10 +203,19 @@ TEST(HalfWorkerTest, RunsAHalfOnlyWhileACoreIsFree) {
     const bool answer = true;
     EXPECT_FALSE(TryStartHalf(job, &answer));
     busy.pop_back();
-    ranOn = {};
-    ASSERT_TRUE(TryStartHalf(job, &answer));
+    // Given time, the helper itself takes the job up.
+    static std::atomic<bool> taken;
+    taken = false;
+    auto flag = [](const void*, BN_CTX*) {
+        ranOn = std::this_thread::get_id();
+        taken = true;
+        return true;
+    };
+    ASSERT_TRUE(TryStartHalf(flag, nullptr));
+    for (int i = 0; i < 10000 && !taken; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_TRUE(FinishHalf(ctx.get()));
-    EXPECT_NE(ranOn, std::thread::id{});
+    EXPECT_NE(ranOn, std::this_thread::get_id());
 }
 
 }  // namespace
