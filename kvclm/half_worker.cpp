@@ -28,8 +28,7 @@ struct Helper {
     HalfJob job = nullptr;
     const void* arg = nullptr;
     bool result = false;
-    pid_t process = 0;  // a forked child has no helper thread
-    bool started = false;
+    pid_t process = 0;  // that started the helper thread: a forked child has none
 };
 
 std::atomic<int> g_running{0};
@@ -70,13 +69,12 @@ void HelperLoop(Helper* h) {
 // Called while the helper is claimed, so by one thread at a time.
 bool EnsureStarted(Helper& h) {
     const pid_t self = getpid();
-    if (h.started) return h.process == self;
+    if (h.process != 0) return h.process == self;
     try {
         std::thread(HelperLoop, &h).detach();
     } catch (const std::system_error&) {
         return false;
     }
-    h.started = true;
     h.process = self;
     return true;
 }

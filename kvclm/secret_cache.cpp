@@ -90,6 +90,11 @@ struct Cache {
         return nullptr;
     }
 
+    OpenedEntry* FindOpenedByKey(const EVP_PKEY* key) {
+        const auto found = openedByKey.find(key);
+        return found == openedByKey.end() ? nullptr : &*found->second;
+    }
+
     void AddDerived(DerivedEntry entry) {
         if (derived.size() >= kMaxRememberedEntries) {
             Unindex(derivedById, HashOf(derived.front().id), derived.begin());
@@ -216,24 +221,22 @@ void RememberOpenedKey(const BlobDigest& blob, const KdfId& id, EVP_PKEY* key) {
 PkeyCtxPtr CopyRememberedSignContext(EVP_PKEY* key, PkeyCtxPtr (*make)(EVP_PKEY*)) {
     Cache& c = TheCache();
     std::lock_guard<std::mutex> lock(c.mutex);
-    const auto found = c.openedByKey.find(key);
-    if (found == c.openedByKey.end()) return nullptr;
-    OpenedEntry& e = *found->second;
-    if (!e.signContext) e.signContext = make(key);
-    return PkeyCtxPtr(e.signContext ? EVP_PKEY_CTX_dup(e.signContext.get()) : nullptr);
+    OpenedEntry* e = c.FindOpenedByKey(key);
+    if (e == nullptr) return nullptr;
+    if (!e->signContext) e->signContext = make(key);
+    return PkeyCtxPtr(e->signContext ? EVP_PKEY_CTX_dup(e->signContext.get()) : nullptr);
 }
 
 std::shared_ptr<const RsaCrtKey> RememberedRsaCrtKey(EVP_PKEY* key) {
     Cache& c = TheCache();
     std::lock_guard<std::mutex> lock(c.mutex);
-    const auto found = c.openedByKey.find(key);
-    if (found == c.openedByKey.end()) return nullptr;
-    OpenedEntry& e = *found->second;
-    if (!e.rsaCrtTried) {
-        e.rsaCrt = RsaCrtKey::From(key);
-        e.rsaCrtTried = true;
+    OpenedEntry* e = c.FindOpenedByKey(key);
+    if (e == nullptr) return nullptr;
+    if (!e->rsaCrtTried) {
+        e->rsaCrt = RsaCrtKey::From(key);
+        e->rsaCrtTried = true;
     }
-    return e.rsaCrt;
+    return e->rsaCrt;
 }
 
 void ForgetSecrets() noexcept {
