@@ -1,13 +1,25 @@
 // The small helpers every layer shares: ASCII case folding, 32-bit byte order and the stream
 // buffer both frame readers keep their bytes in.
 #include <gtest/gtest.h>
+#include <malloc.h>
+#include <unistd.h>
 
+#include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/ascii_case.h"
 #include "platform/byte_order.h"
 #include "platform/secure_memory.h"
 #include "platform/stream_buffer.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/allocator_interface.h>
+#define KV_UNDER_ASAN 1
+#endif
+#endif
 
 namespace kv {
 namespace {
@@ -83,6 +95,48 @@ TEST(StreamBufferTest, TakesWholeMessagesAcrossFeedsAndCompactions) {
     EXPECT_EQ(stream.Buffered(), 0u);
     stream.Feed("ab", 2);
     EXPECT_EQ(stream.Take(0, 2), (SecureBytes{'a', 'b'}));
+}
+
+std::size_t ResidentBytes() {
+#ifdef KV_UNDER_ASAN
+    __sanitizer_purge_allocator();  // its quarantine would keep the taken messages' blocks
+#endif
+    std::size_t pages = 0, resident = 0;
+    std::ifstream("/proc/self/statm") >> pages >> resident;
+    return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// Many connections each holding most of a large message, then closing, or taking it: the
+// memory goes back to the system, although the agent keeps freed heap blocks for reuse (as
+// set here) and small blocks allocated in between pin the heap.
+TEST(StreamBufferTest, GivesLargeMessagesMemoryBackWhenTakenOrFreed) {
+    ::mallopt(M_MMAP_THRESHOLD, 4 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 16 << 20);
+    constexpr std::size_t kStreams = 48, kMessage = 1 << 20, kPiece = 16 * 1024;
+    const std::vector<std::uint8_t> piece(kPiece, 0x5a);
+    for (const bool take : {false, true}) {
+        const std::size_t before = ResidentBytes();
+        std::vector<std::unique_ptr<StreamBuffer>> streams;
+        std::vector<std::unique_ptr<std::uint8_t[]>> pins;
+        for (std::size_t i = 0; i < kStreams; ++i) {
+            streams.push_back(std::make_unique<StreamBuffer>());
+            for (std::size_t fed = 0; fed < kMessage; fed += kPiece) {
+                streams.back()->Feed(piece.data(), piece.size());
+                pins.push_back(std::make_unique<std::uint8_t[]>(64));
+            }
+        }
+        const std::size_t filled = ResidentBytes();
+        ASSERT_GT(filled, before + kStreams * kMessage / 2) << take;
+        if (take) {
+            for (auto& stream : streams) {
+                EXPECT_EQ(stream->Take(4, kMessage - 4).size(), kMessage - 4);
+                EXPECT_EQ(stream->Buffered(), 0u);
+            }
+        } else {
+            streams.clear();
+        }
+        EXPECT_LT(ResidentBytes(), before + (filled - before) / 4) << take;
+    }
 }
 
 }  // namespace
