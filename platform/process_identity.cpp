@@ -76,7 +76,13 @@ std::optional<ProcessStamp> StampProcess(pid_t pid) {
     if (fields.size() <= kStartTimeField) return std::nullopt;
     const auto start = ParseNumber(fields[kStartTimeField]);
     if (!start) return std::nullopt;
-    return ProcessStamp{pid, *start};
+    ProcessStamp stamp{pid, *start};
+    struct stat file {};
+    if (::stat(ProcPath(pid, "exe").c_str(), &file) == 0) {
+        stamp.device = static_cast<std::uint64_t>(file.st_dev);
+        stamp.inode = static_cast<std::uint64_t>(file.st_ino);
+    }
+    return stamp;
 }
 
 std::optional<ProgramIdentity> IdentifyProgram(const ProcessStamp& stamp) {
@@ -88,7 +94,11 @@ std::optional<ProgramIdentity> IdentifyProgram(const ProcessStamp& stamp) {
     }
     auto path = ExecutablePath(stamp.pid);
     struct stat file {};
-    if (!path || ::stat(ProcPath(stamp.pid, "exe").c_str(), &file) != 0) return std::nullopt;
+    if (!path || ::stat(ProcPath(stamp.pid, "exe").c_str(), &file) != 0 ||
+        static_cast<std::uint64_t>(file.st_dev) != stamp.device ||
+        static_cast<std::uint64_t>(file.st_ino) != stamp.inode) {
+        return std::nullopt;
+    }
     ProgramIdentity identity;
     identity.executable = std::move(*path);
     identity.device = static_cast<std::uint64_t>(file.st_dev);

@@ -11,10 +11,14 @@
 
 namespace kv {
 
-// A process, told apart from a later one that is given the same pid.
+// A process, told apart from a later one that is given the same pid, and the program file it
+// ran when stamped: one that has since run another program (exec) is not identified, since
+// whoever connected may have left the connection to a child and then become a trusted program.
 struct ProcessStamp {
     pid_t pid = 0;
     std::uint64_t start_time = 0;  // clock ticks after boot, from /proc/<pid>/stat
+    std::uint64_t device = 0;      // of the program file; 0 and 0 when it could not be read
+    std::uint64_t inode = 0;
 };
 
 // The program file a process runs and the user session it runs in. Two processes count as
@@ -35,7 +39,8 @@ struct ProgramIdentity {
 std::optional<ProcessStamp> StampProcess(pid_t pid);
 
 // Read now. Nothing when the stamped process is gone or its pid now names another process,
-// or when its program cannot be resolved or was deleted: such a peer is never remembered.
+// when it runs another program file than when stamped, or when its program cannot be resolved
+// or was deleted: such a peer is never remembered.
 std::optional<ProgramIdentity> IdentifyProgram(const ProcessStamp& stamp);
 
 }  // namespace kv

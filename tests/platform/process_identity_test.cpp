@@ -118,5 +118,43 @@ TEST(ProcessIdentity, NothingForAGoneReusedOrDeletedProgram) {
     EXPECT_FALSE(IdentifyProgram(stamp).has_value());
 }
 
+// A peer that connects and then runs a trusted program (exec keeps its pid and start time)
+// while a child of it keeps the connection: the stamp taken at connection no longer holds.
+TEST(ProcessIdentity, NothingForAProcessThatRanAnotherProgramSinceItsStamp) {
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        char byte;
+        ::close(go[1]);
+        if (::read(go[0], &byte, 1) == 1)
+            ::execl(SleepProgram().c_str(), "sleep", "30", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(go[0]);
+    const auto stamp = StampProcess(pid);  // still a copy of this test
+    const auto before = stamp ? IdentifyProgram(*stamp) : std::nullopt;
+    ASSERT_EQ(::write(go[1], "x", 1), 1);
+    ::close(go[1]);
+    bool ran = false;
+    for (int i = 0; i < 500 && !ran; ++i) {
+        std::error_code ignored;
+        ran = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", ignored) ==
+              SleepProgram();
+        if (!ran) ::usleep(10000);
+    }
+    const auto after = stamp ? IdentifyProgram(*stamp) : std::nullopt;
+    const auto restamped = StampProcess(pid);
+    const auto now = restamped ? IdentifyProgram(*restamped) : std::nullopt;
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ASSERT_TRUE(before.has_value());
+    ASSERT_TRUE(ran);
+    EXPECT_EQ(restamped->start_time, stamp->start_time);
+    EXPECT_FALSE(after.has_value());
+    ASSERT_TRUE(now.has_value());
+    EXPECT_EQ(now->executable, SleepProgram());
+}
+
 }  // namespace
 }  // namespace kv
