@@ -1,7 +1,6 @@
 #include "agent/origin_list.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "platform/one_line_text.h"
 
@@ -12,7 +11,7 @@ std::optional<OriginList> ReadOriginList(AgentBuffer& in) {
     in.SkipTag();  // the length word of the count field
     if (in.Length() == 0) return std::nullopt;
     const int32_t count = in.ReadInt();
-    if (count < 0) return std::nullopt;  // -1 also covers a count cut short
+    if (count < 0 || count > kMaxOrigins) return std::nullopt;  // -1: a count cut short
     OriginList origins{kLocalClientOrigin};
     // Never size anything from the count: it is checked one entry at a time against the data.
     for (int32_t i = 0; i < count; ++i) {
@@ -25,7 +24,7 @@ std::optional<OriginList> ReadOriginList(AgentBuffer& in) {
 }
 
 bool OriginsAreWritable(const std::vector<std::string>& extra) {
-    return extra.size() < std::numeric_limits<int32_t>::max() &&
+    return extra.size() <= static_cast<std::size_t>(kMaxOrigins) &&
            std::none_of(extra.begin(), extra.end(), [](const auto& s) { return s.empty(); });
 }
 

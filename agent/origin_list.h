@@ -16,7 +16,13 @@ using OriginList = std::vector<std::string>;
 
 constexpr const char* kLocalClientOrigin = "local client";
 
-// nullopt when the count is missing or negative, or when any entry is missing or empty.
+// More hops than any forwarding chain has. Each origin is a line of the event log, so one
+// request naming a hundred thousand (a payload of 1 MiB holds that many) would write a
+// megabyte of log and hold the agent up for a second or more.
+constexpr int32_t kMaxOrigins = 64;
+
+// nullopt when the count is missing, negative or above kMaxOrigins, or when any entry is
+// missing or empty.
 std::optional<OriginList> ReadOriginList(AgentBuffer& in);
 
 // Appends the count and the strings; `extra` excludes "local client". An empty string would

@@ -31,6 +31,7 @@ namespace kv {
     X(PublicKeyImport)        \
     X(PublicKeyExport)        \
     X(PublicKeyGetData)       \
+    X(PublicKeyVerifySsh)     \
     X(PublicKeyFree)          \
     X(HashOfBuffer)           \
     X(HashAlloc)              \

@@ -68,4 +68,18 @@ ModuleResult<ModuleKeyInfo> PublicKey::GetInfo() const {
     return result;
 }
 
+ModuleResult<bool> PublicKey::VerifySsh(std::span<const std::uint8_t> data,
+                                        std::span<const std::uint8_t> signature) const {
+    if (m_handle == nullptr) return {KVCLM_E_BAD_PARAM, false};
+    const KvclmFunctions* f = m_module->Functions();
+    if (f == nullptr) return {};
+    if (!FitsModuleLength(data.size()) || !FitsModuleLength(signature.size()))
+        return {KVCLM_E_DATA_SIZE, false};
+    const int code =
+        f->PublicKeyVerifySsh(m_handle, 0, data.data(), static_cast<std::uint32_t>(data.size()),
+                              signature.data(), static_cast<std::uint32_t>(signature.size()), 0);
+    if (code == KVCLM_E_BAD_SIGNATURE) return {KVCLM_OK, false};
+    return {code, code == KVCLM_OK};
+}
+
 }  // namespace kv

@@ -28,6 +28,11 @@ class PublicKey {
     // The SSH public key blob.
     ModuleResult<Bytes> Export() const;
     ModuleResult<ModuleKeyInfo> GetInfo() const;
+    // Whether `signature`, an SSH signature blob, is this key's over `data`: the value is
+    // false for a signature that does not verify (or is malformed), the code an error only
+    // when the check could not be made.
+    ModuleResult<bool> VerifySsh(std::span<const std::uint8_t> data,
+                                 std::span<const std::uint8_t> signature) const;
 
     bool IsValid() const { return m_handle != nullptr; }
     KVCLM_PUBLIC_KEY Handle() const { return m_handle; }

@@ -21,12 +21,6 @@ const CurveKind kCurveKinds[] = {
     {kKindEcdsaP521, KVCLM_KEY_ECDSA, 521, "ecdsa-sha2-nistp521", "nistp521", "P-521"},
 };
 
-struct ParamBldFree {
-    void operator()(OSSL_PARAM_BLD* p) const noexcept { OSSL_PARAM_BLD_free(p); }
-};
-struct ParamFree {
-    void operator()(OSSL_PARAM* p) const noexcept { OSSL_PARAM_free(p); }
-};
 struct EcdsaSigFree {
     void operator()(ECDSA_SIG* p) const noexcept { ECDSA_SIG_free(p); }
 };
@@ -57,14 +51,14 @@ bool KeyChecks(EVP_PKEY* key, bool withPrivate) {
 int BuildEcKey(const CurveKind& kind, const std::uint8_t* q, std::size_t qn, const BIGNUM* d,
                PkeyPtr* out) {
     if (qn != PointBytes(kind) || q[0] != 0x04) return KVCLM_E_BAD_KEY;
-    std::unique_ptr<OSSL_PARAM_BLD, ParamBldFree> bld(OSSL_PARAM_BLD_new());
+    ParamBldPtr bld(OSSL_PARAM_BLD_new());
     if (!bld) throw std::bad_alloc();
     if (OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, kind.group, 0) !=
             1 ||
         OSSL_PARAM_BLD_push_octet_string(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, q, qn) != 1 ||
         (d != nullptr && OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_PRIV_KEY, d) != 1))
         return KVCLM_E_CRYPTO;
-    std::unique_ptr<OSSL_PARAM, ParamFree> params(OSSL_PARAM_BLD_to_param(bld.get()));
+    ParamPtr params(OSSL_PARAM_BLD_to_param(bld.get()));
     PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
     if (!params || !ctx) throw std::bad_alloc();
     EVP_PKEY* key = nullptr;
@@ -200,23 +194,27 @@ int WriteCurvePrivate(const CurveKind& kind, const EVP_PKEY* key, SecureBytes* o
     return KVCLM_OK;
 }
 
-int ReadCurvePublic(const CurveKind& kind, Reader& r) {
+int ReadCurvePublic(const CurveKind& kind, Reader& r, PkeyPtr* key) {
+    PkeyPtr built;
     if (IsEd25519(kind)) {
         const std::uint8_t* pub = nullptr;
         std::size_t n = 0;
         if (!r.String(&pub, &n)) return KVCLM_E_BAD_FORMAT;
         if (n != kEd25519KeySize) return KVCLM_E_BAD_KEY;
+        built.reset(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, pub, n));
+        if (!built) return KVCLM_E_BAD_KEY;
     } else {
         std::string_view curve;
         const std::uint8_t* q = nullptr;
         std::size_t qn = 0;
         if (!r.String(&curve) || !r.String(&q, &qn)) return KVCLM_E_BAD_FORMAT;
         if (curve != kind.curveName) return KVCLM_E_BAD_FORMAT;
-        PkeyPtr key;
-        const int rc = BuildEcKey(kind, q, qn, nullptr, &key);
+        const int rc = BuildEcKey(kind, q, qn, nullptr, &built);
         if (rc != KVCLM_OK) return rc;
     }
-    return r.Remaining() == 0 ? KVCLM_OK : KVCLM_E_BAD_FORMAT;
+    if (r.Remaining() != 0) return KVCLM_E_BAD_FORMAT;
+    if (key != nullptr) *key = std::move(built);
+    return KVCLM_OK;
 }
 
 int CurvePublicBlob(const CurveKind& kind, const EVP_PKEY* key, Bytes* blob) {
@@ -255,6 +253,40 @@ int SignCurve(const CurveKind& kind, EVP_PKEY* key, const std::uint8_t* data, st
     if (rawLength != kEd25519SignatureSize) return KVCLM_E_CRYPTO;
     signature->assign(raw, raw + rawLength);
     return KVCLM_OK;
+}
+
+int VerifyCurve(const CurveKind& kind, EVP_PKEY* key, const std::uint8_t* data, std::size_t n,
+                const std::uint8_t* signature, std::size_t signatureLength) {
+    Bytes der;
+    if (IsEd25519(kind)) {
+        if (signatureLength != kEd25519SignatureSize) return KVCLM_E_BAD_SIGNATURE;
+    } else {
+        // mpint r, mpint s, nothing after; DER for OpenSSL.
+        Reader r(signature, signatureLength);
+        BnPtr sigR, sigS;
+        if (!r.Mpint(&sigR) || !r.Mpint(&sigS) || r.Remaining() != 0) return KVCLM_E_BAD_SIGNATURE;
+        std::unique_ptr<ECDSA_SIG, EcdsaSigFree> sig(ECDSA_SIG_new());
+        if (!sig) throw std::bad_alloc();
+        if (ECDSA_SIG_set0(sig.get(), sigR.get(), sigS.get()) != 1) return KVCLM_E_CRYPTO;
+        sigR.release();
+        sigS.release();
+        unsigned char* encoded = nullptr;
+        const int encodedLength = i2d_ECDSA_SIG(sig.get(), &encoded);
+        if (encodedLength <= 0) return KVCLM_E_CRYPTO;
+        der.assign(encoded, encoded + encodedLength);
+        OPENSSL_free(encoded);
+        signature = der.data();
+        signatureLength = der.size();
+    }
+    static const std::uint8_t kEmpty = 0;
+    if (n == 0) data = &kEmpty;
+    MdCtxPtr ctx(EVP_MD_CTX_new());
+    if (!ctx) throw std::bad_alloc();
+    const EVP_MD* md = IsEd25519(kind) ? nullptr : CurveDigest(kind);
+    if (EVP_DigestVerifyInit(ctx.get(), nullptr, md, nullptr, key) != 1) return KVCLM_E_CRYPTO;
+    return EVP_DigestVerify(ctx.get(), signature, signatureLength, data, n) == 1
+               ? KVCLM_OK
+               : KVCLM_E_BAD_SIGNATURE;
 }
 
 int GenerateCurve(const CurveKind& kind, PkeyPtr* key) {

@@ -39,7 +39,8 @@ int ReadCurvePrivate(const CurveKind& kind, Reader& r, PkeyPtr* key);
 int WriteCurvePrivate(const CurveKind& kind, const EVP_PKEY* key, SecureBytes* out);
 
 // The public blob's fields after the name, checked (a point on the curve); nothing after them.
-int ReadCurvePublic(const CurveKind& kind, Reader& r);
+// With `key`, the public key for verifying.
+int ReadCurvePublic(const CurveKind& kind, Reader& r, PkeyPtr* key = nullptr);
 // The whole public blob, name included.
 int CurvePublicBlob(const CurveKind& kind, const EVP_PKEY* key, Bytes* blob);
 
@@ -47,6 +48,10 @@ int CurvePublicBlob(const CurveKind& kind, const EVP_PKEY* key, Bytes* blob);
 // mpint r, mpint s over the data hashed with the curve's hash.
 int SignCurve(const CurveKind& kind, EVP_PKEY* key, const std::uint8_t* data, std::size_t n,
               Bytes* signature);
+// KVCLM_OK when `signature` (as SignCurve gives it) verifies; KVCLM_E_BAD_SIGNATURE when it
+// does not or is malformed.
+int VerifyCurve(const CurveKind& kind, EVP_PKEY* key, const std::uint8_t* data, std::size_t n,
+                const std::uint8_t* signature, std::size_t signatureLength);
 // The largest signature SignCurve gives for the kind.
 std::size_t CurveSignatureCapacity(const CurveKind& kind);
 

@@ -8,6 +8,7 @@
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/param_build.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -58,12 +59,20 @@ struct MdCtxFree {
 struct CipherCtxFree {
     void operator()(EVP_CIPHER_CTX* p) const noexcept { EVP_CIPHER_CTX_free(p); }
 };
+struct ParamBldFree {
+    void operator()(OSSL_PARAM_BLD* p) const noexcept { OSSL_PARAM_BLD_free(p); }
+};
+struct ParamFree {
+    void operator()(OSSL_PARAM* p) const noexcept { OSSL_PARAM_free(p); }
+};
 using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 using BnPtr = std::unique_ptr<BIGNUM, BnFree>;
 using BnCtxPtr = std::unique_ptr<BN_CTX, BnCtxFree>;
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
 using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
 using CipherCtxPtr = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
+using ParamBldPtr = std::unique_ptr<OSSL_PARAM_BLD, ParamBldFree>;
+using ParamPtr = std::unique_ptr<OSSL_PARAM, ParamFree>;
 
 inline BnPtr NewBn() {
     BnPtr bn(BN_new());

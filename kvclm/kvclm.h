@@ -51,9 +51,10 @@ extern "C" {
 #define KVCLM_E_CRYPTO 1113    /* OpenSSL failed unexpectedly */
 #define KVCLM_E_DECRYPT 1114   /* RSA ciphertext invalid (padding, size) */
 #define KVCLM_E_DATA_SIZE 1115 /* input too long for the key / operation */
-#define KVCLM_E_FORM_UNAVAILABLE                                 \
-    1116 /* a key type the module holds, in a file form that the \
-            SSH library in use cannot open (see ImportFile) */
+#define KVCLM_E_FORM_UNAVAILABLE                                                           \
+    1116                           /* a key type the module holds, in a file form that the \
+                                      SSH library in use cannot open (see ImportFile) */
+#define KVCLM_E_BAD_SIGNATURE 1117 /* a signature that does not verify, or is malformed */
 
 /* ---- Constants --------------------------------------------------------------------------- */
 #define KVCLM_KEY_DSS 0 /* KeyInfo.type, kvclm_PrivateKeyGenerate algorithm; name "DSA" */
@@ -329,6 +330,15 @@ KVCLM_API int kvclm_DecodeBase64(const char* text, uint32_t textLength, unsigned
 KVCLM_API int kvclm_PrivateKeySignSsh(KVCLM_PRIVATE_KEY key, int flags, const unsigned char* data,
                                       uint32_t dataLength, unsigned char* out, uint32_t* outLength,
                                       int reserved);
+/* Checks an SSH signature blob ("string algorithm, string signature") over data: RSA keys
+ * "ssh-rsa" (SHA-1), "rsa-sha2-256" and "rsa-sha2-512" (PKCS#1 v1.5); DSS keys "ssh-dss" (r
+ * and s, 20 bytes each); Ed25519 and ECDSA keys their own type names, signatures as
+ * kvclm_PrivateKeySignSsh gives them. flags 0. KVCLM_OK when it verifies;
+ * KVCLM_E_BAD_SIGNATURE when it does not, when it is malformed, or when its algorithm is not
+ * one of the key's. */
+KVCLM_API int kvclm_PublicKeyVerifySsh(KVCLM_PUBLIC_KEY pub, int flags, const unsigned char* data,
+                                       uint32_t dataLength, const unsigned char* signature,
+                                       uint32_t signatureLength, int reserved);
 /* A new key: KVCLM_KEY_ED25519 with bits 256, or KVCLM_KEY_ECDSA with 256, 384 or 521. */
 KVCLM_API int kvclm_CurveKeyGenerate(KVCLM_PRIVATE_KEY* key, int type, uint32_t bits, int reserved);
 

@@ -5,6 +5,7 @@
 #include "kvclm/curve_keys.h"
 #include "kvclm/key_numbers.h"
 #include "kvclm/private_key.h"
+#include "kvclm/verify.h"
 #include "kvclm/wire.h"
 
 namespace kvclm {
@@ -138,6 +139,18 @@ extern "C" int kvclm_PublicKeyGetData(KVCLM_PUBLIC_KEY pub, int level, KeyInfo* 
         const kvclm_public_key* h = CheckedPublic(pub);
         if (h == nullptr) return KVCLM_E_BAD_PARAM;
         return FillKeyInfo(level, h->type, h->bits, info);
+    });
+}
+
+extern "C" int kvclm_PublicKeyVerifySsh(KVCLM_PUBLIC_KEY pub, int flags, const unsigned char* data,
+                                        uint32_t dataLength, const unsigned char* signature,
+                                        uint32_t signatureLength, int reserved) {
+    return Guarded(reserved, true, [&] {
+        const kvclm_public_key* h = CheckedPublic(pub);
+        if (h == nullptr || flags != 0 || !ValidInput(data, dataLength) ||
+            !ValidInput(signature, signatureLength))
+            return KVCLM_E_BAD_PARAM;
+        return VerifySshSignature(h->blob, data, dataLength, signature, signatureLength);
     });
 }
 

@@ -234,6 +234,8 @@ constexpr StringEntry kStrings[] = {
     {IDS_EXPORT_REPLACE_PRIVATE_FILE, "%s already exists.\nDo you want to replace it?"},
     {IDS_SETTINGS_NOT_SAVED, "The settings could not be saved; they apply until the agent exits."},
     {IDS_SETTINGS_NOT_READ, "The settings could not be read; please try again later."},
+    {IDS_OPENSSH_CERTIFICATE_INVALID,
+     "the certificate is malformed, too long or not signed by its CA key"},
     {IDS_COLUMN_COMMENT, "Comment"},
     {IDS_COLUMN_FILENAME, "Filename"},
     {IDS_LOAD_PUBLIC_KEY_FAILED, "Error loading public key"},

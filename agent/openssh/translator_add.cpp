@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "agent/openssh/added_key.h"
+#include "agent/openssh/certificate.h"
 #include "agent/openssh/messages.h"
 #include "agent/openssh/translator.h"
 #include "res/string_ids.h"
@@ -69,6 +70,9 @@ SecureBytes OpenSshTranslator::AddIdentity(Request& request) {
                       FormatString(IDS_OPENSSH_RSA_TOO_SHORT, static_cast<int>(kMinRsaModulusBits)),
                       request);
     }
+    // Checked before the key is stored: a refused add must leave nothing behind.
+    if (!key.certificate.empty() && !CertificateIsSound(key.certificate))
+        return Refuse("ADD_IDENTITY", FormatString(IDS_OPENSSH_CERTIFICATE_INVALID), request);
     AgentKeyEntry entry;
     entry.type = kKeyEntryType;
     entry.blob = key.public_blob;

@@ -47,6 +47,20 @@ TEST(OriginListTest, MalformedLists) {
         Concat({IntField(1), StrHeader(5), {'a', 'b'}}),  // entry longer than the rest
         Concat({IntField(INT32_MAX), StrField("A")}),     // huge count, little data
     };
+    // As many hops as are read, and one more: each would be a line of the event log.
+    const auto hops = [](int32_t count) {
+        Wire wire = IntField(count);
+        for (int32_t i = 0; i < count; ++i) {
+            const Wire hop = StrField("h");
+            wire.insert(wire.end(), hop.begin(), hop.end());
+        }
+        return wire;
+    };
+    const auto most = Read(hops(kMaxOrigins));
+    ASSERT_TRUE(most);
+    EXPECT_EQ(most->size(), static_cast<std::size_t>(kMaxOrigins) + 1);
+    EXPECT_FALSE(Read(hops(kMaxOrigins + 1)));
+    EXPECT_FALSE(OriginsAreWritable(std::vector<std::string>(kMaxOrigins + 1, "h")));
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_FALSE(Read(cases[i]));

@@ -5,6 +5,7 @@
 
 #include "agent/openssh/messages.h"
 #include "agent/openssh/translator.h"
+#include "cryptomodule/key_generation.h"
 #include "cryptomodule/private_key.h"
 #include "tests/openssh/openssh_test_support.h"
 
@@ -28,17 +29,58 @@ std::vector<Bytes> Fields(const test::KeyFixture& key) {
     return fields;
 }
 
-// A certificate of the key: its name, a nonce, the key's public fields, then the rest of a
-// certificate (serial, type, ids, principals, validity, options, CA, signature), which the
-// translator does not read.
-Bytes Certificate(const Bytes& plain_blob, std::string_view plain_name) {
+// What may be wrong with a certificate a client sends.
+struct CertificateFault {
+    std::uint32_t type = 1;         // 1 user, 2 host; anything else is no certificate
+    std::size_t key_id_size = 6;    // past 16 KiB in all, the store cannot keep it
+    bool spoil_signature = false;   // one bit of the CA's signature changed
+    bool named_ca_differs = false;  // signed by another key than the CA key it names
+    bool trailing_byte = false;     // a byte after the signature
+};
+
+PrivateKey NewCaKey() {
+    auto key = GenerateCurveKey(KVCLM_KEY_ED25519, 256);
+    EXPECT_TRUE(key.ok());
+    return std::move(key.value);
+}
+
+// A certificate of the key as ssh-keygen -s writes one, signed by an Ed25519 CA key.
+Bytes Certificate(const Bytes& plain_blob, std::string_view plain_name,
+                  const CertificateFault& fault = {}) {
+    static const PrivateKey* const ca = new PrivateKey(NewCaKey());
+    static const PrivateKey* const other_ca = new PrivateKey(NewCaKey());
+    const PrivateKey& named = fault.named_ca_differs ? *other_ca : *ca;
     SshWriter out;
     out.String(std::string(plain_name) + "-cert-v01@openssh.com");
     out.String("nonce");
     SshReader fields(plain_blob);
     fields.String();
     out.Raw(std::span(plain_blob).subspan(plain_blob.size() - fields.Remaining()));
-    out.Raw(Bytes(40, 0x42));
+    out.Uint32(0);  // serial
+    out.Uint32(42);
+    out.Uint32(fault.type);
+    out.String(std::string(fault.key_id_size, 'k'));
+    SshWriter principals;
+    principals.String("alice");
+    out.String(principals.Data());
+    out.Uint32(0);  // valid after, valid before
+    out.Uint32(0);
+    out.Uint32(0xffffffff);
+    out.Uint32(0xffffffff);
+    out.String("");  // critical options
+    SshWriter extensions;
+    extensions.String("permit-pty");
+    extensions.String("");
+    out.String(extensions.Data());
+    out.String("");  // reserved
+    out.String(named.DerivePublic().value.Export().value);
+    Bytes raw = ca->SignSsh(out.Data()).value;
+    if (fault.spoil_signature) raw[10] ^= 0x01;
+    SshWriter signature;
+    signature.String("ssh-ed25519");
+    signature.String(raw);
+    out.String(signature.Data());
+    if (fault.trailing_byte) out.Byte(0);
     return Bytes(out.Data().begin(), out.Data().end());
 }
 
@@ -258,6 +300,35 @@ TEST_F(CurveAndCertificateTest, CertifiedRsaAndEcdsaKeysTakeTheirPublicHalfFromT
               "ADD_IDENTITY: the key was added but its certificate was "
               "not stored [" +
                   kOrigin + "]");
+}
+
+// OpenSSH clients refuse the whole key list for one certificate they cannot read or whose CA
+// signature does not verify: such a certificate is refused with its key, which stays unstored.
+TEST_F(CurveAndCertificateTest, ACertificateClientsWouldRefuseIsRefusedAndItsKeyNotStored) {
+    const auto fields = Fields(ed);
+    const auto add = [&](const Bytes& cert) {
+        return AddWire([&](SshWriter& w) {
+            w.String("ssh-ed25519-cert-v01@openssh.com");
+            w.String(cert);
+            w.String(fields[1]);
+            w.String(fields[2]);
+            w.String("with cert");
+        });
+    };
+    for (const CertificateFault& fault :
+         {CertificateFault{.spoil_signature = true}, CertificateFault{.named_ca_differs = true},
+          CertificateFault{.trailing_byte = true}, CertificateFault{.type = 3},
+          CertificateFault{.key_id_size = 16 * 1024}}) {
+        EXPECT_EQ(add(Certificate(ed.public_blob, "ssh-ed25519", fault)), FailureReply());
+        EXPECT_EQ(host.refusals.back(),
+                  "ADD_IDENTITY: the certificate is malformed, too long or not signed by its CA "
+                  "key [" +
+                      kOrigin + "]");
+        EXPECT_TRUE(agent.keys.empty());
+    }
+    EXPECT_EQ(add(Certificate(ed.public_blob, "ssh-ed25519", {.key_id_size = 15 * 1024})),
+              SuccessReply());
+    EXPECT_EQ(agent.keys.size(), 1u);
 }
 
 }  // namespace

@@ -1,0 +1,128 @@
+#include "kvclm/verify.h"
+
+#include <openssl/core_names.h>
+#include <openssl/dsa.h>
+
+#include <string_view>
+
+#include "kvclm/curve_keys.h"
+#include "kvclm/hash.h"
+#include "kvclm/wire.h"
+
+namespace kvclm {
+namespace {
+
+constexpr std::size_t kDssHalfSize = 20;
+
+// A public RSA or DSA key from its numbers, in the order `names` gives them.
+int BuildPublicKey(const char* type, std::initializer_list<const char*> names,
+                   std::initializer_list<const BIGNUM*> values, PkeyPtr* out) {
+    ParamBldPtr bld(OSSL_PARAM_BLD_new());
+    if (!bld) throw std::bad_alloc();
+    auto value = values.begin();
+    for (const char* name : names)
+        if (OSSL_PARAM_BLD_push_BN(bld.get(), name, *value++) != 1) return KVCLM_E_CRYPTO;
+    ParamPtr params(OSSL_PARAM_BLD_to_param(bld.get()));
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
+    if (!params || !ctx) throw std::bad_alloc();
+    EVP_PKEY* key = nullptr;
+    if (EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
+        EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) != 1)
+        return KVCLM_E_BAD_KEY;
+    out->reset(key);
+    return KVCLM_OK;
+}
+
+int Verify(EVP_PKEY* key, const EVP_MD* md, const std::uint8_t* data, std::size_t n,
+           const std::uint8_t* signature, std::size_t signatureLength) {
+    static const std::uint8_t kEmpty = 0;
+    if (n == 0) data = &kEmpty;
+    MdCtxPtr ctx(EVP_MD_CTX_new());
+    if (!ctx) throw std::bad_alloc();
+    if (EVP_DigestVerifyInit(ctx.get(), nullptr, md, nullptr, key) != 1) return KVCLM_E_CRYPTO;
+    return EVP_DigestVerify(ctx.get(), signature, signatureLength, data, n) == 1
+               ? KVCLM_OK
+               : KVCLM_E_BAD_SIGNATURE;
+}
+
+const EVP_MD* RsaDigest(std::string_view algorithm) {
+    if (algorithm == "ssh-rsa") return Sha1();
+    if (algorithm == "rsa-sha2-256") return Sha256();
+    if (algorithm == "rsa-sha2-512") return Sha512();
+    return nullptr;
+}
+
+int VerifyRsa(Reader& fields, std::string_view algorithm, const std::uint8_t* data, std::size_t n,
+              const std::uint8_t* signature, std::size_t signatureLength) {
+    BnPtr e, modulus;
+    if (!fields.Mpint(&e) || !fields.Mpint(&modulus)) return KVCLM_E_BAD_FORMAT;
+    const EVP_MD* md = RsaDigest(algorithm);
+    // OpenSSH accepts a signature shorter than the modulus, its leading zeros left out.
+    const std::size_t size = static_cast<std::size_t>(BN_num_bytes(modulus.get()));
+    if (md == nullptr || signatureLength > size) return KVCLM_E_BAD_SIGNATURE;
+    PkeyPtr key;
+    const int rc = BuildPublicKey("RSA", {OSSL_PKEY_PARAM_RSA_N, OSSL_PKEY_PARAM_RSA_E},
+                                  {modulus.get(), e.get()}, &key);
+    if (rc != KVCLM_OK) return rc;
+    Bytes padded(size - signatureLength, 0);
+    padded.insert(padded.end(), signature, signature + signatureLength);
+    return Verify(key.get(), md, data, n, padded.data(), padded.size());
+}
+
+int VerifyDss(Reader& fields, std::string_view algorithm, const std::uint8_t* data, std::size_t n,
+              const std::uint8_t* signature, std::size_t signatureLength) {
+    BnPtr p, q, g, y;
+    if (!fields.Mpint(&p) || !fields.Mpint(&q) || !fields.Mpint(&g) || !fields.Mpint(&y))
+        return KVCLM_E_BAD_FORMAT;
+    if (algorithm != "ssh-dss" || signatureLength != 2 * kDssHalfSize) return KVCLM_E_BAD_SIGNATURE;
+    PkeyPtr key;
+    const int rc = BuildPublicKey("DSA",
+                                  {OSSL_PKEY_PARAM_FFC_P, OSSL_PKEY_PARAM_FFC_Q,
+                                   OSSL_PKEY_PARAM_FFC_G, OSSL_PKEY_PARAM_PUB_KEY},
+                                  {p.get(), q.get(), g.get(), y.get()}, &key);
+    if (rc != KVCLM_OK) return rc;
+    // r and s, 20 bytes each; DER for OpenSSL.
+    BIGNUM* r = BN_bin2bn(signature, kDssHalfSize, nullptr);
+    BIGNUM* s = BN_bin2bn(signature + kDssHalfSize, kDssHalfSize, nullptr);
+    DSA_SIG* sig = DSA_SIG_new();
+    if (r == nullptr || s == nullptr || sig == nullptr || DSA_SIG_set0(sig, r, s) != 1) {
+        BN_free(r);
+        BN_free(s);
+        DSA_SIG_free(sig);
+        throw std::bad_alloc();
+    }
+    unsigned char* der = nullptr;
+    const int derLength = i2d_DSA_SIG(sig, &der);
+    DSA_SIG_free(sig);
+    if (derLength <= 0) return KVCLM_E_CRYPTO;
+    const int verified =
+        Verify(key.get(), Sha1(), data, n, der, static_cast<std::size_t>(derLength));
+    OPENSSL_free(der);
+    return verified;
+}
+
+}  // namespace
+
+int VerifySshSignature(const Bytes& publicBlob, const std::uint8_t* data, std::size_t n,
+                       const std::uint8_t* signature, std::size_t signatureLength) {
+    Reader sig(signature, signatureLength);
+    std::string_view algorithm;
+    const std::uint8_t* bytes = nullptr;
+    std::size_t length = 0;
+    if (!sig.String(&algorithm) || !sig.String(&bytes, &length) || sig.Remaining() != 0)
+        return KVCLM_E_BAD_SIGNATURE;
+    Reader fields(publicBlob.data(), publicBlob.size());
+    std::string_view type;
+    if (!fields.String(&type)) return KVCLM_E_BAD_FORMAT;
+    if (type == "ssh-rsa") return VerifyRsa(fields, algorithm, data, n, bytes, length);
+    if (type == "ssh-dss") return VerifyDss(fields, algorithm, data, n, bytes, length);
+    const CurveKind* curve = CurveKindBySshName(type);
+    if (curve == nullptr) return KVCLM_E_UNSUPPORTED;
+    if (algorithm != curve->sshName) return KVCLM_E_BAD_SIGNATURE;
+    PkeyPtr key;
+    const int rc = ReadCurvePublic(*curve, fields, &key);
+    if (rc != KVCLM_OK) return rc;
+    return VerifyCurve(*curve, key.get(), data, n, bytes, length);
+}
+
+}  // namespace kvclm
