@@ -255,38 +255,29 @@ int SignCurve(const CurveKind& kind, EVP_PKEY* key, const std::uint8_t* data, st
     return KVCLM_OK;
 }
 
-int VerifyCurve(const CurveKind& kind, EVP_PKEY* key, const std::uint8_t* data, std::size_t n,
-                const std::uint8_t* signature, std::size_t signatureLength) {
-    Bytes der;
+int CurveSignatureToVerify(const CurveKind& kind, const std::uint8_t* signature,
+                           std::size_t signatureLength, Bytes* out, const EVP_MD** md) {
+    *md = IsEd25519(kind) ? nullptr : CurveDigest(kind);
     if (IsEd25519(kind)) {
         if (signatureLength != kEd25519SignatureSize) return KVCLM_E_BAD_SIGNATURE;
-    } else {
-        // mpint r, mpint s, nothing after; DER for OpenSSL.
-        Reader r(signature, signatureLength);
-        BnPtr sigR, sigS;
-        if (!r.Mpint(&sigR) || !r.Mpint(&sigS) || r.Remaining() != 0) return KVCLM_E_BAD_SIGNATURE;
-        std::unique_ptr<ECDSA_SIG, EcdsaSigFree> sig(ECDSA_SIG_new());
-        if (!sig) throw std::bad_alloc();
-        if (ECDSA_SIG_set0(sig.get(), sigR.get(), sigS.get()) != 1) return KVCLM_E_CRYPTO;
-        sigR.release();
-        sigS.release();
-        unsigned char* encoded = nullptr;
-        const int encodedLength = i2d_ECDSA_SIG(sig.get(), &encoded);
-        if (encodedLength <= 0) return KVCLM_E_CRYPTO;
-        der.assign(encoded, encoded + encodedLength);
-        OPENSSL_free(encoded);
-        signature = der.data();
-        signatureLength = der.size();
+        out->assign(signature, signature + signatureLength);
+        return KVCLM_OK;
     }
-    static const std::uint8_t kEmpty = 0;
-    if (n == 0) data = &kEmpty;
-    MdCtxPtr ctx(EVP_MD_CTX_new());
-    if (!ctx) throw std::bad_alloc();
-    const EVP_MD* md = IsEd25519(kind) ? nullptr : CurveDigest(kind);
-    if (EVP_DigestVerifyInit(ctx.get(), nullptr, md, nullptr, key) != 1) return KVCLM_E_CRYPTO;
-    return EVP_DigestVerify(ctx.get(), signature, signatureLength, data, n) == 1
-               ? KVCLM_OK
-               : KVCLM_E_BAD_SIGNATURE;
+    // mpint r, mpint s, nothing after; DER for OpenSSL.
+    Reader r(signature, signatureLength);
+    BnPtr sigR, sigS;
+    if (!r.Mpint(&sigR) || !r.Mpint(&sigS) || r.Remaining() != 0) return KVCLM_E_BAD_SIGNATURE;
+    std::unique_ptr<ECDSA_SIG, EcdsaSigFree> sig(ECDSA_SIG_new());
+    if (!sig) throw std::bad_alloc();
+    if (ECDSA_SIG_set0(sig.get(), sigR.get(), sigS.get()) != 1) return KVCLM_E_CRYPTO;
+    sigR.release();
+    sigS.release();
+    unsigned char* der = nullptr;
+    const int derLength = i2d_ECDSA_SIG(sig.get(), &der);
+    if (derLength <= 0) return KVCLM_E_CRYPTO;
+    out->assign(der, der + derLength);
+    OPENSSL_free(der);
+    return KVCLM_OK;
 }
 
 int GenerateCurve(const CurveKind& kind, PkeyPtr* key) {

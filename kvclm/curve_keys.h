@@ -48,10 +48,10 @@ int CurvePublicBlob(const CurveKind& kind, const EVP_PKEY* key, Bytes* blob);
 // mpint r, mpint s over the data hashed with the curve's hash.
 int SignCurve(const CurveKind& kind, EVP_PKEY* key, const std::uint8_t* data, std::size_t n,
               Bytes* signature);
-// KVCLM_OK when `signature` (as SignCurve gives it) verifies; KVCLM_E_BAD_SIGNATURE when it
-// does not or is malformed.
-int VerifyCurve(const CurveKind& kind, EVP_PKEY* key, const std::uint8_t* data, std::size_t n,
-                const std::uint8_t* signature, std::size_t signatureLength);
+// A signature as SignCurve gives it in the form OpenSSL verifies (ECDSA: DER of r and s), and
+// the digest it was made over (null for Ed25519). KVCLM_E_BAD_SIGNATURE when it is malformed.
+int CurveSignatureToVerify(const CurveKind& kind, const std::uint8_t* signature,
+                           std::size_t signatureLength, Bytes* out, const EVP_MD** md);
 // The largest signature SignCurve gives for the kind.
 std::size_t CurveSignatureCapacity(const CurveKind& kind);
 

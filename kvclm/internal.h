@@ -63,7 +63,13 @@ struct ParamBldFree {
     void operator()(OSSL_PARAM_BLD* p) const noexcept { OSSL_PARAM_BLD_free(p); }
 };
 struct ParamFree {
-    void operator()(OSSL_PARAM* p) const noexcept { OSSL_PARAM_free(p); }
+    // The array may hold a key's private numbers: each value is wiped before it is freed.
+    void operator()(OSSL_PARAM* p) const noexcept {
+        for (OSSL_PARAM* q = p; q != nullptr && q->key != nullptr; ++q) {
+            if (q->data != nullptr) OPENSSL_cleanse(q->data, q->data_size);
+        }
+        OSSL_PARAM_free(p);
+    }
 };
 using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 using BnPtr = std::unique_ptr<BIGNUM, BnFree>;

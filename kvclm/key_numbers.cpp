@@ -13,19 +13,6 @@ namespace {
 struct MontFree {
     void operator()(BN_MONT_CTX* p) const noexcept { BN_MONT_CTX_free(p); }
 };
-struct ParamBldFree {
-    void operator()(OSSL_PARAM_BLD* p) const noexcept { OSSL_PARAM_BLD_free(p); }
-};
-struct ParamFree {
-    // The array holds the key's numbers: each value is wiped before the array is freed.
-    void operator()(OSSL_PARAM* p) const noexcept {
-        for (OSSL_PARAM* q = p; q != nullptr && q->key != nullptr; ++q) {
-            if (q->data != nullptr) OPENSSL_cleanse(q->data, q->data_size);
-        }
-        OSSL_PARAM_free(p);
-    }
-};
-
 BnCtxPtr NewCtx() {
     BnCtxPtr ctx(BN_CTX_secure_new());
     if (!ctx) throw std::bad_alloc();
@@ -41,26 +28,6 @@ bool InRange(const BIGNUM* v, int minBits, int maxBits) {
 bool ProductIsOneMod(const BIGNUM* a, const BIGNUM* b, const BIGNUM* m, BN_CTX* ctx) {
     BnPtr r = NewBn();
     return BN_mod_mul(r.get(), a, b, m, ctx) == 1 && BN_is_one(r.get());
-}
-
-// Creates the key object from named big numbers.
-int FromData(const char* algorithm, const std::pair<const char*, const BIGNUM*>* items,
-             std::size_t count, int selection, PkeyPtr* out) {
-    std::unique_ptr<OSSL_PARAM_BLD, ParamBldFree> bld(OSSL_PARAM_BLD_new());
-    if (!bld) return KVCLM_E_NO_MEMORY;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (OSSL_PARAM_BLD_push_BN(bld.get(), items[i].first, items[i].second) != 1)
-            return KVCLM_E_CRYPTO;
-    }
-    std::unique_ptr<OSSL_PARAM, ParamFree> params(OSSL_PARAM_BLD_to_param(bld.get()));
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, algorithm, nullptr));
-    if (!params || !ctx) return KVCLM_E_NO_MEMORY;
-    EVP_PKEY* key = nullptr;
-    if (EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
-        EVP_PKEY_fromdata(ctx.get(), &key, selection, params.get()) != 1)
-        return KVCLM_E_BAD_KEY;
-    out->reset(key);
-    return KVCLM_OK;
 }
 
 bool GetBn(const EVP_PKEY* key, const char* name, BnPtr* out) {
@@ -108,6 +75,25 @@ int MillerRabin(const BIGNUM* w, BN_CTX* ctx) {
 
 }  // namespace
 
+int KeyFromNumbers(const char* algorithm,
+                   std::initializer_list<std::pair<const char*, const BIGNUM*>> items,
+                   int selection, PkeyPtr* out) {
+    ParamBldPtr bld(OSSL_PARAM_BLD_new());
+    if (!bld) return KVCLM_E_NO_MEMORY;
+    for (const auto& [name, value] : items) {
+        if (OSSL_PARAM_BLD_push_BN(bld.get(), name, value) != 1) return KVCLM_E_CRYPTO;
+    }
+    ParamPtr params(OSSL_PARAM_BLD_to_param(bld.get()));
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, algorithm, nullptr));
+    if (!params || !ctx) return KVCLM_E_NO_MEMORY;
+    EVP_PKEY* key = nullptr;
+    if (EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
+        EVP_PKEY_fromdata(ctx.get(), &key, selection, params.get()) != 1)
+        return KVCLM_E_BAD_KEY;
+    out->reset(key);
+    return KVCLM_OK;
+}
+
 int CheckRsaPublic(const RsaNumbers& k) {
     if (!k.n || !k.e) return KVCLM_E_BAD_KEY;
     if (!InRange(k.n.get(), kMinRsaBits, kMaxRsaBits) || !BN_is_odd(k.n.get()))
@@ -153,17 +139,18 @@ int BuildRsaPrivate(const RsaNumbers& k, PkeyPtr* out) {
         return KVCLM_E_BAD_KEY;
     if (!BN_mod(dp.get(), d, pm1.get(), ctx.get()) || !BN_mod(dq.get(), d, qm1.get(), ctx.get()))
         return KVCLM_E_CRYPTO;
-    const std::pair<const char*, const BIGNUM*> items[] = {
-        {OSSL_PKEY_PARAM_RSA_N, k.n.get()},
-        {OSSL_PKEY_PARAM_RSA_E, k.e.get()},
-        {OSSL_PKEY_PARAM_RSA_D, d},
-        {OSSL_PKEY_PARAM_RSA_FACTOR1, p},
-        {OSSL_PKEY_PARAM_RSA_FACTOR2, q},
-        {OSSL_PKEY_PARAM_RSA_EXPONENT1, dp.get()},
-        {OSSL_PKEY_PARAM_RSA_EXPONENT2, dq.get()},
-        {OSSL_PKEY_PARAM_RSA_COEFFICIENT1, k.iqmp.get()},
-    };
-    return FromData("RSA", items, std::size(items), EVP_PKEY_KEYPAIR, out);
+    return KeyFromNumbers("RSA",
+                          {
+                              {OSSL_PKEY_PARAM_RSA_N, k.n.get()},
+                              {OSSL_PKEY_PARAM_RSA_E, k.e.get()},
+                              {OSSL_PKEY_PARAM_RSA_D, d},
+                              {OSSL_PKEY_PARAM_RSA_FACTOR1, p},
+                              {OSSL_PKEY_PARAM_RSA_FACTOR2, q},
+                              {OSSL_PKEY_PARAM_RSA_EXPONENT1, dp.get()},
+                              {OSSL_PKEY_PARAM_RSA_EXPONENT2, dq.get()},
+                              {OSSL_PKEY_PARAM_RSA_COEFFICIENT1, k.iqmp.get()},
+                          },
+                          EVP_PKEY_KEYPAIR, out);
 }
 
 int BuildDsaPrivate(const DsaNumbers& k, PkeyPtr* out) {
@@ -174,12 +161,15 @@ int BuildDsaPrivate(const DsaNumbers& k, PkeyPtr* out) {
     BnPtr y = NewBn();
     if (!BN_mod_exp(y.get(), k.g.get(), k.x.get(), k.p.get(), ctx.get())) return KVCLM_E_CRYPTO;
     if (BN_cmp(y.get(), k.y.get()) != 0) return KVCLM_E_BAD_KEY;
-    const std::pair<const char*, const BIGNUM*> items[] = {
-        {OSSL_PKEY_PARAM_FFC_P, k.p.get()},    {OSSL_PKEY_PARAM_FFC_Q, k.q.get()},
-        {OSSL_PKEY_PARAM_FFC_G, k.g.get()},    {OSSL_PKEY_PARAM_PUB_KEY, k.y.get()},
-        {OSSL_PKEY_PARAM_PRIV_KEY, k.x.get()},
-    };
-    return FromData("DSA", items, std::size(items), EVP_PKEY_KEYPAIR, out);
+    return KeyFromNumbers("DSA",
+                          {
+                              {OSSL_PKEY_PARAM_FFC_P, k.p.get()},
+                              {OSSL_PKEY_PARAM_FFC_Q, k.q.get()},
+                              {OSSL_PKEY_PARAM_FFC_G, k.g.get()},
+                              {OSSL_PKEY_PARAM_PUB_KEY, k.y.get()},
+                              {OSSL_PKEY_PARAM_PRIV_KEY, k.x.get()},
+                          },
+                          EVP_PKEY_KEYPAIR, out);
 }
 
 int CheckPrimes(const EVP_PKEY* key) {

@@ -2,6 +2,9 @@
 // OpenSSL key objects.
 #pragma once
 
+#include <initializer_list>
+#include <utility>
+
 #include "kvclm/internal.h"
 
 namespace kvclm {
@@ -23,6 +26,11 @@ constexpr int kMaxDsaBits = 8192;
 // Each check returns KVCLM_OK or the reason for refusal.
 int CheckRsaPublic(const RsaNumbers& k);
 int CheckDsaPublic(const DsaNumbers& k);
+
+// A key object from named big numbers (OSSL_PKEY_PARAM_*); selection as EVP_PKEY_fromdata.
+int KeyFromNumbers(const char* algorithm,
+                   std::initializer_list<std::pair<const char*, const BIGNUM*>> items,
+                   int selection, PkeyPtr* out);
 
 // Validate the numbers, then build a key pair. The RSA CRT exponents are recomputed.
 int BuildRsaPrivate(const RsaNumbers& k, PkeyPtr* out);

@@ -7,31 +7,13 @@
 
 #include "kvclm/curve_keys.h"
 #include "kvclm/hash.h"
+#include "kvclm/key_numbers.h"
 #include "kvclm/wire.h"
 
 namespace kvclm {
 namespace {
 
 constexpr std::size_t kDssHalfSize = 20;
-
-// A public RSA or DSA key from its numbers, in the order `names` gives them.
-int BuildPublicKey(const char* type, std::initializer_list<const char*> names,
-                   std::initializer_list<const BIGNUM*> values, PkeyPtr* out) {
-    ParamBldPtr bld(OSSL_PARAM_BLD_new());
-    if (!bld) throw std::bad_alloc();
-    auto value = values.begin();
-    for (const char* name : names)
-        if (OSSL_PARAM_BLD_push_BN(bld.get(), name, *value++) != 1) return KVCLM_E_CRYPTO;
-    ParamPtr params(OSSL_PARAM_BLD_to_param(bld.get()));
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
-    if (!params || !ctx) throw std::bad_alloc();
-    EVP_PKEY* key = nullptr;
-    if (EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
-        EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) != 1)
-        return KVCLM_E_BAD_KEY;
-    out->reset(key);
-    return KVCLM_OK;
-}
 
 int Verify(EVP_PKEY* key, const EVP_MD* md, const std::uint8_t* data, std::size_t n,
            const std::uint8_t* signature, std::size_t signatureLength) {
@@ -61,8 +43,9 @@ int VerifyRsa(Reader& fields, std::string_view algorithm, const std::uint8_t* da
     const std::size_t size = static_cast<std::size_t>(BN_num_bytes(modulus.get()));
     if (md == nullptr || signatureLength > size) return KVCLM_E_BAD_SIGNATURE;
     PkeyPtr key;
-    const int rc = BuildPublicKey("RSA", {OSSL_PKEY_PARAM_RSA_N, OSSL_PKEY_PARAM_RSA_E},
-                                  {modulus.get(), e.get()}, &key);
+    const int rc = KeyFromNumbers(
+        "RSA", {{OSSL_PKEY_PARAM_RSA_N, modulus.get()}, {OSSL_PKEY_PARAM_RSA_E, e.get()}},
+        EVP_PKEY_PUBLIC_KEY, &key);
     if (rc != KVCLM_OK) return rc;
     Bytes padded(size - signatureLength, 0);
     padded.insert(padded.end(), signature, signature + signatureLength);
@@ -76,10 +59,12 @@ int VerifyDss(Reader& fields, std::string_view algorithm, const std::uint8_t* da
         return KVCLM_E_BAD_FORMAT;
     if (algorithm != "ssh-dss" || signatureLength != 2 * kDssHalfSize) return KVCLM_E_BAD_SIGNATURE;
     PkeyPtr key;
-    const int rc = BuildPublicKey("DSA",
-                                  {OSSL_PKEY_PARAM_FFC_P, OSSL_PKEY_PARAM_FFC_Q,
-                                   OSSL_PKEY_PARAM_FFC_G, OSSL_PKEY_PARAM_PUB_KEY},
-                                  {p.get(), q.get(), g.get(), y.get()}, &key);
+    const int rc = KeyFromNumbers("DSA",
+                                  {{OSSL_PKEY_PARAM_FFC_P, p.get()},
+                                   {OSSL_PKEY_PARAM_FFC_Q, q.get()},
+                                   {OSSL_PKEY_PARAM_FFC_G, g.get()},
+                                   {OSSL_PKEY_PARAM_PUB_KEY, y.get()}},
+                                  EVP_PKEY_PUBLIC_KEY, &key);
     if (rc != KVCLM_OK) return rc;
     // r and s, 20 bytes each; DER for OpenSSL.
     BIGNUM* r = BN_bin2bn(signature, kDssHalfSize, nullptr);
@@ -120,9 +105,12 @@ int VerifySshSignature(const Bytes& publicBlob, const std::uint8_t* data, std::s
     if (curve == nullptr) return KVCLM_E_UNSUPPORTED;
     if (algorithm != curve->sshName) return KVCLM_E_BAD_SIGNATURE;
     PkeyPtr key;
-    const int rc = ReadCurvePublic(*curve, fields, &key);
+    Bytes openSslForm;
+    const EVP_MD* md = nullptr;
+    int rc = ReadCurvePublic(*curve, fields, &key);
+    if (rc == KVCLM_OK) rc = CurveSignatureToVerify(*curve, bytes, length, &openSslForm, &md);
     if (rc != KVCLM_OK) return rc;
-    return VerifyCurve(*curve, key.get(), data, n, bytes, length);
+    return Verify(key.get(), md, data, n, openSslForm.data(), openSslForm.size());
 }
 
 }  // namespace kvclm

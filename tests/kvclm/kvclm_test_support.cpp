@@ -165,6 +165,25 @@ KeyInfo InfoOf(KVCLM_PRIVATE_KEY key) {
     return info;
 }
 
+PrivateKey GenerateCurve(int type, std::uint32_t bits) {
+    KVCLM_PRIVATE_KEY key = nullptr;
+    EXPECT_EQ(kvclm_CurveKeyGenerate(&key, type, bits, 0), 0);
+    return PrivateKey(key);
+}
+
+Bytes SignSsh(KVCLM_PRIVATE_KEY key, const Bytes& data) {
+    std::uint32_t n = 0;
+    if (kvclm_PrivateKeySignSsh(key, 0, data.data(), static_cast<std::uint32_t>(data.size()),
+                                nullptr, &n, 0) != KVCLM_E_SHORT_BUFFER)
+        return {};
+    Bytes out(n);
+    if (kvclm_PrivateKeySignSsh(key, 0, data.data(), static_cast<std::uint32_t>(data.size()),
+                                out.data(), &n, 0) != 0)
+        return {};
+    out.resize(n);
+    return out;
+}
+
 Bytes SignDss(KVCLM_PRIVATE_KEY key, const Bytes& data) {
     Bytes sig(40);
     std::uint32_t n = 40;

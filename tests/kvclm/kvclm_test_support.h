@@ -58,8 +58,13 @@ int Import(std::string_view pass, const Bytes& blob, PrivateKey* out);
 Bytes PublicBlob(KVCLM_PRIVATE_KEY key);
 KeyInfo InfoOf(KVCLM_PRIVATE_KEY key);
 
+// An Ed25519 or ECDSA key from the module; fails the test on error.
+PrivateKey GenerateCurve(int type, std::uint32_t bits);
+
 // Signs with the module; returns the signature or an empty vector.
 Bytes SignDss(KVCLM_PRIVATE_KEY key, const Bytes& data);
+// An Ed25519 or ECDSA key's signature as SSH carries it (kvclm_PrivateKeySignSsh).
+Bytes SignSsh(KVCLM_PRIVATE_KEY key, const Bytes& data);
 Bytes SignRsa(KVCLM_PRIVATE_KEY key, const Bytes& data, bool hashFirst, bool md5);
 
 // OpenSSL's view of a public blob, parsed here without the module.

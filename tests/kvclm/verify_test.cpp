@@ -27,22 +27,6 @@ int Verify(const Bytes& publicBlob, const Bytes& data, const Bytes& signature) {
                                     0);
 }
 
-PrivateKey CurveKey(int type, std::uint32_t bits) {
-    KVCLM_PRIVATE_KEY key = nullptr;
-    EXPECT_EQ(kvclm_CurveKeyGenerate(&key, type, bits, 0), 0);
-    return PrivateKey(key);
-}
-
-Bytes SignCurve(KVCLM_PRIVATE_KEY key, const Bytes& data) {
-    std::uint32_t n = 200;
-    Bytes out(n);
-    if (kvclm_PrivateKeySignSsh(key, 0, data.data(), static_cast<std::uint32_t>(data.size()),
-                                out.data(), &n, 0) != 0)
-        return {};
-    out.resize(n);
-    return out;
-}
-
 // PKCS#1 v1.5 over SHA-256 or SHA-512, through the module's raw signature of a DigestInfo.
 Bytes SignRsaSha2(KVCLM_PRIVATE_KEY key, const Bytes& data, bool sha512) {
     Bytes info = Unhex(sha512 ? "3051300d060960864801650304020305000440"
@@ -60,15 +44,17 @@ TEST(VerifySsh, EachKeyTypesSignaturesVerifyAndNothingElseDoes) {
         Bytes raw;
         std::string other;  // an algorithm name that is not this signature's
     };
-    const PrivateKey ed = CurveKey(KVCLM_KEY_ED25519, 256), p256 = CurveKey(KVCLM_KEY_ECDSA, 256),
-                     p384 = CurveKey(KVCLM_KEY_ECDSA, 384), p521 = CurveKey(KVCLM_KEY_ECDSA, 521);
+    const PrivateKey ed = GenerateCurve(KVCLM_KEY_ED25519, 256),
+                     p256 = GenerateCurve(KVCLM_KEY_ECDSA, 256),
+                     p384 = GenerateCurve(KVCLM_KEY_ECDSA, 384),
+                     p521 = GenerateCurve(KVCLM_KEY_ECDSA, 521);
     const KVCLM_PRIVATE_KEY rsa = SharedKey(KVCLM_KEY_RSA, 1024);
     const KVCLM_PRIVATE_KEY dss = SharedKey(KVCLM_KEY_DSS, 1024);
     const std::vector<Case> cases = {
-        {ed.get(), "ssh-ed25519", SignCurve(ed.get(), data), "ssh-rsa"},
-        {p256.get(), "ecdsa-sha2-nistp256", SignCurve(p256.get(), data), "ecdsa-sha2-nistp384"},
-        {p384.get(), "ecdsa-sha2-nistp384", SignCurve(p384.get(), data), "ecdsa-sha2-nistp256"},
-        {p521.get(), "ecdsa-sha2-nistp521", SignCurve(p521.get(), data), "ssh-ed25519"},
+        {ed.get(), "ssh-ed25519", SignSsh(ed.get(), data), "ssh-rsa"},
+        {p256.get(), "ecdsa-sha2-nistp256", SignSsh(p256.get(), data), "ecdsa-sha2-nistp384"},
+        {p384.get(), "ecdsa-sha2-nistp384", SignSsh(p384.get(), data), "ecdsa-sha2-nistp256"},
+        {p521.get(), "ecdsa-sha2-nistp521", SignSsh(p521.get(), data), "ssh-ed25519"},
         {rsa, "ssh-rsa", SignRsa(rsa, data, true, false), "rsa-sha2-256"},
         {rsa, "rsa-sha2-256", SignRsaSha2(rsa, data, false), "rsa-sha2-512"},
         {rsa, "rsa-sha2-512", SignRsaSha2(rsa, data, true), "ssh-rsa"},
