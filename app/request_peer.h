@@ -19,6 +19,8 @@ struct RequestPeer {
     // was forwarded.
     bool origins_are_hops = true;
     bool forwarded = false;
+    // Refusals logged for this connection so far (see AgentOpenSshHost::LogRefusal).
+    mutable int refusals_logged = 0;
 };
 
 class RequestPeers {

@@ -125,6 +125,7 @@ inline constexpr unsigned IDS_EXPORT_REPLACE_PRIVATE_FILE = 4070;
 inline constexpr unsigned IDS_SETTINGS_NOT_SAVED = 4071;
 inline constexpr unsigned IDS_SETTINGS_NOT_READ = 4072;
 inline constexpr unsigned IDS_OPENSSH_CERTIFICATE_INVALID = 4073;
+inline constexpr unsigned IDS_OPENSSH_REFUSALS_NOT_LOGGED = 4074;
 inline constexpr unsigned IDS_COLUMN_COMMENT = 32774;
 inline constexpr unsigned IDS_COLUMN_FILENAME = 32775;
 inline constexpr unsigned IDS_LOAD_PUBLIC_KEY_FAILED = 32776;

@@ -236,6 +236,7 @@ constexpr StringEntry kStrings[] = {
     {IDS_SETTINGS_NOT_READ, "The settings could not be read; please try again later."},
     {IDS_OPENSSH_CERTIFICATE_INVALID,
      "the certificate is malformed, too long or not signed by its CA key"},
+    {IDS_OPENSSH_REFUSALS_NOT_LOGGED, "Further refused requests on this connection are not logged"},
     {IDS_COLUMN_COMMENT, "Comment"},
     {IDS_COLUMN_FILENAME, "Filename"},
     {IDS_LOAD_PUBLIC_KEY_FAILED, "Error loading public key"},

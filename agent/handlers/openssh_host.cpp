@@ -46,9 +46,21 @@ UnlockOutcome AgentOpenSshHost::Unlock(const SecureBytes& passphrase) {
     return UnlockOutcome::kUnlocked;
 }
 
+// A client that sends nothing but refused requests would fill the log, two lines each: past
+// this many on one connection, one line says so and the rest are not logged.
+constexpr int kLoggedRefusalsPerConnection = 32;
+
 void AgentOpenSshHost::LogRefusal(std::string_view request, std::string_view reason,
                                   const std::string& origin) {
     const EventLog::Origins origins{origin};
+    if (const RequestPeer* peer = m_app.Peers().Current()) {
+        const int count = ++peer->refusals_logged;
+        if (count > kLoggedRefusalsPerConnection + 1) return;
+        if (count == kLoggedRefusalsPerConnection + 1) {
+            m_app.Log().LogMessage(&origins, LogError, IDS_OPENSSH_REFUSALS_NOT_LOGGED);
+            return;
+        }
+    }
     m_app.Log().LogMessage(&origins, LogError, IDS_OPENSSH_REFUSING, std::string(request).c_str(),
                            std::string(reason).c_str());
 }

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "agent/handlers/openssh_host.h"
 #include "agent/handlers/request_handlers.h"
 #include "agent/payloads.h"
 #include "agent/request_dispatcher.h"
@@ -515,6 +516,37 @@ TEST_F(HandlersTest, AKeyDeletedWhileTheUnlockPromptIsOpenIsUnknownAfterIt) {
     EXPECT_EQ(*reply->status, 4);
     EXPECT_TRUE(Logged("Cannot perform private key operation - key unknown"));
     EXPECT_FALSE(Logged("Private key operation (sign) with public key (k)"));
+}
+
+// A client that sends nothing but refused requests on one connection: 32 refusals are logged,
+// then one line says the rest are not; another connection's are logged again.
+TEST_F(HandlersTest, RefusalsOnOneOpenSshConnectionStopBeingLoggedAfterAFew) {
+    AgentOpenSshHost host(*app);
+    const auto refusals = [&] {
+        int count = 0;
+        for (const LogEntry& e : app->Log().Entries())
+            count += e.message.starts_with("Refusing EXTENSION");
+        return count;
+    };
+    const auto notes = [&] {
+        int count = 0;
+        for (const LogEntry& e : app->Log().Entries())
+            count += e.message == "Further refused requests on this connection are not logged";
+        return count;
+    };
+    RequestPeer flooding, other;
+    {
+        const RequestPeers::Scope scope(&app->Peers(), flooding);
+        for (int i = 0; i < 40; ++i) host.LogRefusal("EXTENSION", "unknown", "tool (pid 1)");
+    }
+    EXPECT_EQ(refusals(), 32);
+    EXPECT_EQ(notes(), 1);
+    {
+        const RequestPeers::Scope scope(&app->Peers(), other);
+        host.LogRefusal("EXTENSION", "unknown", "ssh (pid 2)");
+    }
+    EXPECT_EQ(refusals(), 33);
+    EXPECT_EQ(notes(), 1);
 }
 
 }  // namespace
