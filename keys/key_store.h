@@ -135,10 +135,12 @@ class KeyStore {
     // What a key's stored private half says about a passphrase.
     enum class StoredPrivate {
         kOpens,
-        kDoesNotOpen,  // well-formed, but not under this passphrase
+        kDoesNotOpen,  // well-formed, but not under this passphrase (or damaged)
         kUnusable,     // missing, too long or malformed: no passphrase can ever open it
-        kUnreadable,   // the registry failed to read it this time
+        kUnreadable,   // the registry or the module failed to read it this time
     };
+    // Whether the first key that can be tried decides, or any key that opens will do.
+    enum class KeysToTry { kFirst, kAny };
     // Unlock's verdict over every stored key.
     enum class StoredKeysVerdict { kOpened, kRefused, kNoneUsable };
 
@@ -155,7 +157,7 @@ class KeyStore {
     std::uint32_t ReadPrivateValue(std::int32_t number, SecureBytes& out) const;
     StoredPrivate OpenStoredPrivate(std::int32_t number, Passphrase passphrase,
                                     SecureBytes& value) const;
-    StoredKeysVerdict VerifyAgainstStoredKeys(Passphrase passphrase) const;
+    StoredKeysVerdict VerifyAgainstStoredKeys(Passphrase passphrase, KeysToTry which) const;
     bool FinishUnlock(bool log_failure);
     std::optional<std::vector<ReprotectedKey>> ReprotectAll(Passphrase old_passphrase,
                                                             Passphrase new_passphrase) const;

@@ -71,26 +71,32 @@ KeyStore::StoredPrivate KeyStore::OpenStoredPrivate(std::int32_t number, Passphr
     if (read != kRegOk) return StoredPrivate::kUnreadable;
     const ModuleResult<PrivateKey> opened = PrivateKey::Import(value, passphrase);
     if (opened.ok()) return StoredPrivate::kOpens;
-    return opened.code == KVCLM_E_BAD_FORMAT ? StoredPrivate::kUnusable
-                                             : StoredPrivate::kDoesNotOpen;
+    if (opened.code == KVCLM_E_BAD_FORMAT) return StoredPrivate::kUnusable;
+    return opened.code == KVCLM_E_BAD_PASSPHRASE ? StoredPrivate::kDoesNotOpen
+                                                 : StoredPrivate::kUnreadable;
 }
 
-// The passphrase must open the first stored key whose private half can be read at all.
 // Keys without a readable, well-formed "Prv" are skipped: they cannot be opened by any
 // passphrase, and one of them first in the list would otherwise lock the user out for good.
-KeyStore::StoredKeysVerdict KeyStore::VerifyAgainstStoredKeys(Passphrase passphrase) const {
+// With kFirst the first key that can be tried decides; with kAny one that opens is enough.
+KeyStore::StoredKeysVerdict KeyStore::VerifyAgainstStoredKeys(Passphrase passphrase,
+                                                              KeysToTry which) const {
+    bool refused = false;
     for (const auto& key : m_keys) {
         SecureBytes value;
         switch (OpenStoredPrivate(key->Number(), passphrase, value)) {
             case StoredPrivate::kOpens:
                 return StoredKeysVerdict::kOpened;
             case StoredPrivate::kDoesNotOpen:
-                return StoredKeysVerdict::kRefused;
+                if (which == KeysToTry::kFirst) return StoredKeysVerdict::kRefused;
+                refused = true;
+                break;
             case StoredPrivate::kUnusable:
             case StoredPrivate::kUnreadable:
                 break;
         }
     }
+    if (refused) return StoredKeysVerdict::kRefused;
     return m_keys.empty() ? StoredKeysVerdict::kOpened : StoredKeysVerdict::kNoneUsable;
 }
 
@@ -117,12 +123,6 @@ bool KeyStore::Unlock(Passphrase passphrase) {
     // not chosen (and confirmed) as a new one.
     if (was_unread && IsFirstUse()) return FinishUnlock(false);
     m_passphrase.emplace(passphrase.begin(), passphrase.end());
-    const StoredKeysVerdict verdict = VerifyAgainstStoredKeys(passphrase);
-    if (verdict == StoredKeysVerdict::kRefused) return FinishUnlock(false);
-    // Without a hash nothing could check the passphrase: it would become the agent
-    // passphrase, and keys that become readable again would then never open. Only a store
-    // without keys takes a passphrase unchecked.
-    if (verdict == StoredKeysVerdict::kNoneUsable && !m_hash_present) return FinishUnlock(true);
     const auto hash = HashOfPassphrase(passphrase);
     if (!hash) {
         m_log.LogMessage(nullptr, LogError, IDS_HASH_ERROR);
@@ -132,7 +132,17 @@ bool KeyStore::Unlock(Passphrase passphrase) {
         if (!ConstantTimeEqual(hash->data(), m_hash.data(), m_hash.size())) {
             return FinishUnlock(false);
         }
+        // The hash has checked the passphrase, so a first key it does not open is damaged or
+        // under another passphrase; it must not keep the user from every other key.
+        if (VerifyAgainstStoredKeys(passphrase, KeysToTry::kAny) == StoredKeysVerdict::kRefused)
+            return FinishUnlock(false);
     } else {
+        const StoredKeysVerdict verdict = VerifyAgainstStoredKeys(passphrase, KeysToTry::kFirst);
+        if (verdict == StoredKeysVerdict::kRefused) return FinishUnlock(false);
+        // Without a hash nothing could check the passphrase: it would become the agent
+        // passphrase, and keys that become readable again would then never open. Only a store
+        // without keys takes a passphrase unchecked.
+        if (verdict == StoredKeysVerdict::kNoneUsable) return FinishUnlock(true);
         RegistryKey settings;
         if (!WriteHash(settings, *hash)) return FinishUnlock(true);
         m_hash = *hash;
@@ -153,7 +163,8 @@ void KeyStore::Lock() {
 
 // Every key's new container, or nothing when one that opens cannot be re-protected: going on
 // would leave that key under a passphrase the agent no longer knows. A key no passphrase can
-// open (the kind Unlock skips) has nothing to re-protect; it is named and left as it is.
+// open (the kind Unlock skips), or one the old passphrase, which the hash has checked, does
+// not open, has nothing to re-protect; it is named and left as it is.
 std::optional<std::vector<KeyStore::ReprotectedKey>> KeyStore::ReprotectAll(
     Passphrase old_passphrase, Passphrase new_passphrase) const {
     std::vector<ReprotectedKey> done;
@@ -169,6 +180,9 @@ std::optional<std::vector<KeyStore::ReprotectedKey>> KeyStore::ReprotectAll(
                                  key->Name().c_str());
                 return std::nullopt;
             case StoredPrivate::kDoesNotOpen:
+                m_log.LogMessage(nullptr, LogError, IDS_CHANGE_KEY_PASSPHRASE_FAILED,
+                                 key->Name().c_str());
+                continue;
             case StoredPrivate::kOpens:
                 break;
         }

@@ -12,6 +12,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
+# Paths below the checkout are hashed relative to it, so that a clone in any folder reuses
+# what the compiler cache holds from another.
+export CCACHE_BASEDIR="$PWD"
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \

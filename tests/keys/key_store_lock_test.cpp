@@ -1,5 +1,5 @@
-// The agent lock inside the key store: unlocking against "PassphraseHash" and the first
-// key, locking, and a passphrase change that either happens whole or not at all.
+// The agent lock inside the key store: unlocking against "PassphraseHash" and the stored
+// keys, locking, and a passphrase change that either happens whole or not at all.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -306,18 +306,32 @@ TEST_F(KeyStoreLockTest, KeysTheLoadStoppedBeforeMoveWithTheChangeToo) {
     EXPECT_TRUE(AllKeysUnder(*store, kNew));
 }
 
-// A key that opens, or is well-formed under another passphrase, cannot be left behind: the
-// change stops, names it, and nothing moves.
-TEST_F(KeyStoreLockTest, AKeyThatCannotBeReprotectedStopsTheChangeAndIsNamed) {
-    auto store = StoreWithThreeKeys();
-    WriteValue("Key2", kPrvValue, test::Container(TestKey::Dsa1024, "another passphrase"));
-    EXPECT_FALSE(store->ChangePassphrase(AsBytes(kOld), AsBytes(kNew)));
+// The hash has checked the passphrase: a key it does not open (damaged inside its container,
+// or under another passphrase) neither locks the user out of the others nor stops a change,
+// which names it and leaves it as it is. When no key opens, the hash alone does not unlock.
+TEST_F(KeyStoreLockTest, AKeyTheCheckedPassphraseDoesNotOpenIsLeftAsItIs) {
+    StoreWithThreeKeys()->Lock();
+    Bytes damaged = ReadValue("Key1", kPrvValue);
+    damaged.back() ^= 1;
+    WriteValue("Key1", kPrvValue, damaged);
+    const SecureBytes& other = test::Container(TestKey::Dsa1024, "another passphrase");
+    WriteValue("Key2", kPrvValue, other);
+    auto store = Open();
+    EXPECT_FALSE(store->Unlock(AsBytes(kNew)));
+    ASSERT_TRUE(store->Unlock(AsBytes(kOld)));
+
+    ASSERT_TRUE(store->ChangePassphrase(AsBytes(kOld), AsBytes(kNew)));
+    EXPECT_TRUE(LoggedText("Cannot change passphrase for private key (rsa)"));
     EXPECT_TRUE(LoggedText("Cannot change passphrase for private key (dsa)"));
-    EXPECT_TRUE(store->ReadPrivateKey(1)->OpensWithPassphrase(AsBytes(kOld)));
-    EXPECT_TRUE(store->ReadPrivateKey(3)->OpensWithPassphrase(AsBytes(kOld)));
-    EXPECT_EQ(StoredHash(), test::Digest("SHA1", AsBytes(kOld)));
-    EXPECT_EQ(Bytes(store->HeldPassphrase().begin(), store->HeldPassphrase().end()),
-              Bytes(kOld.begin(), kOld.end()));
+    EXPECT_EQ(ReadValue("Key1", kPrvValue), damaged);
+    EXPECT_EQ(ReadValue("Key2", kPrvValue), Bytes(other.begin(), other.end()));
+    EXPECT_TRUE(store->ReadPrivateKey(3)->OpensWithPassphrase(AsBytes(kNew)));
+    EXPECT_EQ(StoredHash(), test::Digest("SHA1", AsBytes(kNew)));
+    store->Lock();
+    EXPECT_TRUE(Open()->Unlock(AsBytes(kNew)));
+
+    WriteValue("Key3", kPrvValue, test::Container(TestKey::Rsa2048, "another passphrase"));
+    EXPECT_FALSE(Open()->Unlock(AsBytes(kNew)));
 }
 
 // Without a hash, only a stored key can check a passphrase; when none can be read, no
