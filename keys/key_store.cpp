@@ -105,6 +105,7 @@ std::int32_t KeyStore::Add(const PrivateKeyBlob& blob, KeyPair& key) {
     auto stored = std::make_unique<KeyPair>();
     stored->CopyFrom(key);
     stored->SetNumber(*number);
+    ApplyExpectedAdd(*stored);
     if (!WriteWholeEntry(*stored, blob.Blob())) return KeyPair::kNotStored;
     key.SetNumber(*number);
     Append(std::move(stored));
@@ -121,7 +122,10 @@ bool KeyStore::StoreAgain(std::int32_t number, const PrivateKeyBlob& blob, const
     if (key.Expiry() != kFileTimeNever || stored->IsExpired(m_clock.Now()))
         updated.SetExpiry(key.Expiry());
     if (key.Compat() == 0) updated.SetCompat(0);
-    if (updated.Expiry() == stored->Expiry() && updated.Compat() == stored->Compat())
+    ApplyExpectedAdd(updated);
+    if (updated.Expiry() == stored->Expiry() && updated.Compat() == stored->Compat() &&
+        updated.RequiresConfirmation() == stored->RequiresConfirmation() &&
+        std::ranges::equal(updated.Certificate(), stored->Certificate()))
         return WritePrivateValue(number, blob.Blob());
     if (!WriteWholeEntry(updated, blob.Blob())) return false;
     *stored = updated;
@@ -148,31 +152,55 @@ bool KeyStore::Update(const KeyPair& key) {
 }
 
 bool KeyStore::UpdateEveryKeyWith(std::span<const std::uint8_t> blob,
-                                  const std::function<void(KeyPair&)>& change) {
+                                  const std::function<bool(KeyPair&)>& change) {
     bool found = false;
     bool stored = true;
     for (auto& key : m_keys) {
-        if (!std::equal(key->Blob().begin(), key->Blob().end(), blob.begin(), blob.end())) continue;
+        if (!std::ranges::equal(key->Blob(), blob)) continue;
         found = true;
-        change(*key);
-        stored = Update(*key) && stored;
+        if (change(*key)) stored = Update(*key) && stored;
     }
     return found && stored;
 }
 
+void KeyStore::ExpectAdd(std::span<const std::uint8_t> blob, bool confirm,
+                         std::span<const std::uint8_t> certificate) {
+    m_expected_add = ExpectedAdd{Bytes(blob.begin(), blob.end()), confirm,
+                                 Bytes(certificate.begin(), certificate.end())};
+}
+
+void KeyStore::ApplyExpectedAdd(KeyPair& key) const {
+    if (!m_expected_add || !std::ranges::equal(key.Blob(), m_expected_add->blob)) return;
+    if (m_expected_add->confirm) key.SetRequiresConfirmation(true);
+    const Bytes& certificate = m_expected_add->certificate;
+    if (!certificate.empty() && certificate.size() <= kMaxCertificateSize)
+        key.SetCertificate(certificate);
+}
+
 bool KeyStore::RequireConfirmation(std::span<const std::uint8_t> blob) {
-    return UpdateEveryKeyWith(blob, [](KeyPair& key) { key.SetRequiresConfirmation(true); });
+    return UpdateEveryKeyWith(blob, [](KeyPair& key) {
+        if (key.RequiresConfirmation()) return false;
+        key.SetRequiresConfirmation(true);
+        return true;
+    });
 }
 
 bool KeyStore::SetLifetime(std::span<const std::uint8_t> blob, std::int32_t seconds) {
     const FileTime now = m_clock.Now();
-    return UpdateEveryKeyWith(blob, [&](KeyPair& key) { key.SetLifetime(seconds, now); });
+    return UpdateEveryKeyWith(blob, [&](KeyPair& key) {
+        key.SetLifetime(seconds, now);
+        return true;
+    });
 }
 
 bool KeyStore::AttachCertificate(std::span<const std::uint8_t> blob,
                                  std::span<const std::uint8_t> certificate) {
     if (certificate.empty() || certificate.size() > kMaxCertificateSize) return false;
-    return UpdateEveryKeyWith(blob, [&](KeyPair& key) { key.SetCertificate(certificate); });
+    return UpdateEveryKeyWith(blob, [&](KeyPair& key) {
+        if (std::ranges::equal(key.Certificate(), certificate)) return false;
+        key.SetCertificate(certificate);
+        return true;
+    });
 }
 
 std::uint32_t KeyStore::ReadPrivateValue(std::int32_t number, SecureBytes& out) const {

@@ -52,10 +52,17 @@ class KeyStore {
 
     // Stores `key` with its private half, which must match it under the agent passphrase.
     // A key stored already (same blob, comment and name) gets `blob` as its new private half,
-    // and the lifetime `key` carries (if any) and its refusal of SSH1 use, nothing else.
+    // and the lifetime `key` carries (if any) and its refusal of SSH1 use, and what ExpectAdd
+    // asked for, nothing else.
     // Returns the key's number, or -1 when nothing was stored (always while locked); on
     // success `key` carries the number. Either every value of a new key is written or none.
     std::int32_t Add(const PrivateKeyBlob& blob, KeyPair& key);
+    // The next Add of a key with this public blob stores the confirm mark and the certificate
+    // too, in the same registry transaction as the key, so that the key is never stored
+    // without them. Holds until ClearExpectedAdd.
+    void ExpectAdd(std::span<const std::uint8_t> blob, bool confirm,
+                   std::span<const std::uint8_t> certificate);
+    void ClearExpectedAdd() { m_expected_add.reset(); }
     // Rewrites the public values of the key's subkey (created when missing), all or none.
     bool Update(const KeyPair& key);
     // Marks every key with this public blob "confirm before use", in memory at once and in
@@ -116,10 +123,13 @@ class KeyStore {
     const Clock& TimeSource() const { return m_clock; }
 
   private:
-    // Changes every key with this public blob, in memory and in the registry. False when no
+    // Changes every key with this public blob, in memory and in the registry; `change`
+    // returns false for a key it leaves as it was, which is not written again. False when no
     // key has the blob or a write failed.
     bool UpdateEveryKeyWith(std::span<const std::uint8_t> blob,
-                            const std::function<void(KeyPair&)>& change);
+                            const std::function<bool(KeyPair&)>& change);
+    // Gives `key` what ExpectAdd asked for, when it has that blob.
+    void ApplyExpectedAdd(KeyPair& key) const;
 
     using Digest = std::array<std::uint8_t, 20>;
     struct BlobHash {
@@ -187,6 +197,12 @@ class KeyStore {
     bool m_unread = false;
     Digest m_hash{};
     std::optional<SecureBytes> m_passphrase;
+    struct ExpectedAdd {
+        Bytes blob;
+        bool confirm = false;
+        Bytes certificate;
+    };
+    std::optional<ExpectedAdd> m_expected_add;
 };
 
 }  // namespace kv

@@ -16,6 +16,15 @@ std::vector<StoredKeyName> AgentOpenSshHost::StoredKeyNames() {
     return names;
 }
 
+void AgentOpenSshHost::ExpectAdd(std::span<const uint8_t> public_blob, bool confirm,
+                                 std::span<const uint8_t> certificate) {
+    if (public_blob.empty()) {
+        m_app.Keys().ClearExpectedAdd();
+    } else {
+        m_app.Keys().ExpectAdd(public_blob, confirm, certificate);
+    }
+}
+
 bool AgentOpenSshHost::RequireConfirmation(std::span<const uint8_t> public_blob) {
     return m_app.Keys().RequireConfirmation(public_blob);
 }

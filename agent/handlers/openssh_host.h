@@ -13,6 +13,8 @@ class AgentOpenSshHost : public OpenSshAgentHost {
     explicit AgentOpenSshHost(CAgentApp& app) : m_app(app) {}
 
     std::vector<StoredKeyName> StoredKeyNames() override;
+    void ExpectAdd(std::span<const uint8_t> public_blob, bool confirm,
+                   std::span<const uint8_t> certificate) override;
     bool RequireConfirmation(std::span<const uint8_t> public_blob) override;
     bool SetLifetime(std::span<const uint8_t> public_blob, int32_t seconds) override;
     bool AttachCertificate(std::span<const uint8_t> public_blob,

@@ -37,6 +37,12 @@ class OpenSshAgentHost {
     // per request that needs it, so it must not cost more than reading the store in memory.
     virtual std::vector<StoredKeyName> StoredKeyNames() = 0;
 
+    // Called before the native add of a key that comes with a confirm mark or a certificate,
+    // and with an empty blob after it: the add then stores them with the key, in the same
+    // registry write, so that no failure or crash leaves the key stored without them.
+    virtual void ExpectAdd(std::span<const uint8_t> public_blob, bool confirm,
+                           std::span<const uint8_t> certificate) = 0;
+
     // Marks every stored key with this public key blob "confirm before use": from now on
     // each private-key operation with it asks the user, as AskBeforeAgentOp does for all
     // keys, and the mark is kept with the key so that it survives a restart. Called right

@@ -79,8 +79,13 @@ SecureBytes OpenSshTranslator::AddIdentity(Request& request) {
     entry.comment = std::string(kAddedKeyName) + ": " + key.comment;
     entry.lifetime = constraints.lifetime;
     entry.flags = 0;  // not an SSH1 key
+    const bool announced = constraints.confirm || !key.certificate.empty();
+    if (announced) m_host.ExpectAdd(key.public_blob, constraints.confirm, key.certificate);
     const auto status = m_native.Add(request.origin, entry, key.container);
+    if (announced) m_host.ExpectAdd({}, false, {});
     if (status != kStatusDone) return FailureReply();  // refused or failed: the handler logged it
+    // The key just stored has its mark and certificate already; these give them to every
+    // other stored key with the same public key.
     if (constraints.lifetime >= 0 && !m_host.SetLifetime(key.public_blob, constraints.lifetime))
         return Refuse("ADD_IDENTITY", FormatString(IDS_OPENSSH_LIFETIME_NOT_STORED), request);
     if (constraints.confirm && !m_host.RequireConfirmation(key.public_blob))

@@ -261,6 +261,36 @@ TEST_F(KeyStoreTest, AnAddThatCannotWriteEverythingLeavesNoTrace) {
     EXPECT_EQ(AddKey(*store, TestKey::Dsa1024, "second"), -1);
 }
 
+// What ExpectAdd announces goes in with the key's entry: a failure anywhere leaves neither the
+// key nor the mark, and a key stored already takes them in the write of its new private half.
+TEST_F(KeyStoreTest, AnExpectedConfirmMarkAndCertificateAreWrittenWithTheKey) {
+    auto store = Unlocked();
+    const Bytes certificate = {1, 2, 3};
+    store->ExpectAdd(test::PairFor(TestKey::Dsa1024).Blob(), true, certificate);
+    // Subkey creation, five public values, the mark, the certificate and "Prv".
+    for (int allowed = 0; allowed <= 8; ++allowed) {
+        registry_testing::Reset();
+        registry_testing::FailWritesAfter(allowed);
+        EXPECT_EQ(AddKey(*store, TestKey::Dsa1024, "k"), -1) << allowed;
+        registry_testing::Reset();
+        EXPECT_EQ(Open()->Count(), 0u) << allowed;
+    }
+    ASSERT_EQ(AddKey(*store, TestKey::Dsa1024, "k"), 1);
+    EXPECT_TRUE(Open()->At(0).RequiresConfirmation());
+    EXPECT_EQ(Open()->At(0).Certificate(), certificate);
+
+    store->ClearExpectedAdd();
+    ASSERT_EQ(AddKey(*store, TestKey::Rsa1024, "r"), 2);
+    EXPECT_FALSE(Open()->At(1).RequiresConfirmation());
+    store->ExpectAdd(test::PairFor(TestKey::Rsa1024).Blob(), true, {});
+    registry_testing::FailWritesAfter(6);
+    EXPECT_EQ(AddKey(*store, TestKey::Rsa1024, "r"), -1);
+    registry_testing::Reset();
+    EXPECT_FALSE(Open()->At(1).RequiresConfirmation());
+    ASSERT_EQ(AddKey(*store, TestKey::Rsa1024, "r"), 2);
+    EXPECT_TRUE(Open()->At(1).RequiresConfirmation());
+}
+
 // ---- Update, finds ----
 
 TEST_F(KeyStoreTest, UpdateRewritesThePublicValuesAllOrNothing) {

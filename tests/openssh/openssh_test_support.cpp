@@ -106,6 +106,13 @@ std::vector<StoredKeyName> FakeHost::StoredKeyNames() {
     return names;
 }
 
+void FakeHost::ExpectAdd(std::span<const uint8_t> public_blob, bool confirm,
+                         std::span<const uint8_t> certificate) {
+    std::string what = confirm ? "confirm" : "";
+    if (!certificate.empty()) what += what.empty() ? "certificate" : "+certificate";
+    expected_adds.push_back(public_blob.empty() ? "none" : what);
+}
+
 bool FakeHost::RequireConfirmation(std::span<const uint8_t> public_blob) {
     confirmed.emplace_back(public_blob.begin(), public_blob.end());
     return confirm_succeeds;

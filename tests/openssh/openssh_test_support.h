@@ -61,6 +61,8 @@ class FakeHost : public OpenSshAgentHost {
     explicit FakeHost(FakeNativeAgent& agent) : m_agent(agent) {}
 
     std::vector<StoredKeyName> StoredKeyNames() override;
+    void ExpectAdd(std::span<const uint8_t> public_blob, bool confirm,
+                   std::span<const uint8_t> certificate) override;
     bool RequireConfirmation(std::span<const uint8_t> public_blob) override;
     bool SetLifetime(std::span<const uint8_t> public_blob, int32_t seconds) override;
     bool AttachCertificate(std::span<const uint8_t> public_blob,
@@ -70,6 +72,8 @@ class FakeHost : public OpenSshAgentHost {
     void LogRefusal(std::string_view request, std::string_view reason,
                     const std::string& origin) override;
 
+    // Each ExpectAdd: "confirm", "certificate", both joined by "+", or "none" for the end.
+    std::vector<std::string> expected_adds;
     std::vector<Bytes> confirmed;
     bool confirm_succeeds = true;
     std::vector<std::pair<Bytes, int32_t>> lifetimes;

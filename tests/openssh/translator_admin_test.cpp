@@ -49,12 +49,16 @@ TEST_F(TranslatorAdminTest, AnAddedKeyIsNamedAndKeepsItsWholeComment) {
     EXPECT_FALSE(agent.last_added_private.empty());
     EXPECT_EQ(agent.origins, std::vector<std::string>{kOrigin});
     EXPECT_TRUE(host.confirmed.empty());
+    EXPECT_TRUE(host.expected_adds.empty());
 }
 
+// The confirm mark goes in with the key (announced before the native add), and is given
+// after it to any other stored key with the same public key.
 TEST_F(TranslatorAdminTest, LifetimeBecomesTheKeysLifetimeAndConfirmMarksItAfterTheAdd) {
     const auto key = test::LoadKeyFixture("dsa1024");
     EXPECT_EQ(Send(Add(key, {kConstrainLifetime, 0, 0, 0, 2, kConstrainConfirm})), SuccessReply());
     EXPECT_EQ(agent.last_added->lifetime, 2);
+    EXPECT_EQ(host.expected_adds, (std::vector<std::string>{"confirm", "none"}));
     EXPECT_EQ(host.confirmed, std::vector<Bytes>{key.public_blob});
     // Given again after the add too: a key stored already keeps its entry through it.
     using Lifetimes = std::vector<std::pair<Bytes, int32_t>>;
