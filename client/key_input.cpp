@@ -62,27 +62,34 @@ std::optional<Bytes> ReadFileBytes(const std::string& path, std::size_t max_size
     return bytes;
 }
 
-std::optional<Bytes> ReadPublicKeyBlob(const std::string& path) {
+std::optional<PublicKeyFromFile> ReadPublicKeyFile(const std::string& path) {
     // Bounded and regular files only, as every key file: /dev/zero would fill the memory and a
     // named pipe hang the client.
     const auto read = ReadKeyFileBytes(path);
     if (!read) return std::nullopt;
-    const auto bytes = std::make_optional<Bytes>(read->begin(), read->end());
-    if (LooksArmored(*bytes)) {
+    const Bytes bytes(read->begin(), read->end());
+    if (LooksArmored(bytes)) {
         auto contents = ReadPublicKeyFileContents(path);
         if (!contents) return std::nullopt;
-        return std::move(contents->blob);
+        return PublicKeyFromFile{std::move(contents->blob), std::move(contents->comment)};
     }
-    if (auto line = ParseOpenSshPublicKeyLine(*bytes)) return std::move(line->blob);
-    const std::string text(bytes->begin(), bytes->end());
+    if (auto line = ParseOpenSshPublicKeyLine(bytes))
+        return PublicKeyFromFile{std::move(line->blob), std::move(line->comment)};
+    const std::string text(bytes.begin(), bytes.end());
     std::istringstream fields(text);
     std::string type, body;
     if (text.rfind("ssh-", 0) == 0 && (fields >> type >> body)) {
         ModuleResult<Bytes> blob = Base64::Decode(body);
         if (!blob.ok()) return std::nullopt;
-        return std::move(blob.value);
+        return PublicKeyFromFile{std::move(blob.value), {}};
     }
-    return bytes;
+    return PublicKeyFromFile{bytes, {}};
+}
+
+std::optional<Bytes> ReadPublicKeyBlob(const std::string& path) {
+    auto file = ReadPublicKeyFile(path);
+    if (!file) return std::nullopt;
+    return std::move(file->blob);
 }
 
 std::optional<SecureBytes> ReadPassphraseFile(const std::string& path) {
@@ -116,10 +123,11 @@ std::optional<SecureBytes> ReadPrivateKeyForAdd(const std::string& path,
         blob = std::move(contents->blob);
     }
     if (!passphrase) {
-        // Anything else goes out as read, for the agent to judge; but a key from a file must
-        // have prime factors, which the agent does not test on its way in.
+        // A container goes out as read; but one the module cannot read is answered here, with
+        // the file's name, and a key from a file must have prime factors, which the agent
+        // does not test on its way in.
         const int code = PrivateKey::ImportFromKeyFile(*blob, {}).code;
-        if (code == KVCLM_E_BAD_KEY) {
+        if (code == KVCLM_E_BAD_KEY || code == KVCLM_E_BAD_FORMAT || code == KVCLM_E_UNSUPPORTED) {
             error = PrivateKeyFileError(path, code);
             return std::nullopt;
         }

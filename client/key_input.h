@@ -11,7 +11,12 @@ namespace kv {
 // A whole file or pipe of at most `max_size` bytes (more is a failure, as is a directory).
 std::optional<Bytes> ReadFileBytes(const std::string& path, std::size_t max_size);
 // A public key file: an SSH2 public key file (RFC 4716), the one-line "type base64 [comment]"
-// form, or the raw blob.
+// form, or the raw blob. The comment is empty when the file has none.
+struct PublicKeyFromFile {
+    Bytes blob;
+    std::string comment;
+};
+std::optional<PublicKeyFromFile> ReadPublicKeyFile(const std::string& path);
 std::optional<Bytes> ReadPublicKeyBlob(const std::string& path);
 // The first line of a passphrase file, without its line end.
 std::optional<SecureBytes> ReadPassphraseFile(const std::string& path);

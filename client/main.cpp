@@ -143,13 +143,15 @@ int RunAdd(kv::AgentClient& client, Args& a, kv::Output& out) {
         if (!passphrase) return Fail("cannot read passphrase file " + a.passphrase_file);
     }
     if (a.positional.size() == 2) return RunAddPrivateFile(client, a, passphrase, out);
-    auto blob = kv::ReadPublicKeyBlob(a.positional[1]);
-    if (!blob) return Fail("cannot read public key file " + a.positional[1]);
+    auto file = kv::ReadPublicKeyFile(a.positional[1]);
+    if (!file) return Fail("cannot read public key file " + a.positional[1]);
     std::string error;
     const auto prv = kv::ReadPrivateKeyForAdd(a.positional[2], passphrase, error);
     if (!prv) return Fail(error);
-    return SendAdd(client, a, std::move(*blob),
-                   a.name.empty() ? a.comment : a.name + ": " + a.comment, *prv, out);
+    // Named and commented as an add from the private key file alone.
+    const std::string name = a.name.empty() ? kv::KeyBaseName(a.positional[2]) : a.name;
+    const std::string comment = a.comment.empty() ? file->comment : a.comment;
+    return SendAdd(client, a, std::move(file->blob), name + ": " + comment, *prv, out);
 }
 
 int RunDelete(kv::AgentClient& client, Args& a, kv::Output& out) {

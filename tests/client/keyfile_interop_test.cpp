@@ -162,12 +162,15 @@ TEST_F(KeyFileInterop, ClientSendsPrivateKeysUnprotected) {
     EXPECT_NE(error.find("wrong passphrase"), std::string::npos) << error;
     EXPECT_FALSE(ReadPrivateKeyForAdd(File("enc"), std::nullopt, error));
     EXPECT_NE(error.find("--passphrase-file"), std::string::npos) << error;
-    // A plain container goes out as read, and so does one the module cannot make sense of:
-    // the agent judges it.
-    test::WriteText(File("raw"), "not a container");
+    // A plain container goes out as read; one the module cannot make sense of is refused
+    // here, with the file's name, rather than by the agent without one.
+    test::WriteText(File("raw"), test::AsString(*plain));
     const auto raw = ReadPrivateKeyForAdd(File("raw"), std::nullopt, error);
-    ASSERT_TRUE(raw);
-    EXPECT_EQ(test::AsString(*raw), "not a container");
+    ASSERT_TRUE(raw) << error;
+    EXPECT_EQ(*raw, *plain);
+    test::WriteText(File("garbage"), "not a container");
+    EXPECT_FALSE(ReadPrivateKeyForAdd(File("garbage"), std::nullopt, error));
+    EXPECT_NE(error.find(File("garbage")), std::string::npos) << error;
     test::WriteText(File("broken"), "---- BEGIN SSH2 ENCRYPTED PRIVATE KEY ----\nQUJD\n");
     EXPECT_FALSE(ReadPrivateKeyForAdd(File("broken"), std::nullopt, error));
     // Not a key with a composite factor, which the agent does not test on its way in.
