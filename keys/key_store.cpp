@@ -269,6 +269,7 @@ bool KeyStore::DeleteAll() {
         if (!transaction.Commit()) return false;
     }
     ClearList();
+    m_keys_left_unlisted = false;
     return true;
 }
 

@@ -104,8 +104,11 @@ class KeyStore {
     Passphrase HeldPassphrase() const;
     bool HasPassphraseHash() const { return m_hash_present; }
     // No passphrase chosen yet and no key stored: the next Unlock sets the passphrase. Never
-    // while the registry could not be read: its hash and keys may be there all the same.
-    bool IsFirstUse() const { return !m_hash_present && m_keys.empty() && !m_unread; }
+    // while the registry could not be read, or holds keys the list could not load: its hash
+    // and keys may be there all the same.
+    bool IsFirstUse() const {
+        return !m_hash_present && m_keys.empty() && !m_unread && !m_keys_left_unlisted;
+    }
     // The registry failed when the hash or the keys were read; the next Unlock reads again.
     bool CouldNotBeRead() const { return m_unread; }
 
@@ -171,6 +174,8 @@ class KeyStore {
     bool FinishUnlock(bool log_failure);
     std::optional<std::vector<ReprotectedKey>> ReprotectAll(Passphrase old_passphrase,
                                                             Passphrase new_passphrase) const;
+    // The numbers of the stored keys loading did not reach; nothing when the registry failed.
+    std::optional<std::vector<std::int32_t>> UnlistedKeyNumbers() const;
     std::optional<std::vector<ReprotectedKey>> ReprotectUnlisted(
         Passphrase old_passphrase, Passphrase new_passphrase,
         std::vector<ReprotectedKey> done) const;
@@ -195,6 +200,8 @@ class KeyStore {
     // The hash or the key list could not be read (not merely absent): m_hash_present and
     // m_keys then say nothing about what is stored.
     bool m_unread = false;
+    // Loading stopped before the last stored key (Load): the registry holds more keys.
+    bool m_keys_left_unlisted = false;
     Digest m_hash{};
     std::optional<SecureBytes> m_passphrase;
     struct ExpectedAdd {

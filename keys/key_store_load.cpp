@@ -16,6 +16,7 @@ namespace {}  // namespace
 // loading; the keys after it stay in the registry for a later start.
 void KeyStore::Load() {
     m_read_private.clear();
+    m_keys_left_unlisted = false;
     RegistryKey parent;
     if (!parent.Open(kKeyPairsRegistryPath, false)) {
         if (parent.LastError() != kRegNotFound) m_unread = true;
@@ -37,15 +38,17 @@ void KeyStore::Load() {
     std::unordered_set<std::int32_t> loaded;
     for (const RegistrySubkeyValues& subkey : subkeys) {
         const std::optional<std::int32_t> number = KeyNumberFromSubkeyName(subkey.name);
-        if (!number) return;
         // A second name for a number already loaded ("Key007" beside "Key7") would list the
         // same subkey twice.
-        if (loaded.contains(*number)) continue;
-        const auto found = by_name.find(FoldAsciiCase(KeySubkeyName(*number)));
-        if (found == by_name.end()) return;
+        if (number && loaded.contains(*number)) continue;
+        const auto found =
+            number ? by_name.find(FoldAsciiCase(KeySubkeyName(*number))) : by_name.end();
         auto key = std::make_unique<KeyPair>();
-        key->SetNumber(*number);
-        if (!ReadPublicValues(found->second->values, *key)) return;
+        if (number) key->SetNumber(*number);
+        if (found == by_name.end() || !ReadPublicValues(found->second->values, *key)) {
+            m_keys_left_unlisted = true;
+            return;
+        }
         loaded.insert(*number);
         Append(std::move(key));
     }

@@ -79,12 +79,21 @@ KeyStore::StoredPrivate KeyStore::OpenStoredPrivate(std::int32_t number, Passphr
 // Keys without a readable, well-formed "Prv" are skipped: they cannot be opened by any
 // passphrase, and one of them first in the list would otherwise lock the user out for good.
 // With kFirst the first key that can be tried decides; with kAny one that opens is enough.
+// Keys loading did not reach come last: without them a store whose first key lost its public
+// half would take any passphrase.
 KeyStore::StoredKeysVerdict KeyStore::VerifyAgainstStoredKeys(Passphrase passphrase,
                                                               KeysToTry which) const {
+    std::vector<std::int32_t> numbers;
+    for (const auto& key : m_keys) numbers.push_back(key->Number());
+    if (m_keys_left_unlisted) {
+        const auto unlisted = UnlistedKeyNumbers();
+        if (!unlisted) return StoredKeysVerdict::kNoneUsable;
+        numbers.insert(numbers.end(), unlisted->begin(), unlisted->end());
+    }
     bool refused = false;
-    for (const auto& key : m_keys) {
+    for (const std::int32_t number : numbers) {
         SecureBytes value;
-        switch (OpenStoredPrivate(key->Number(), passphrase, value)) {
+        switch (OpenStoredPrivate(number, passphrase, value)) {
             case StoredPrivate::kOpens:
                 return StoredKeysVerdict::kOpened;
             case StoredPrivate::kDoesNotOpen:
@@ -97,7 +106,7 @@ KeyStore::StoredKeysVerdict KeyStore::VerifyAgainstStoredKeys(Passphrase passphr
         }
     }
     if (refused) return StoredKeysVerdict::kRefused;
-    return m_keys.empty() ? StoredKeysVerdict::kOpened : StoredKeysVerdict::kNoneUsable;
+    return numbers.empty() ? StoredKeysVerdict::kOpened : StoredKeysVerdict::kNoneUsable;
 }
 
 // The first key may have been opened (and its derived key kept by the module) before the
@@ -198,29 +207,41 @@ std::optional<std::vector<KeyStore::ReprotectedKey>> KeyStore::ReprotectAll(
     return ReprotectUnlisted(old_passphrase, new_passphrase, std::move(done));
 }
 
-// Loading stops at the first subkey without a usable "Pub"; the keys after it stay in the
-// registry for a later start, and must then open with the passphrase of that time. Those that
-// open with the old passphrase move with the others; the rest cannot move, and stay.
-std::optional<std::vector<KeyStore::ReprotectedKey>> KeyStore::ReprotectUnlisted(
-    Passphrase old_passphrase, Passphrase new_passphrase, std::vector<ReprotectedKey> done) const {
+std::optional<std::vector<std::int32_t>> KeyStore::UnlistedKeyNumbers() const {
+    std::vector<std::int32_t> numbers;
     RegistryKey parent;
-    if (!parent.Open(kKeyPairsRegistryPath, false)) return done;
+    if (!parent.Open(kKeyPairsRegistryPath, false)) {
+        if (parent.LastError() != kRegNotFound) return std::nullopt;
+        return numbers;
+    }
     const std::vector<std::string> names = parent.SubkeyNames();
     if (names.empty() && parent.LastError() != kRegOk && parent.LastError() != kRegNotFound)
         return std::nullopt;
     for (const std::string& name : names) {
         const std::optional<std::int32_t> number = KeyNumberFromSubkeyName(name);
-        if (!number || FindByNumber(*number) != nullptr ||
-            !EqualsIgnoringAsciiCase(name, KeySubkeyName(*number)))
-            continue;
+        if (number && FindByNumber(*number) == nullptr &&
+            EqualsIgnoringAsciiCase(name, KeySubkeyName(*number)))
+            numbers.push_back(*number);
+    }
+    return numbers;
+}
+
+// Loading stops at the first subkey without a usable "Pub"; the keys after it stay in the
+// registry for a later start, and must then open with the passphrase of that time. Those that
+// open with the old passphrase move with the others; the rest cannot move, and stay.
+std::optional<std::vector<KeyStore::ReprotectedKey>> KeyStore::ReprotectUnlisted(
+    Passphrase old_passphrase, Passphrase new_passphrase, std::vector<ReprotectedKey> done) const {
+    const auto numbers = UnlistedKeyNumbers();
+    if (!numbers) return std::nullopt;
+    for (const std::int32_t number : *numbers) {
         SecureBytes value;
-        const StoredPrivate stored = OpenStoredPrivate(*number, old_passphrase, value);
+        const StoredPrivate stored = OpenStoredPrivate(number, old_passphrase, value);
         if (stored == StoredPrivate::kUnreadable) return std::nullopt;
         if (stored != StoredPrivate::kOpens) continue;
         PrivateKeyBlob blob;
         blob.SetBlob(value);
         if (!blob.Reprotect(old_passphrase, new_passphrase)) return std::nullopt;
-        done.push_back({*number, blob.Blob()});
+        done.push_back({number, blob.Blob()});
     }
     return done;
 }

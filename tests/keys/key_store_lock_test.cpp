@@ -306,6 +306,28 @@ TEST_F(KeyStoreLockTest, KeysTheLoadStoppedBeforeMoveWithTheChangeToo) {
     EXPECT_TRUE(AllKeysUnder(*store, kNew));
 }
 
+// Without a hash and with no key listed (the first lost its public half), the keys loading
+// did not reach still check the passphrase: it is no first use, and no other passphrase may
+// become the agent's.
+TEST_F(KeyStoreLockTest, KeysLoadingDidNotReachStillCheckThePassphrase) {
+    StoreWithThreeKeys()->Lock();
+    const Bytes pub = ReadValue("Key1", kPubValue);
+    WriteValue("Key1", kPubValue, Bytes{});
+    ASSERT_TRUE(RegistryKey(kAgentRegistryPath).DeleteValue(kPassphraseHashValue));
+    auto store = Open();
+    ASSERT_EQ(store->Count(), 0u);
+    EXPECT_FALSE(store->IsFirstUse());
+    EXPECT_FALSE(store->Unlock(AsBytes(kNew)));
+    EXPECT_TRUE(StoredHash().empty());
+    ASSERT_TRUE(store->Unlock(AsBytes(kOld)));
+    EXPECT_EQ(StoredHash(), test::Digest("SHA1", AsBytes(kOld)));
+    WriteValue("Key1", kPubValue, pub);
+    store = Open();
+    ASSERT_EQ(store->Count(), 3u);
+    ASSERT_TRUE(store->Unlock(AsBytes(kOld)));
+    EXPECT_TRUE(AllKeysUnder(*store, kOld));
+}
+
 // The hash has checked the passphrase: a key it does not open (damaged inside its container,
 // or under another passphrase) neither locks the user out of the others nor stops a change,
 // which names it and leaves it as it is. When no key opens, the hash alone does not unlock.
