@@ -95,17 +95,50 @@ std::optional<SecureBytes> ReadKeyFileBytes(const std::string& path, std::size_t
     return data;
 }
 
+namespace {
+
+// The new file beside `path`, written and synced; nothing when that failed (and nothing left).
+std::optional<std::string> WriteSibling(const FileContents& file) {
+    if (file.path.empty()) return std::nullopt;
+    std::string sibling;
+    FileDescriptor fd(CreateSibling(file.path, file.mode, sibling));
+    if (fd.Get() < 0) return std::nullopt;
+    bool ok = WriteAll(fd.Get(), file.bytes) && ::fsync(fd.Get()) == 0;
+    ok = fd.Close() && ok;
+    if (!ok) {
+        ::unlink(sibling.c_str());
+        return std::nullopt;
+    }
+    return sibling;
+}
+
+bool MoveInPlace(const std::string& sibling, const std::string& path) {
+    if (::rename(sibling.c_str(), path.c_str()) == 0) return true;
+    ::unlink(sibling.c_str());
+    return false;
+}
+
+}  // namespace
+
 bool ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
                          mode_t mode) {
-    if (path.empty()) return false;
-    std::string sibling;
-    FileDescriptor fd(CreateSibling(path, mode, sibling));
-    if (fd.Get() < 0) return false;
-    bool ok = WriteAll(fd.Get(), bytes) && ::fsync(fd.Get()) == 0;
-    ok = fd.Close() && ok;
-    ok = ok && ::rename(sibling.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(sibling.c_str());
-    return ok;
+    const std::optional<std::string> sibling = WriteSibling({path, bytes, mode});
+    return sibling && MoveInPlace(*sibling, path);
+}
+
+bool ReplaceFilePair(const FileContents& first, const FileContents& second) {
+    const std::optional<std::string> first_sibling = WriteSibling(first);
+    if (!first_sibling) return false;
+    const std::optional<std::string> second_sibling = WriteSibling(second);
+    if (!second_sibling) {
+        ::unlink(first_sibling->c_str());
+        return false;
+    }
+    if (!MoveInPlace(*first_sibling, first.path)) {
+        ::unlink(second_sibling->c_str());
+        return false;
+    }
+    return MoveInPlace(*second_sibling, second.path);
 }
 
 std::string PrivateKeyFileError(const std::string& path, int code) {

@@ -14,6 +14,10 @@
 
 namespace kv {
 
+// Private key files are their owner's alone; public ones anybody may read.
+inline constexpr mode_t kPrivateFileMode = 0600;
+inline constexpr mode_t kPublicFileMode = 0644;
+
 // Key files are a few kilobytes; anything larger is not one.
 inline constexpr std::size_t kMaxKeyFileSize = std::size_t{1} << 20;
 
@@ -26,6 +30,17 @@ std::optional<SecureBytes> ReadKeyFileBytes(const std::string& path,
 // On failure the old file, if any, is unchanged and nothing else is left behind. `mode` is
 // given to the new file (the umask applies), e.g. 0600 for private key files.
 bool ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes, mode_t mode);
+
+// The new contents of one file of a pair.
+struct FileContents {
+    std::string path;
+    std::span<const std::uint8_t> bytes;
+    mode_t mode;
+};
+// Both files, as ReplaceFileContents, or neither: both are written beside their paths before
+// either replaces its file, `first` first. Only a rename failing between the two (which the
+// writes before it make unlikely) leaves one file replaced.
+bool ReplaceFilePair(const FileContents& first, const FileContents& second);
 
 // Why the module could not open the private key file at `path` (a KVCLM_E_ code), for the user.
 std::string PrivateKeyFileError(const std::string& path, int code);

@@ -12,9 +12,6 @@ namespace kv {
 
 namespace {
 
-constexpr mode_t kPrivateFileMode = 0600;
-constexpr mode_t kPublicFileMode = 0644;
-
 // The type name a public blob starts with; empty when it does not start with a string.
 std::string_view BlobTypeName(std::span<const std::uint8_t> blob) {
     if (blob.size() < 4) return {};
@@ -42,24 +39,37 @@ bool NeedsOpenSshKeyFile(std::span<const std::uint8_t> public_blob) {
            (info.value.type == KVCLM_KEY_ED25519 || info.value.type == KVCLM_KEY_ECDSA);
 }
 
-bool WriteOpenSshPrivateKeyFile(const PrivateKeyBlob& blob, const std::string& path,
-                                Passphrase storePassphrase, Passphrase filePassphrase) {
+std::optional<SecureBytes> ComposeOpenSshPrivateKeyFile(const PrivateKeyBlob& blob,
+                                                        Passphrase storePassphrase,
+                                                        Passphrase filePassphrase) {
     const ModuleResult<PrivateKey> key = blob.Open(storePassphrase);
-    if (!key.ok()) return false;
-    const ModuleResult<SecureBytes> text = key.value.ExportFile(filePassphrase, blob.Comment());
-    return text.ok() && ReplaceFileContents(path, text.value, kPrivateFileMode);
+    if (!key.ok()) return std::nullopt;
+    ModuleResult<SecureBytes> text = key.value.ExportFile(filePassphrase, blob.Comment());
+    if (!text.ok()) return std::nullopt;
+    return std::move(text.value);
 }
 
-bool WriteOpenSshPublicKeyFile(const KeyPair& pair, const std::string& path) {
+bool WriteOpenSshPrivateKeyFile(const PrivateKeyBlob& blob, const std::string& path,
+                                Passphrase storePassphrase, Passphrase filePassphrase) {
+    const std::optional<SecureBytes> text =
+        ComposeOpenSshPrivateKeyFile(blob, storePassphrase, filePassphrase);
+    return text && ReplaceFileContents(path, *text, kPrivateFileMode);
+}
+
+std::optional<SecureBytes> ComposeOpenSshPublicKeyFile(const KeyPair& pair) {
     const std::string_view type = BlobTypeName(pair.Blob());
-    if (type.empty()) return false;
+    if (type.empty()) return std::nullopt;
     const ModuleResult<std::string> body = Base64::Encode(pair.Blob(), 0);
-    if (!body.ok()) return false;
+    if (!body.ok()) return std::nullopt;
     std::string line = std::string(type) + " " + body.value;
     if (!pair.Comment().empty()) line += " " + pair.Comment();
     line += "\n";
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(line.data());
-    return ReplaceFileContents(path, std::span(bytes, line.size()), kPublicFileMode);
+    return SecureBytes(line.begin(), line.end());
+}
+
+bool WriteOpenSshPublicKeyFile(const KeyPair& pair, const std::string& path) {
+    const std::optional<SecureBytes> text = ComposeOpenSshPublicKeyFile(pair);
+    return text && ReplaceFileContents(path, *text, kPublicFileMode);
 }
 
 bool LooksLikeOpenSshPrivateKeyFile(std::span<const std::uint8_t> bytes) {

@@ -27,6 +27,12 @@ bool WriteOpenSshPrivateKeyFile(const PrivateKeyBlob& blob, const std::string& p
 // "<type> <Base64 blob> <comment>" and a line end; the comment is left out when empty.
 bool WriteOpenSshPublicKeyFile(const KeyPair& pair, const std::string& path);
 
+// The texts the two writers write, for writing both files together (ReplaceFilePair).
+std::optional<SecureBytes> ComposeOpenSshPrivateKeyFile(const PrivateKeyBlob& blob,
+                                                        Passphrase storePassphrase,
+                                                        Passphrase filePassphrase);
+std::optional<SecureBytes> ComposeOpenSshPublicKeyFile(const KeyPair& pair);
+
 // True when the bytes look like a PEM or OpenSSH private key file ("-----BEGIN ...").
 bool LooksLikeOpenSshPrivateKeyFile(std::span<const std::uint8_t> bytes);
 

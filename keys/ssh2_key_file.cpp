@@ -14,8 +14,6 @@ namespace {
 // Public key files are for reading by anyone but changing by the owner only, whatever the umask
 // (as OpenSSH writes them): one bound for authorized_keys must not be swapped by another user.
 // Private ones are the owner's alone.
-constexpr mode_t kPublicFileMode = 0644;
-constexpr mode_t kPrivateFileMode = 0600;
 
 std::optional<Ssh2FileText> ReadFileText(const std::string& path, bool privateKey) {
     const std::optional<SecureBytes> bytes = ReadKeyFileBytes(path);
@@ -25,28 +23,38 @@ std::optional<Ssh2FileText> ReadFileText(const std::string& path, bool privateKe
 
 }  // namespace
 
-bool WritePublicKeyFile(const KeyPair& pair, const std::string& path) {
+std::optional<SecureBytes> ComposePublicKeyFile(const KeyPair& pair) {
     // A file without a body could never be read back.
-    if (pair.Blob().empty()) return false;
+    if (pair.Blob().empty()) return std::nullopt;
     const ModuleResult<std::string> base64 = Base64::Encode(pair.Blob(), kBase64LineWidth);
-    if (!base64.ok() || base64.value.empty()) return false;
-    const SecureBytes text =
-        ComposeSsh2File(Ssh2FileKind::Public, Sanitize(pair.Comment()), base64.value);
-    return ReplaceFileContents(path, text, kPublicFileMode);
+    if (!base64.ok() || base64.value.empty()) return std::nullopt;
+    return ComposeSsh2File(Ssh2FileKind::Public, Sanitize(pair.Comment()), base64.value);
+}
+
+bool WritePublicKeyFile(const KeyPair& pair, const std::string& path) {
+    const std::optional<SecureBytes> text = ComposePublicKeyFile(pair);
+    return text && ReplaceFileContents(path, *text, kPublicFileMode);
+}
+
+std::optional<SecureBytes> ComposePrivateKeyFile(const PrivateKeyBlob& blob,
+                                                 Passphrase storePassphrase,
+                                                 Passphrase filePassphrase) {
+    const ModuleResult<PrivateKey> key = blob.Open(storePassphrase);
+    if (!key.ok()) return std::nullopt;
+    const std::optional<SecureBytes> container = ProtectPrivateKey(key.value, filePassphrase);
+    if (!container || container->empty()) return std::nullopt;
+    const ModuleResult<SecureBytes> base64 = Base64::EncodeSecret(*container, kBase64LineWidth);
+    if (!base64.ok() || base64.value.empty()) return std::nullopt;
+    const Ssh2FileKind kind =
+        filePassphrase.empty() ? Ssh2FileKind::PrivatePlain : Ssh2FileKind::PrivateEncrypted;
+    return ComposeSsh2File(kind, Sanitize(blob.Comment()), AsText(base64.value));
 }
 
 bool WritePrivateKeyFile(const PrivateKeyBlob& blob, const std::string& path,
                          Passphrase storePassphrase, Passphrase filePassphrase) {
-    const ModuleResult<PrivateKey> key = blob.Open(storePassphrase);
-    if (!key.ok()) return false;
-    const std::optional<SecureBytes> container = ProtectPrivateKey(key.value, filePassphrase);
-    if (!container || container->empty()) return false;
-    const ModuleResult<SecureBytes> base64 = Base64::EncodeSecret(*container, kBase64LineWidth);
-    if (!base64.ok() || base64.value.empty()) return false;
-    const Ssh2FileKind kind =
-        filePassphrase.empty() ? Ssh2FileKind::PrivatePlain : Ssh2FileKind::PrivateEncrypted;
-    const SecureBytes text = ComposeSsh2File(kind, Sanitize(blob.Comment()), AsText(base64.value));
-    return ReplaceFileContents(path, text, kPrivateFileMode);
+    const std::optional<SecureBytes> text =
+        ComposePrivateKeyFile(blob, storePassphrase, filePassphrase);
+    return text && ReplaceFileContents(path, *text, kPrivateFileMode);
 }
 
 std::optional<PublicKeyFileContents> ReadPublicKeyFileContents(const std::string& path) {

@@ -22,6 +22,12 @@ bool WritePublicKeyFile(const KeyPair& pair, const std::string& path);
 bool WritePrivateKeyFile(const PrivateKeyBlob& blob, const std::string& path,
                          Passphrase storePassphrase, Passphrase filePassphrase);
 
+// The texts the two writers write, for writing both files together (ReplaceFilePair).
+std::optional<SecureBytes> ComposePublicKeyFile(const KeyPair& pair);
+std::optional<SecureBytes> ComposePrivateKeyFile(const PrivateKeyBlob& blob,
+                                                 Passphrase storePassphrase,
+                                                 Passphrase filePassphrase);
+
 // Reads the file at pair.Path(): sets the blob and the comment (empty without a comment
 // line). On failure the pair is unchanged.
 bool ReadPublicKeyFile(KeyPair& pair);

@@ -259,13 +259,19 @@ TEST_F(KeyImportExportTest, ExportedFilesOpenInTheToolsAndImportBack) {
 
 TEST_F(KeyImportExportTest, ExportThatCannotWriteOrIsCancelled) {
     const std::int32_t number = StoreKey("work");
-    // The private key file cannot be written (a folder has its name): the export failed.
+    // The private key file cannot be replaced (a folder has its name): the export failed, and
+    // the public key file there before is left as it was, still beside its own private key.
     std::filesystem::create_directory(File("k"));
+    test::WriteText(File("k.pub"), "the old public key");
     files.answers.push_back(File("k.pub"));
     ui.message_box_results.push_back(IDYES);  // replace it
     ui.passphrases.push_back(ui.Typed("x"));
     ExportKeyPair(Context(), number);
     EXPECT_EQ(Shown(2), "box:Failed to export keypair.");
+    EXPECT_EQ(test::ReadText(File("k.pub")), "the old public key");
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::filesystem::path(File("k")).parent_path()))
+        EXPECT_EQ(entry.path().string().find(".tmp-"), std::string::npos) << entry.path();
     EXPECT_TRUE(LoggedText("ERROR:Exporting keypair \"work\" failed (private key to \"" +
                            File("k") + "\", public key to \"" + File("k.pub") + "\" )"));
     EXPECT_FALSE(LoggedText("Exported keypair"));

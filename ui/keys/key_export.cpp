@@ -9,6 +9,7 @@
 #include "app/agent_app.h"
 #include "app/prompt_runner.h"
 #include "app/unlock_on_demand.h"
+#include "keys/key_file_io.h"
 #include "keys/key_file_names.h"
 #include "keys/openssh_key_file.h"
 #include "keys/ssh2_key_file.h"
@@ -31,20 +32,22 @@ std::optional<SecureBytes> AskExportPassphrase(CAgentApp& app) {
     return std::move(answer.passphrase);
 }
 
-// Both files, public first. A private key file that could not be written makes the export a
-// failure: the user must not believe the key pair was saved.
+// Both files or neither: a file that could not be written makes the export a failure, and
+// must not leave the other replaced (an old private key file beside a new public one).
 bool WriteKeyFiles(CAgentApp& app, const KeyPair& pair, const PrivateKeyBlob& blob,
                    const std::string& public_path, const std::string& private_path,
                    Passphrase file_passphrase) {
     const bool openssh = NeedsOpenSshKeyFile(pair.Blob());
-    if (!(openssh ? WriteOpenSshPublicKeyFile(pair, public_path)
-                  : WritePublicKeyFile(pair, public_path))) {
-        return false;
-    }
     // Taken only now: the agent may have been locked while the prompt was open.
     const Passphrase held = app.Keys().HeldPassphrase();
-    return openssh ? WriteOpenSshPrivateKeyFile(blob, private_path, held, file_passphrase)
-                   : WritePrivateKeyFile(blob, private_path, held, file_passphrase);
+    const std::optional<SecureBytes> public_text =
+        openssh ? ComposeOpenSshPublicKeyFile(pair) : ComposePublicKeyFile(pair);
+    const std::optional<SecureBytes> private_text =
+        openssh ? ComposeOpenSshPrivateKeyFile(blob, held, file_passphrase)
+                : ComposePrivateKeyFile(blob, held, file_passphrase);
+    return public_text && private_text &&
+           ReplaceFilePair({private_path, *private_text, kPrivateFileMode},
+                           {public_path, *public_text, kPublicFileMode});
 }
 
 void ExportTo(CAgentApp& app, const ChosenKey& chosen, const std::string& name,
