@@ -13,6 +13,10 @@ namespace kv {
 
 namespace {
 
+// Numbers with values but no key row are passed over; this many in a row means the
+// registry cannot tell (it answers every query with a failure).
+constexpr int kMaxNumbersSkipped = 64;
+
 std::string_view BlobBytes(std::span<const std::uint8_t> blob) {
     return {reinterpret_cast<const char*>(blob.data()), blob.size()};
 }
@@ -65,7 +69,8 @@ bool KeyStore::NameInUse(std::string_view name) const {
 }
 
 // One past the highest number in use, in the list or in the registry: a subkey that was not
-// loaded (loading stopped before it, or its deletion failed) must not be overwritten.
+// loaded (loading stopped before it, or its deletion failed) must not be overwritten. Nor
+// must values whose key lost its row: the key is hidden, but its private half is there.
 std::optional<std::int32_t> KeyStore::NextKeyNumber() const {
     std::int32_t highest = 0;
     for (const auto& key : m_keys) highest = std::max(highest, key->Number());
@@ -78,8 +83,12 @@ std::optional<std::int32_t> KeyStore::NextKeyNumber() const {
         }
         if (parent.LastError() != kRegOk) return std::nullopt;
     }
-    if (highest == std::numeric_limits<std::int32_t>::max()) return std::nullopt;
-    return highest + 1;
+    for (int skipped = 0; skipped < kMaxNumbersSkipped; ++skipped) {
+        if (highest == std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+        ++highest;
+        if (!RegistryKey::HoldsValues(KeySubkeyPath(highest))) return highest;
+    }
+    return std::nullopt;
 }
 
 bool KeyStore::WritePrivateValue(std::int32_t number, const SecureBytes& blob) const {

@@ -90,6 +90,9 @@ class RegistryKey {
 
     // Creates the key (and its parents) if missing.
     static bool EnsureKey(std::string_view path);
+    // True when values are stored under `path`, even if its key has lost its row (damage, or
+    // another program), and when that cannot be told.
+    static bool HoldsValues(std::string_view path);
 
   private:
     bool Finish(std::uint32_t code);

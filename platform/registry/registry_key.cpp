@@ -60,6 +60,15 @@ bool RegistryKey::EnsureKey(std::string_view path) {
     return key.Open(path, true);
 }
 
+bool RegistryKey::HoldsValues(std::string_view path) {
+    auto lock = Lock();
+    try {
+        return registry_detail::CheckNoValues(std::string(path)) != kRegOk;
+    } catch (const std::bad_alloc&) {
+        return true;
+    }
+}
+
 bool RegistryKey::DeleteSubkey(const char* name) {
     auto lock = Lock();
     if (!m_open) return Finish(kRegInvalidHandle);

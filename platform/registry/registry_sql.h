@@ -54,6 +54,9 @@ inline constexpr char kRootChildValues[] =
     " WHERE k.path <> '' AND instr(substr(CAST(k.path AS BLOB), ?3), X'5C') = 0"
     " ORDER BY k.path, v.name";
 
+// Any value stored under a path, whether or not the key itself has its row.
+inline constexpr char kHasValues[] = "SELECT 1 FROM registry_values WHERE key_path = ?1 LIMIT 1";
+
 inline constexpr char kSelectValue[] =
     "SELECT type, data FROM registry_values WHERE key_path = ?1 AND name = ?2";
 inline constexpr char kSelectValues[] =

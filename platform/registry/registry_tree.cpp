@@ -79,4 +79,12 @@ std::uint32_t CheckNoSubkeys(const std::string& path) {
     return rc == SQLITE_DONE ? kRegOk : kRegIoFailed;
 }
 
+std::uint32_t CheckNoValues(const std::string& path) {
+    Statement any(registry_sql::kHasValues);
+    any.BindText(1, path);
+    const int rc = any.Step();
+    if (rc == SQLITE_ROW) return kRegAccessDenied;
+    return rc == SQLITE_DONE ? kRegOk : kRegIoFailed;
+}
+
 }  // namespace kv::registry_detail

@@ -27,4 +27,8 @@ std::uint32_t ListSubkeys(const std::string& parent, std::int64_t offset, std::i
 // 0 when `path` has no subkeys, 5 when it has, 1016 on failure.
 std::uint32_t CheckNoSubkeys(const std::string& path);
 
+// 0 when no value is stored under `path`, with or without its key row; 5 when one is, 1016 on
+// failure.
+std::uint32_t CheckNoValues(const std::string& path);
+
 }  // namespace kv::registry_detail

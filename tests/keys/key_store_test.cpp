@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "keys/key_registry_layout.h"
+#include "platform/registry/registry_internal.h"
 #include "tests/keys/key_test_support.h"
 #include "tests/support/test_time.h"
 
@@ -289,6 +290,30 @@ TEST_F(KeyStoreTest, AnExpectedConfirmMarkAndCertificateAreWrittenWithTheKey) {
     EXPECT_FALSE(Open()->At(1).RequiresConfirmation());
     ASSERT_EQ(AddKey(*store, TestKey::Rsa1024, "r"), 2);
     EXPECT_TRUE(Open()->At(1).RequiresConfirmation());
+}
+
+// Values whose key lost its row (damage, or another program) hide that key, but its number is
+// not taken again: an add there would overwrite its private half and inherit its other values.
+TEST_F(KeyStoreTest, AnAddPassesOverValuesWithoutTheirKeyRow) {
+    auto store = Unlocked();
+    ASSERT_EQ(AddKey(*store, TestKey::Rsa1024, "a"), 1);
+    ASSERT_EQ(AddKey(*store, TestKey::Dsa1024, "b"), 2);
+    const Bytes hidden = ReadValue("Key2", kPrvValue);
+    const auto sql = [](const char* statement) {
+        auto lock = registry_detail::Lock();
+        return registry_detail::Exec(statement);
+    };
+    ASSERT_TRUE(sql("DELETE FROM registry_keys WHERE path LIKE '%\\KeyPairs\\Key2'"));
+    store = Open();
+    ASSERT_EQ(store->Count(), 1u);
+    ASSERT_TRUE(store->Unlock(AsBytes(kPass)));
+    EXPECT_EQ(AddKey(*store, TestKey::Rsa2048, "c"), 3);
+
+    ASSERT_TRUE(
+        sql("INSERT INTO registry_keys (path) SELECT DISTINCT key_path FROM registry_values"
+            " WHERE key_path LIKE '%\\KeyPairs\\Key2'"));
+    EXPECT_EQ(ReadValue("Key2", kPrvValue), hidden);
+    EXPECT_EQ(Open()->Count(), 3u);
 }
 
 // ---- Update, finds ----
