@@ -67,7 +67,7 @@ std::optional<PublicKeyFromFile> ReadPublicKeyFile(const std::string& path) {
     // named pipe hang the client.
     const auto read = ReadKeyFileBytes(path);
     if (!read) return std::nullopt;
-    const Bytes bytes(read->begin(), read->end());
+    Bytes bytes(read->begin(), read->end());
     if (LooksArmored(bytes)) {
         auto contents = ReadPublicKeyFileContents(path);
         if (!contents) return std::nullopt;
@@ -83,7 +83,7 @@ std::optional<PublicKeyFromFile> ReadPublicKeyFile(const std::string& path) {
         if (!blob.ok()) return std::nullopt;
         return PublicKeyFromFile{std::move(blob.value), {}};
     }
-    return PublicKeyFromFile{bytes, {}};
+    return PublicKeyFromFile{std::move(bytes), {}};
 }
 
 std::optional<Bytes> ReadPublicKeyBlob(const std::string& path) {

@@ -14,7 +14,9 @@
 
 namespace kv {
 
-// Private key files are their owner's alone; public ones anybody may read.
+// Public key files are for reading by anyone but changing by the owner only, whatever the umask
+// (as OpenSSH writes them): one bound for authorized_keys must not be swapped by another user.
+// Private ones are the owner's alone.
 inline constexpr mode_t kPrivateFileMode = 0600;
 inline constexpr mode_t kPublicFileMode = 0644;
 

@@ -11,10 +11,6 @@ namespace kv {
 
 namespace {
 
-// Public key files are for reading by anyone but changing by the owner only, whatever the umask
-// (as OpenSSH writes them): one bound for authorized_keys must not be swapped by another user.
-// Private ones are the owner's alone.
-
 std::optional<Ssh2FileText> ReadFileText(const std::string& path, bool privateKey) {
     const std::optional<SecureBytes> bytes = ReadKeyFileBytes(path);
     if (!bytes) return std::nullopt;
