@@ -193,6 +193,8 @@ inline constexpr unsigned IDS_REMEMBERED = 1720;
 inline constexpr unsigned IDS_REMEMBER_FOR_PROGRAM = 1721;
 // Continuation line: an operation allowed in a prompt that stayed open across a lock.
 inline constexpr unsigned IDS_LOCKED_WHILE_ASKING = 1722;
+// Continuation line: an operation refused unasked, as every prompt place was taken.
+inline constexpr unsigned IDS_OPERATION_NOT_ASKED = 1723;
 
 // The settings sheet's controls for these settings.
 inline constexpr unsigned IDS_PAGE_LOCK_SESSION_GROUP = 1730;

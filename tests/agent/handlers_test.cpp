@@ -362,6 +362,15 @@ TEST_F(HandlersTest, DeniedConfirmationLogsInOrderAndAnswersStatus3) {
 
     ui.confirmations.push_back(true);
     EXPECT_EQ(Operation("sign", s_rsa->blob, {1, 2})->status, 0);
+
+    // With every prompt place taken, the refusal is not the user's.
+    for (int i = 0; i < CAgentApp::kMaxOpenPrompts; ++i) ASSERT_TRUE(app->PushPrompt());
+    const auto shown = ui.shown.size();
+    EXPECT_EQ(Operation("sign", s_rsa->blob, {1, 2})->status, 3);
+    EXPECT_EQ(ui.shown.size(), shown);
+    EXPECT_EQ(Log()[Log().size() - 2],
+              " private key operation refused unasked: too many prompts are open.");
+    for (int i = 0; i < CAgentApp::kMaxOpenPrompts; ++i) app->PopPrompt();
 }
 
 TEST_F(HandlersTest, MalformedRequestsGetTheErrorReply) {
