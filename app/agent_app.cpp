@@ -149,6 +149,10 @@ bool CAgentApp::ChangePassphraseCommand(const ChangePassphraseAnswer& answer) {
 int CAgentApp::MessageBox(unsigned string_id, std::uint32_t style) {
     const char* text = LoadString(string_id);
     if (text == nullptr) return IDOK;
+    return MessageBoxText(text, style);
+}
+
+int CAgentApp::MessageBoxText(const std::string& text, std::uint32_t style) {
     const char* caption = LoadString(IDS_CAPTION);
     return m_ui.MessageBox(text, caption != nullptr ? caption : "", style);
 }

@@ -53,6 +53,8 @@ class CAgentApp {
 
     // Services.
     int MessageBox(unsigned string_id, std::uint32_t style);
+    // The same with a text already filled in (FormatText).
+    int MessageBoxText(const std::string& text, std::uint32_t style);
     void ShowHelp(unsigned context_id);
     void BringToFront();
     // False when the stack is full: the prompt must not open and counts as cancelled.

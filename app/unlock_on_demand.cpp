@@ -3,6 +3,8 @@
 #include "app/agent_app.h"
 #include "app/agent_lock.h"
 #include "app/prompt_runner.h"
+#include "platform/registry/registry_database.h"
+#include "res/format_text.h"
 #include "res/string_ids.h"
 #include "res/string_table.h"
 
@@ -53,6 +55,14 @@ bool UnlockOnDemand(CAgentApp& app, const std::string& prompt_text, bool remote)
             return false;
         }
         if (RunUnlockCommand(app, answer.passphrase)) return true;
+        // Typing again cannot help, and "Invalid passphrase" would send the user hunting for
+        // another one.
+        if (keys.CouldNotBeRead()) {
+            app.MessageBoxText(
+                FormatText(IDS_KEY_STORE_UNREADABLE, RegistryDatabase::FilePath().c_str()),
+                MB_OK | MB_ICONSTOP);
+            return false;
+        }
         app.MessageBox(IDS_INVALID_PASSPHRASE, MB_OK | MB_ICONSTOP);
         if (++failures == kAttempts) {
             app.Log().LogMessage(nullptr, LogInfo, IDS_UNLOCK_ATTEMPTS_EXHAUSTED);

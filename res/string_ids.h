@@ -195,6 +195,8 @@ inline constexpr unsigned IDS_REMEMBER_FOR_PROGRAM = 1721;
 inline constexpr unsigned IDS_LOCKED_WHILE_ASKING = 1722;
 // Continuation line: an operation refused unasked, as every prompt place was taken.
 inline constexpr unsigned IDS_OPERATION_NOT_ASKED = 1723;
+// Message box: an unlock whose passphrase could not be checked, the registry file unreadable.
+inline constexpr unsigned IDS_KEY_STORE_UNREADABLE = 1724;
 
 // The settings sheet's controls for these settings.
 inline constexpr unsigned IDS_PAGE_LOCK_SESSION_GROUP = 1730;

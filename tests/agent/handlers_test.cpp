@@ -4,9 +4,11 @@
 #include <openssl/evp.h>
 
 #include <cstdlib>
+#include <fstream>
 
 #include "agent/handlers/openssh_host.h"
 #include "agent/handlers/request_handlers.h"
+#include "agent/handlers/user_commands.h"
 #include "agent/payloads.h"
 #include "agent/request_dispatcher.h"
 #include "app/agent_app.h"
@@ -236,6 +238,28 @@ TEST_F(HandlersTest, ThreeWrongPassphrasesGiveUp) {
     EXPECT_TRUE(Logged("Ignoring private key operation (sign) - agent locked"));
     EXPECT_TRUE(app->Keys().IsLocked());
     EXPECT_EQ(ui.passphrases.size(), 1u);  // the right one was never asked for
+}
+
+TEST_F(HandlersTest, AnUnreadableStoreIsSaidSoAtTheUnlockNotAsAWrongPassphrase) {
+    app.reset();
+    const std::string file = home.Path() + "/registry.sqlite";
+    RegistryDatabase::Close();
+    {
+        std::ofstream garbage(file, std::ios::binary | std::ios::trunc);
+        garbage << std::string(4096, 'x');
+    }
+    RegistryDatabase::UseFile(file);
+    app = std::make_unique<CAgentApp>(ui, std::make_unique<FakeClock>(test::kTestNow));
+    app->InitSettings();
+    ASSERT_TRUE(app->Keys().CouldNotBeRead());
+    for (int i = 0; i < 3; ++i) ui.passphrases.push_back(ScriptedUserInterface::Typed("pw"));
+    UnlockCommand(*app);
+    EXPECT_TRUE(app->Keys().IsLocked());
+    EXPECT_EQ(ui.passphrases.size(), 2u);  // asked once: typing again cannot help
+    EXPECT_EQ(ui.shown.back(), "box:Agent cannot read its key store (" + file +
+                                   "), so it cannot check the passphrase.");
+    std::ifstream kept(file, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), std::string(4096, 'x'));
 }
 
 TEST_F(HandlersTest, DeleteNeedsTheExactNameAndAllOnlyInItsExactSpelling) {

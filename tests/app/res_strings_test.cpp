@@ -86,6 +86,7 @@ const std::map<unsigned, std::string> kFormats = {
     {IDS_NATIVE_MALFORMED_REQUEST, "d"},
     {IDS_NATIVE_UNKNOWN_REQUEST, "d"},
     {IDS_EXPORT_REPLACE_PRIVATE_FILE, "s"},
+    {IDS_KEY_STORE_UNREADABLE, "s"},
 };
 
 TEST(StringTable, FormatsTakeExactlyTheArgumentsCallersPass) {
