@@ -23,17 +23,17 @@ bool ConfirmPrivateKeyOperation(CAgentApp& app, const KeyPair* key, std::string_
         app.Log().LogMessage(nullptr, LogContinuation, IDS_REMEMBERED);
         return true;
     }
+    // Refused without a prompt: the log must not say the user refused it.
+    if (app.PromptDepth() >= CAgentApp::kMaxOpenPrompts) {
+        app.Log().LogMessage(nullptr, LogContinuation, IDS_OPERATION_NOT_ASKED);
+        return false;
+    }
     ConfirmOperationRequest request;
     request.key_comment = key != nullptr ? key->Comment() : std::string();
     request.key_name = key != nullptr ? key->Name() : std::string();
     request.operation = std::string(operation);
     request.requester = std::string(requester);
     request.remember_offer = memory.Offer();
-    // Refused without a prompt: the log must not say the user refused it.
-    if (app.PromptDepth() >= CAgentApp::kMaxOpenPrompts) {
-        app.Log().LogMessage(nullptr, LogContinuation, IDS_OPERATION_NOT_ASKED);
-        return false;
-    }
     const auto answer = RunPrompt(app, [&] { return app.Ui().ConfirmOperation(request); });
     if (!answer.allowed) {
         app.Log().LogMessage(nullptr, LogContinuation, IDS_OPERATION_DENIED);
