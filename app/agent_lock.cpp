@@ -48,12 +48,17 @@ void RestartAutoLockDeadline(CAgentApp& app) {
 void RunAutoLockTick(CAgentApp& app) {
     if (app.PromptDepth() > 0) return;
     if (app.Keys().ExpirySweep() > 0) app.KeySetChanged();
+    LockIfPastDeadline(app);
+}
+
+bool LockIfPastDeadline(CAgentApp& app) {
     const FileTime deadline = app.AutoLockDeadline();
-    if (deadline == CAgentApp::kNoDeadline || app.TimeSource().Now() <= deadline) return;
+    if (deadline == CAgentApp::kNoDeadline || app.TimeSource().Now() <= deadline) return false;
     app.SetAutoLockDeadline(CAgentApp::kNoDeadline);
     app.Log().LogMessage(nullptr, LogInfo, IDS_AUTO_LOCKED,
                          static_cast<int>(app.Settings().GetNumber(IDS_SETTING_AUTO_LOCK_MINUTES)));
     RunLockCommand(app);
+    return true;
 }
 
 bool RunChangePassphraseCommand(CAgentApp& app, const ChangePassphraseAnswer& answer) {

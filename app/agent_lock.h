@@ -30,9 +30,14 @@ FileTime AutoLockDeadlineFrom(FileTime now, std::int32_t minutes);
 // After user activity: a new deadline from now, or none while locked or with auto-lock off.
 void RestartAutoLockDeadline(CAgentApp& app);
 
-// The one-second tick: nothing while a prompt is open; else the expiry sweep, then the lock
-// when the deadline has passed.
+// The one-second tick: nothing while a prompt is open; else the expiry sweep, then
+// LockIfPastDeadline.
 void RunAutoLockTick(CAgentApp& app);
+
+// Once the deadline has passed: the automatic lock, logged as such; true when it locked.
+// Every use of a key runs it first too, since the tick misses the deadline while a prompt is
+// open or the process is stopped, and neither may lengthen the time the keys can be used.
+bool LockIfPastDeadline(CAgentApp& app);
 
 // The change passphrase command after unlock on demand and its prompt: changes the
 // passphrase, tells the user how it went, refreshes the window and restarts the deadline.

@@ -5,6 +5,7 @@
 #include "agent/handlers/remembered_approval.h"
 #include "agent/payloads.h"
 #include "app/agent_app.h"
+#include "app/agent_lock.h"
 #include "app/prompt_runner.h"
 #include "app/unlock_on_demand.h"
 #include "keys/key_use_guard.h"
@@ -71,6 +72,7 @@ const KeyPair* UsableKey(const KeyStore& keys, std::span<const std::uint8_t> blo
 // The request's key in an unlocked agent; null once the refusal is logged and written.
 const KeyPair* UnlockedKey(CAgentApp& app, const DecodedPrivateKeyOpRequest& request,
                            AgentBuffer& out) {
+    LockIfPastDeadline(app);
     KeyStore& keys = app.Keys();
     const KeyPair* key = UsableKey(keys, request.fields.blob);
     if (key == nullptr) {

@@ -12,6 +12,7 @@
 #include "agent/payloads.h"
 #include "agent/request_dispatcher.h"
 #include "app/agent_app.h"
+#include "app/agent_lock.h"
 #include "cryptomodule/crypto_module.h"
 #include "cryptomodule/key_generation.h"
 #include "keys/key_registry_layout.h"
@@ -260,6 +261,27 @@ TEST_F(HandlersTest, AnUnreadableStoreIsSaidSoAtTheUnlockNotAsAWrongPassphrase) 
                                    "), so it cannot check the passphrase.");
     std::ifstream kept(file, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), std::string(4096, 'x'));
+}
+
+// The tick does nothing while a prompt is open (and nothing while the process is stopped), so
+// a key use checks the deadline itself.
+TEST_F(HandlersTest, AKeyUsePastTheAutoLockDeadlineLocksFirst) {
+    StartWithKey(*s_rsa, "k");
+    app->Settings().SetFlag(IDS_SETTING_AUTO_LOCK_CHECK, true);
+    app->Settings().SetNumber(IDS_SETTING_AUTO_LOCK_MINUTES, 1);
+    app->RestartAutoLock();
+    clock->AdvanceSeconds(59);
+    EXPECT_EQ(Operation("sign", s_rsa->blob, {1})->status, 0);
+    ASSERT_TRUE(app->PushPrompt());  // someone else's confirmation, left open
+    clock->AdvanceSeconds(2);
+    RunAutoLockTick(*app);
+    EXPECT_FALSE(app->Keys().IsLocked());
+    const auto reply = Operation("sign", s_rsa->blob, {2});
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_FALSE(reply->status.has_value());  // the locked form: identifier only
+    EXPECT_TRUE(app->Keys().IsLocked());
+    EXPECT_TRUE(Logged("Agent locked after 1 minutes of inactivity"));
+    app->PopPrompt();
 }
 
 TEST_F(HandlersTest, DeleteNeedsTheExactNameAndAllOnlyInItsExactSpelling) {
