@@ -117,6 +117,12 @@ bool EnsurePrivateFile(const std::string& file) {
     return true;
 }
 
+bool IsAbsentOrOwnFile(const std::string& file) {
+    struct stat st {};
+    if (lstat(file.c_str(), &st) != 0) return errno == ENOENT;
+    return S_ISREG(st.st_mode) && st.st_uid == geteuid();
+}
+
 std::string RegistryFile() { return Join(ConfigDir(), "registry.sqlite"); }
 std::string AgentSocketPath() { return Join(RuntimeDir(), "agent"); }
 std::string SshSocketPath() { return Join(RuntimeDir(), "ssh"); }

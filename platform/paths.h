@@ -31,6 +31,9 @@ bool EnsurePrivateDir(const std::string& dir);
 // file of another kind (a socket, say) is only chmod-ed.
 bool EnsurePrivateFile(const std::string& file);
 
+// True when `file` does not exist, or is a regular file of the effective user (not a link).
+bool IsAbsentOrOwnFile(const std::string& file);
+
 std::string RegistryFile();      // <config>/registry.sqlite
 std::string AgentSocketPath();   // <runtime>/agent
 std::string SshSocketPath();     // <runtime>/ssh

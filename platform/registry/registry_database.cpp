@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "platform/paths.h"
 #include "platform/registry/registry_internal.h"
 #include "platform/registry/registry_sql.h"
@@ -82,6 +84,14 @@ sqlite3* OpenDatabase(const DatabaseState& s) {
     if (isDefault && !paths::EnsurePrivateDir(paths::ConfigDir())) return nullptr;
     // Made 0600 before SQLite sees it; SQLite gives its journal the same mode.
     if (!paths::EnsurePrivateFile(file)) return nullptr;
+    // SQLite plays a journal back into the database as it opens it. One that another user
+    // left while the folder was open to them (or a link) would replace the whole store.
+    const std::string journal = file + "-journal";
+    if (!paths::IsAbsentOrOwnFile(journal)) {
+        std::fprintf(stderr, "kvsshaa: %s is not the user's own file; the registry stays closed\n",
+                     journal.c_str());
+        return nullptr;
+    }
     sqlite3* db = nullptr;
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(file.c_str(), &db, flags, nullptr) != SQLITE_OK || !Configure(db)) {

@@ -92,6 +92,29 @@ TEST_F(RegistryTest, UnreadableDatabaseFailsEveryCallAndIsKept) {
     EXPECT_EQ(ReadFile(file), garbage);
 }
 
+// A journal is played back into the store at open: only the user's own may be.
+TEST_F(RegistryTest, AJournalThatIsNotTheUsersOwnKeepsTheRegistryClosed) {
+    ASSERT_TRUE(RegistryKey::EnsureKey(kAgentRegistryPath));
+    const std::string file = RegistryDatabase::FilePath();
+    const std::string journal = file + "-journal";
+    RegistryDatabase::Close();
+    const std::string before = ReadFile(file);
+
+    ASSERT_EQ(::symlink(file.c_str(), journal.c_str()), 0);
+    RegistryKey key;
+    EXPECT_FALSE(key.Open(kAgentRegistryPath, false));
+    EXPECT_EQ(ReadFile(file), before);
+    ASSERT_EQ(::unlink(journal.c_str()), 0);
+
+    std::ofstream(journal) << "";  // the user's own, empty: not a hot journal
+    EXPECT_TRUE(key.Open(kAgentRegistryPath, false));
+    RegistryDatabase::Close();
+    if (::geteuid() != 0) GTEST_SKIP() << "handing a file to another user needs root";
+    ASSERT_EQ(::chown(journal.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(key.Open(kAgentRegistryPath, false));
+    EXPECT_EQ(ReadFile(file), before);
+}
+
 TEST_F(RegistryTest, ConnectionInheritedAcrossForkIsRefused) {
     ASSERT_TRUE(RegistryKey::EnsureKey(kAgentRegistryPath));
     const pid_t child = fork();
