@@ -134,11 +134,29 @@ bool ReplaceFilePair(const FileContents& first, const FileContents& second) {
         ::unlink(first_sibling->c_str());
         return false;
     }
-    if (!MoveInPlace(*first_sibling, first.path)) {
+    // The first file is swapped with the one it replaces rather than renamed over it, so that
+    // it can be put back when the second cannot be replaced (a file of another user in a
+    // sticky folder, say). With no file there yet, a plain rename, undone by removing the new
+    // file; a file system without the swap keeps the plain rename and cannot undo it.
+    const bool swapped = ::renameat2(AT_FDCWD, first_sibling->c_str(), AT_FDCWD, first.path.c_str(),
+                                     RENAME_EXCHANGE) == 0;
+    const bool was_absent = !swapped && errno == ENOENT;
+    if (!swapped && !MoveInPlace(*first_sibling, first.path)) {
         ::unlink(second_sibling->c_str());
         return false;
     }
-    return MoveInPlace(*second_sibling, second.path);
+    if (MoveInPlace(*second_sibling, second.path)) {
+        if (swapped) ::unlink(first_sibling->c_str());  // now the replaced file
+        return true;
+    }
+    if (swapped) {
+        ::renameat2(AT_FDCWD, first_sibling->c_str(), AT_FDCWD, first.path.c_str(),
+                    RENAME_EXCHANGE);
+        ::unlink(first_sibling->c_str());
+    } else if (was_absent) {
+        ::unlink(first.path.c_str());
+    }
+    return false;
 }
 
 std::string PrivateKeyFileError(const std::string& path, int code) {

@@ -40,8 +40,8 @@ struct FileContents {
     mode_t mode;
 };
 // Both files, as ReplaceFileContents, or neither: both are written beside their paths before
-// either replaces its file, `first` first. Only a rename failing between the two (which the
-// writes before it make unlikely) leaves one file replaced.
+// either replaces its file, `first` first; when `second` cannot replace its file, `first` is
+// put back as it was (except on a file system that cannot swap two files).
 bool ReplaceFilePair(const FileContents& first, const FileContents& second);
 
 // Why the module could not open the private key file at `path` (a KVCLM_E_ code), for the user.

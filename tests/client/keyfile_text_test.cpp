@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <span>
 #include <string>
 
 #include "keys/key_file_io.h"
@@ -188,6 +190,43 @@ TEST_F(KeyFileIo, ReplacesContentsWholeOrNotAtAll) {
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_dir.Path()))
         ++entries;
     EXPECT_EQ(entries, 1u);
+}
+
+// A pair is replaced whole or not at all, also when only the second file cannot be replaced
+// (here a folder has its name; in a sticky folder, a file of another user does the same).
+TEST_F(KeyFileIo, APairWhoseSecondFileCannotBeReplacedLeavesTheFirstAsItWas) {
+    const auto bytes = [](const char* text) {
+        return std::span(reinterpret_cast<const std::uint8_t*>(text), std::strlen(text));
+    };
+    const auto entries = [this] {
+        std::size_t n = 0;
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(m_dir.Path()))
+            ++n;
+        return n;
+    };
+    test::WriteText(File("k"), "old private");
+    std::filesystem::create_directory(File("k.pub"));
+    EXPECT_FALSE(ReplaceFilePair({File("k"), bytes("new private"), 0600},
+                                 {File("k.pub"), bytes("new public"), 0644}));
+    EXPECT_EQ(test::ReadText(File("k")), "old private");
+    EXPECT_EQ(entries(), 2u);  // k and the folder: no temporary file left
+
+    // No private file there before: none after.
+    std::filesystem::remove(File("k"));
+    EXPECT_FALSE(ReplaceFilePair({File("k"), bytes("new private"), 0600},
+                                 {File("k.pub"), bytes("new public"), 0644}));
+    EXPECT_FALSE(std::filesystem::exists(File("k")));
+    EXPECT_EQ(entries(), 1u);
+
+    // And when both can be replaced, both are, with nothing left beside them.
+    std::filesystem::remove(File("k.pub"));
+    test::WriteText(File("k"), "old private");
+    test::WriteText(File("k.pub"), "old public");
+    EXPECT_TRUE(ReplaceFilePair({File("k"), bytes("new private"), 0600},
+                                {File("k.pub"), bytes("new public"), 0644}));
+    EXPECT_EQ(test::ReadText(File("k")), "new private");
+    EXPECT_EQ(test::ReadText(File("k.pub")), "new public");
+    EXPECT_EQ(entries(), 2u);
 }
 
 }  // namespace
