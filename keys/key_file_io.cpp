@@ -136,11 +136,14 @@ bool ReplaceFilePair(const FileContents& first, const FileContents& second) {
     }
     // The first file is swapped with the one it replaces rather than renamed over it, so that
     // it can be put back when the second cannot be replaced (a file of another user in a
-    // sticky folder, say). With no file there yet, a plain rename, undone by removing the new
-    // file; a file system without the swap keeps the plain rename and cannot undo it.
-    const bool swapped = ::renameat2(AT_FDCWD, first_sibling->c_str(), AT_FDCWD, first.path.c_str(),
+    // sticky folder, say). Over anything but a file, a plain rename (which fails over a
+    // folder); with nothing there yet, one undone by removing the new file. A file system
+    // without the swap keeps the plain rename and cannot undo it.
+    struct stat replaced {};
+    const bool was_absent = ::lstat(first.path.c_str(), &replaced) != 0 && errno == ENOENT;
+    const bool swapped = !was_absent && S_ISREG(replaced.st_mode) &&
+                         ::renameat2(AT_FDCWD, first_sibling->c_str(), AT_FDCWD, first.path.c_str(),
                                      RENAME_EXCHANGE) == 0;
-    const bool was_absent = !swapped && errno == ENOENT;
     if (!swapped && !MoveInPlace(*first_sibling, first.path)) {
         ::unlink(second_sibling->c_str());
         return false;
@@ -150,9 +153,10 @@ bool ReplaceFilePair(const FileContents& first, const FileContents& second) {
         return true;
     }
     if (swapped) {
-        ::renameat2(AT_FDCWD, first_sibling->c_str(), AT_FDCWD, first.path.c_str(),
-                    RENAME_EXCHANGE);
-        ::unlink(first_sibling->c_str());
+        // Should the swap back fail, the sibling keeps the old file: it is not removed.
+        if (::renameat2(AT_FDCWD, first_sibling->c_str(), AT_FDCWD, first.path.c_str(),
+                        RENAME_EXCHANGE) == 0)
+            ::unlink(first_sibling->c_str());
     } else if (was_absent) {
         ::unlink(first.path.c_str());
     }
