@@ -45,7 +45,14 @@ bool CAgentApp::InitInstance(const MainFrameFactory& make_main_frame) {
     }
     m_instance_lock = std::make_unique<InstanceLock>();
     if (!m_instance_lock->Acquire()) {
+        // Handing over ends the start as a success: only when an agent really holds the lock.
+        const bool held = m_instance_lock->HeldElsewhere();
         m_instance_lock.reset();
+        if (!held) {
+            std::fprintf(stderr, "kvsshaa: cannot use %s (not the user's own file?)\n",
+                         paths::InstanceLockPath().c_str());
+            return false;
+        }
         m_handed_over = true;
         HandOverToRunningAgent();
         return false;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/agent_app.h"
 #include "keys/private_key_operation.h"
@@ -270,6 +271,16 @@ TEST_F(AgentLockTest, ASecondAgentOnTheSameRegistryDoesNotStart) {
     ::setenv("XDG_RUNTIME_DIR", (m_dir.Path() + "/run2").c_str(), 1);
     EXPECT_FALSE(other.InitInstance(factory));
     EXPECT_FALSE(other.HandedOver());
+    EXPECT_EQ(frames, 1);
+
+    // A lock file that cannot be the user's own (here a folder has its name) is no agent
+    // running: the start fails rather than handing over to nobody.
+    ::setenv("XDG_RUNTIME_DIR", (m_dir.Path() + "/run3").c_str(), 1);
+    std::filesystem::create_directories(m_dir.Path() + "/run3/kvsshaa/kvsshaaMutex.lock");
+    std::filesystem::permissions(m_dir.Path() + "/run3/kvsshaa", std::filesystem::perms::owner_all);
+    CAgentApp third(other_ui);
+    EXPECT_FALSE(third.InitInstance(factory));
+    EXPECT_FALSE(third.HandedOver());
     EXPECT_EQ(frames, 1);
     if (saved != nullptr)
         ::setenv("XDG_RUNTIME_DIR", before.c_str(), 1);
