@@ -43,6 +43,15 @@ bool CAgentApp::InitInstance(const MainFrameFactory& make_main_frame) {
         std::fprintf(stderr, "kvsshaa: cannot use %s\n", paths::RuntimeDir().c_str());
         return false;
     }
+    // Clients find the sockets by path: under a folder another user controls, that user could
+    // put their own in place and receive what ssh-add sends.
+    if (!paths::NoOtherUserControlsParents(paths::RuntimeDir())) {
+        std::fprintf(stderr,
+                     "kvsshaa: cannot use %s: a folder above it belongs to another user or "
+                     "others may write in it\n",
+                     paths::RuntimeDir().c_str());
+        return false;
+    }
     m_instance_lock = std::make_unique<InstanceLock>();
     if (!m_instance_lock->Acquire()) {
         // Handing over ends the start as a success: only when an agent really holds the lock.

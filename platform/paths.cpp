@@ -117,6 +117,23 @@ bool EnsurePrivateFile(const std::string& file) {
     return true;
 }
 
+bool NoOtherUserControlsParents(const std::string& dir) {
+    char* resolved = realpath(dir.c_str(), nullptr);
+    if (resolved == nullptr) return false;
+    std::string path(resolved);
+    std::free(resolved);
+    while (path != "/") {
+        const std::size_t slash = path.rfind('/');
+        path = slash == 0 ? "/" : path.substr(0, slash);
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0) return false;
+        if (st.st_uid != 0 && st.st_uid != geteuid()) return false;
+        const bool others_write = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+        if (others_write && !((st.st_mode & S_ISVTX) != 0 && st.st_uid == 0)) return false;
+    }
+    return true;
+}
+
 bool IsAbsentOrOwnFile(const std::string& file) {
     struct stat st {};
     if (lstat(file.c_str(), &st) != 0) return errno == ENOENT;

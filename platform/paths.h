@@ -31,6 +31,12 @@ bool EnsurePrivateDir(const std::string& dir);
 // file of another kind (a socket, say) is only chmod-ed.
 bool EnsurePrivateFile(const std::string& file);
 
+// True when no other user can rename or replace `dir` itself: every folder above it (links
+// resolved) belongs to root or the effective user, and one that others may write in is root's
+// and sticky (as /tmp). A folder the user made private can still be swapped under one that is
+// not.
+bool NoOtherUserControlsParents(const std::string& dir);
+
 // True when `file` does not exist, or is a regular file of the effective user (not a link).
 bool IsAbsentOrOwnFile(const std::string& file);
 

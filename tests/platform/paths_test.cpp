@@ -92,5 +92,30 @@ TEST_F(PathsTest, ObjectsOfAnotherOwnerAreRefused) {
     EXPECT_FALSE(paths::EnsurePrivateFile(Sub("their-file")));
 }
 
+// A private folder is only as safe as the folders above it: anyone who may write in one of
+// them can move ours aside and put their own (with their own socket) in its place.
+TEST_F(PathsTest, FoldersAboveOthersMayWriteInOrOwnAreRefused) {
+    const std::string open = Sub("open");
+    ASSERT_EQ(mkdir(open.c_str(), 0700), 0);
+    ASSERT_TRUE(paths::EnsurePrivateDir(open + "/run/kvsshaa"));
+    // Above the home: /tmp, which others may write in, but root's and sticky.
+    EXPECT_TRUE(paths::NoOtherUserControlsParents(open + "/run/kvsshaa"));
+    ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+    EXPECT_FALSE(paths::NoOtherUserControlsParents(open + "/run/kvsshaa"));
+    ASSERT_EQ(chmod(open.c_str(), 0775), 0);  // a group may write: the same
+    EXPECT_FALSE(paths::NoOtherUserControlsParents(open + "/run/kvsshaa"));
+    ASSERT_EQ(symlink(open.c_str(), Sub("link").c_str()), 0);  // reached through a link too
+    EXPECT_FALSE(paths::NoOtherUserControlsParents(Sub("link") + "/run/kvsshaa"));
+    ASSERT_EQ(chmod(open.c_str(), 0755), 0);
+    EXPECT_TRUE(paths::NoOtherUserControlsParents(Sub("link") + "/run/kvsshaa"));
+    if (geteuid() != 0) return;
+    ASSERT_EQ(chmod(open.c_str(), 01777), 0);  // root's and sticky
+    EXPECT_TRUE(paths::NoOtherUserControlsParents(open + "/run/kvsshaa"));
+    ASSERT_EQ(chown(open.c_str(), 65534, 65534), 0);  // sticky, but another user's
+    EXPECT_FALSE(paths::NoOtherUserControlsParents(open + "/run/kvsshaa"));
+    ASSERT_EQ(chmod(open.c_str(), 0755), 0);
+    EXPECT_FALSE(paths::NoOtherUserControlsParents(open + "/run/kvsshaa"));
+}
+
 }  // namespace
 }  // namespace kv::testing
