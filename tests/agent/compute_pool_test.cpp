@@ -7,6 +7,7 @@
 #include <poll.h>
 
 #include <atomic>
+#include <chrono>
 #include <latch>
 #include <set>
 #include <thread>
@@ -60,6 +61,7 @@ TEST(ComputePoolTest, APoolDestroyedWithQueuedWorkDropsItUnrun) {
     std::latch started(1);
     std::latch release(1);
     auto held = std::make_shared<int>(0);
+    std::thread releaser;
     {
         ComputePool pool(1);
         // The only worker waits; everything behind it is still queued at destruction.
@@ -72,8 +74,14 @@ TEST(ComputePoolTest, APoolDestroyedWithQueuedWorkDropsItUnrun) {
         for (int i = 0; i < 10; ++i) pool.Submit([&, held] { ++ran; }, [&, held] { ++ran; });
         started.wait();
         EXPECT_EQ(held.use_count(), 21);
-        release.count_down();
+        // Released once the destructor has begun: released before it, the worker could take
+        // the next jobs first, as it may.
+        releaser = std::thread([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            release.count_down();
+        });
     }
+    releaser.join();
     EXPECT_EQ(ran.load(), 0);        // nothing queued ran, and no completion without RunFinished
     EXPECT_EQ(held.use_count(), 1);  // what the dropped jobs held was released
 }
