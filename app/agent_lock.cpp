@@ -51,14 +51,13 @@ void RunAutoLockTick(CAgentApp& app) {
     LockIfPastDeadline(app);
 }
 
-bool LockIfPastDeadline(CAgentApp& app) {
+void LockIfPastDeadline(CAgentApp& app) {
     const FileTime deadline = app.AutoLockDeadline();
-    if (deadline == CAgentApp::kNoDeadline || app.TimeSource().Now() <= deadline) return false;
+    if (deadline == CAgentApp::kNoDeadline || app.TimeSource().Now() <= deadline) return;
     app.SetAutoLockDeadline(CAgentApp::kNoDeadline);
     app.Log().LogMessage(nullptr, LogInfo, IDS_AUTO_LOCKED,
                          static_cast<int>(app.Settings().GetNumber(IDS_SETTING_AUTO_LOCK_MINUTES)));
     RunLockCommand(app);
-    return true;
 }
 
 bool RunChangePassphraseCommand(CAgentApp& app, const ChangePassphraseAnswer& answer) {

@@ -34,10 +34,10 @@ void RestartAutoLockDeadline(CAgentApp& app);
 // LockIfPastDeadline.
 void RunAutoLockTick(CAgentApp& app);
 
-// Once the deadline has passed: the automatic lock, logged as such; true when it locked.
-// Every use of a key runs it first too, since the tick misses the deadline while a prompt is
-// open or the process is stopped, and neither may lengthen the time the keys can be used.
-bool LockIfPastDeadline(CAgentApp& app);
+// Once the deadline has passed: the automatic lock, logged as such. Every use of a key runs it
+// first too, since the tick misses the deadline while a prompt is open or the process is stopped,
+// and neither may lengthen the time the keys can be used.
+void LockIfPastDeadline(CAgentApp& app);
 
 // The change passphrase command after unlock on demand and its prompt: changes the
 // passphrase, tells the user how it went, refreshes the window and restarts the deadline.
