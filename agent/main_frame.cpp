@@ -1,7 +1,5 @@
 #include "agent/main_frame.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <deque>
 
@@ -51,15 +49,12 @@ CMainFrame::CMainFrame(CAgentApp& app, RequestDispatcher& dispatcher)
 CMainFrame::~CMainFrame() { Destroy(); }
 
 bool CMainFrame::Create() {
-    const QString path = QString::fromStdString(paths::AgentSocketPath());
-    // We hold the instance lock, so a socket file left here belongs to a dead agent.
-    QLocalServer::removeServer(path);
-    if (!m_server.listen(path)) {
-        std::fprintf(stderr, "kvsshaa: cannot listen on %s: %s\n", qPrintable(path),
-                     qPrintable(m_server.errorString()));
+    const std::string path = paths::AgentSocketPath();
+    if (!m_server.Listen(path)) {
+        std::fprintf(stderr, "kvsshaa: cannot listen on %s: %s\n", path.c_str(),
+                     m_server.ErrorString().c_str());
         return false;
     }
-    ::chmod(paths::AgentSocketPath().c_str(), 0600);
 
     m_app.Log().LogMessage(nullptr, LogInfo, IDS_AGENT_STARTED);
     if (m_on_created) m_on_created();
@@ -71,10 +66,7 @@ bool CMainFrame::Create() {
 
 void CMainFrame::Destroy() {
     m_timer.stop();
-    if (m_server.isListening()) {
-        m_server.close();
-        QLocalServer::removeServer(QString::fromStdString(paths::AgentSocketPath()));
-    }
+    m_server.Close();
     for (auto& [connection, session] : m_sessions) {
         connection->disconnect(this);
         connection->Close();

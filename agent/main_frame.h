@@ -14,6 +14,7 @@
 #include "agent/compute_pool.h"
 #include "agent/request_dispatcher.h"
 #include "agent/secure_connection.h"
+#include "agent/secure_local_server.h"
 #include "app/agent_app.h"
 #include "platform/envelope.h"
 #include "res/tray_menu.h"

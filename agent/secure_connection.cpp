@@ -2,14 +2,11 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
-#include <algorithm>
-#include <cstdio>
 
 namespace kv {
 
@@ -150,36 +147,6 @@ void SecureConnection::CloseLater() {
     m_close_signalled = true;
     // From the event loop: whoever is reading or writing now must not see this object go.
     QMetaObject::invokeMethod(this, &SecureConnection::closed, Qt::QueuedConnection);
-}
-
-std::size_t SecureLocalServer::MaxConnections() {
-    rlimit files{};
-    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return 1000;
-    return std::clamp<std::size_t>(files.rlim_cur / 4, 16, 1000);
-}
-
-void SecureLocalServer::incomingConnection(quintptr socket_descriptor) {
-    const int fd = static_cast<int>(socket_descriptor);
-    if (!m_accept) {
-        ::close(fd);
-        return;
-    }
-    if (m_live >= MaxConnections()) {
-        ::close(fd);
-        if (!m_limit_reported) {
-            std::fprintf(stderr, "kvsshaa: %zu connections on %s; refusing more until some close\n",
-                         m_live, qPrintable(fullServerName()));
-        }
-        m_limit_reported = true;
-        return;
-    }
-    QObject* connection = m_accept(fd);
-    if (connection == nullptr) return;
-    ++m_live;
-    connect(connection, &QObject::destroyed, this, [this] {
-        --m_live;
-        if (m_live == 0) m_limit_reported = false;
-    });
 }
 
 }  // namespace kv

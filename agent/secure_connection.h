@@ -4,19 +4,11 @@
 // SecureConnection reads and writes the descriptor itself: what it holds waits in buffers
 // that are wiped when they are freed or grown, and every chunk a reader takes is its own to
 // wipe.
-//
-// SecureLocalServer is a QLocalServer (the socket file, its replacement and removal) that
-// hands each accepted descriptor to a callback instead of making a QLocalSocket of it. It
-// holds at most MaxConnections() at a time: a QLocalServer that cannot accept for want of
-// descriptors closes its socket for good, so peers that hold many connections open could
-// otherwise shut it.
 #pragma once
 
-#include <QLocalServer>
 #include <QObject>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <span>
 
@@ -82,28 +74,6 @@ class SecureConnection : public QObject {
     bool m_reading = true;  // as SetReading() last asked
     bool m_backlogged = false;
     bool m_close_signalled = false;
-};
-
-class SecureLocalServer : public QLocalServer {
-    Q_OBJECT
-  public:
-    // Takes over `fd`: the connection made of it (counted until it is destroyed), or null
-    // when it was refused and closed.
-    using Accept = std::function<QObject*(int fd)>;
-    explicit SecureLocalServer(Accept accept, QObject* parent = nullptr)
-        : QLocalServer(parent), m_accept(std::move(accept)) {}
-
-    // A quarter of the descriptors this process may open (at most 1,000), so that two
-    // sockets full of connections leave half of them to everything else.
-    static std::size_t MaxConnections();
-
-  protected:
-    void incomingConnection(quintptr socket_descriptor) override;
-
-  private:
-    Accept m_accept;
-    std::size_t m_live = 0;
-    bool m_limit_reported = false;
 };
 
 }  // namespace kv

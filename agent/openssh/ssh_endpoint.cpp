@@ -1,6 +1,5 @@
 #include "agent/openssh/ssh_endpoint.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QPointer>
@@ -49,20 +48,10 @@ SshAgentEndpoint::SshAgentEndpoint(const RequestDispatcher& dispatcher, OpenSshA
 
 SshAgentEndpoint::~SshAgentEndpoint() { Close(); }
 
-bool SshAgentEndpoint::Listen(const std::string& path) {
-    const QString name = QString::fromStdString(path);
-    QLocalServer::removeServer(name);
-    if (!m_server.listen(name)) return false;
-    m_path = path;
-    ::chmod(path.c_str(), 0600);
-    return true;
-}
+bool SshAgentEndpoint::Listen(const std::string& path) { return m_server.Listen(path); }
 
 void SshAgentEndpoint::Close() {
-    if (m_server.isListening()) {
-        m_server.close();
-        QLocalServer::removeServer(QString::fromStdString(m_path));
-    }
+    m_server.Close();
     for (auto& [socket, connection] : m_connections) {
         socket->disconnect(this);
         socket->Close();
@@ -71,7 +60,7 @@ void SshAgentEndpoint::Close() {
     m_connections.clear();
 }
 
-std::string SshAgentEndpoint::ErrorString() const { return m_server.errorString().toStdString(); }
+std::string SshAgentEndpoint::ErrorString() const { return m_server.ErrorString(); }
 
 QObject* SshAgentEndpoint::Accept(int fd) {
     // Who is calling is decided before anything they send is read.

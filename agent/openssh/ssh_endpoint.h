@@ -17,6 +17,7 @@
 #include "agent/openssh/translator.h"
 #include "agent/request_dispatcher.h"
 #include "agent/secure_connection.h"
+#include "agent/secure_local_server.h"
 #include "app/request_peer.h"
 
 namespace kv {
@@ -58,7 +59,6 @@ class SshAgentEndpoint : public QObject {
 
     OpenSshTranslator m_translator;
     SecureLocalServer m_server;
-    std::string m_path;
     std::map<SecureConnection*, ConnectionPtr> m_connections;
     RequestPeers* m_peers = nullptr;
     ComputePool* m_pool = nullptr;

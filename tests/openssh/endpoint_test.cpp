@@ -255,6 +255,36 @@ TEST_F(EndpointTest, ConnectionsPastTheLimitAreClosedAndTheSocketStays) {
     EXPECT_TRUE(later_answered);
 }
 
+// Descriptors held elsewhere in the process can run out below that limit. The accept that
+// fails then must leave the socket in place, and the peer that waited is served once some
+// descriptors are free again.
+TEST_F(EndpointTest, RunningOutOfDescriptorsPausesAcceptingAndKeepsTheSocket) {
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 128;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    bool socket_stayed = false;
+    std::optional<SecureBytes> reply;
+    RunClients({[&] {
+        std::vector<int> filler;
+        for (int fd; (fd = ::dup(STDERR_FILENO)) >= 0;) filler.push_back(fd);
+        ::close(filler.back());  // the one left is the client's
+        filler.pop_back();
+        const int client = Connect(path);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // accepts fail meanwhile
+        socket_stayed = ::access(path.c_str(), F_OK) == 0;
+        for (const int fd : filler) ::close(fd);
+        if (client >= 0 && SendAll(client, Framed({test::Message(kRequestIdentities)})))
+            reply = ReadReply(client);
+        ::close(client);
+    }});
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_TRUE(socket_stayed);
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ((*reply)[0], kIdentitiesAnswer);
+}
+
 TEST_F(EndpointTest, AnOversizedOrTruncatedMessageClosesOnlyItsConnection) {
     std::optional<SecureBytes> big_reply, other_reply;
     bool big_closed = false;

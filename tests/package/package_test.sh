@@ -27,7 +27,7 @@ done
 dpkg-deb -I "$deb" conffiles | grep -qx /etc/xdg/autostart/kvsshaa.desktop ||
     fail "the autostart entry is not a conffile"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libqt6widgets6 libqt6network6 libsqlite3-0 libssl3; do
+for lib in libc6 libqt6widgets6 libqt6dbus6 libsqlite3-0 libssl3; do
     grep -q "\b$lib\b" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 unit=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/user/kvsshaa.service)
