@@ -64,12 +64,30 @@ std::string CutToBytes(std::string text, std::size_t max_bytes) {
     return text;
 }
 
+namespace {
+
+// U+202A to U+202E (embeddings and overrides) and U+2066 to U+2069 (isolates), in UTF-8.
+bool IsDirectionControlAt(std::string_view text, std::size_t i) {
+    if (text.size() - i < 3 || text[i] != '\xE2') return false;
+    const auto second = static_cast<unsigned char>(text[i + 1]);
+    const auto third = static_cast<unsigned char>(text[i + 2]);
+    return (second == 0x80 && third >= 0xAA && third <= 0xAE) ||
+           (second == 0x81 && third >= 0xA6 && third <= 0xA9);
+}
+
+}  // namespace
+
 std::string Sanitize(std::string_view text) {
     std::string clean;
     clean.reserve(text.size());
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || c == '"' || c == '\\') continue;
+        if (IsDirectionControlAt(text, i)) {
+            i += 2;
+            continue;
+        }
         clean.push_back(c);
     }
     return clean;

@@ -16,8 +16,9 @@ inline std::string_view AsText(std::span<const std::uint8_t> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-// A copy without control bytes (below 0x20), double quotes and backslashes. Bytes 0x80 and
-// above stay: names and comments may be UTF-8.
+// A copy without control bytes (below 0x20), double quotes and backslashes, and without the
+// direction controls that would reorder the text shown after it (U+202A-U+202E,
+// U+2066-U+2069). Other bytes 0x80 and above stay: names and comments may be UTF-8.
 std::string Sanitize(std::string_view text);
 
 // The code point starting at text[pos] and its length in bytes; length 0 when the bytes there

@@ -20,6 +20,10 @@ TEST(KeyTextTest, SanitizeDropsControlsQuotesAndBackslashesButKeepsHighBytes) {
     EXPECT_EQ(Sanitize("C:\\keys"), "C:keys");
     EXPECT_EQ(Sanitize(std::string("x\0y", 3)), "xy");
     EXPECT_EQ(Sanitize("caf\xC3\xA9 \x7F"), "caf\xC3\xA9 \x7F");
+    // Direction overrides and isolates go; their neighbours and a cut-off one stay.
+    EXPECT_EQ(Sanitize("a\u202Eb\u2066c\u2069d\u202Ae\u202Bf"), "abcdef");
+    EXPECT_EQ(Sanitize("\u2029\u202F\u2065\u206A"), "\u2029\u202F\u2065\u206A");
+    EXPECT_EQ(Sanitize("x\xE2\x80"), "x\xE2\x80");
 }
 
 TEST(KeyTextTest, BaseNameCutsPathAndPubSuffixInAnyCase) {

@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -189,6 +191,36 @@ class PromptDialogsTest : public QObject {
                  QString("confirm: Remote client requests an operation with your private key.\n"
                          "Key Name: k?\nKey Comment: c?\nOperation: sign\n"
                          "Source: ssh?Source: ssh\nAllow?"));
+    }
+
+    // A client's text cannot reorder the prompt's own words or pose as another program, and
+    // a long word breaks only between whole characters: an emoji stays one picture.
+    void ClientTextKeepsItsPlaceAndItsCharacters() {
+        const QString key = QString::fromUtf8("\xF0\x9F\x94\x91");
+        for (int before = 10; before <= 20; ++before) {
+            CUnlockDialog dialog;
+            dialog.SetOperationText("Request (sign) with private key (" + QString(before, 'N') +
+                                    key + QString(40, 'N') + ")");
+            QString shown;
+            for (const QLabel* label : dialog.findChildren<QLabel*>())
+                if (label->text().startsWith("Request")) shown = label->text();
+            for (qsizetype i = 0; i < shown.size(); ++i)
+                QVERIFY2(!shown[i].isHighSurrogate() || shown[i + 1].isLowSurrogate(),
+                         qPrintable(QString("split after %1 letters").arg(before)));
+            QVERIFY(shown.contains(key));
+        }
+        CUnlockDialog reordered;
+        reordered.SetOperationText(QString::fromUtf8("Request (sign) with private key (k\u202Ex)"));
+        for (const QLabel* label : reordered.findChildren<QLabel*>())
+            QVERIFY(!label->text().contains(QChar(0x202E)));
+
+        CConfirmOperationDialog confirm;
+        confirm.SetRequest({"c\u2067\u202Bd", "k\u202D", "sign", "\u202Ehss (pid 7)", ""});
+        QStringList fields;
+        for (const QLineEdit* field : confirm.findChildren<QLineEdit*>()) fields << field->text();
+        QVERIFY2(fields.contains("hss (pid 7)"), qPrintable(fields.join('|')));
+        QVERIFY(fields.contains("k"));
+        QCOMPARE(confirm.findChild<QPlainTextEdit*>()->toPlainText(), QString("cd"));
     }
 
     // The helper every prompt uses: the passphrase comes out whole, typed into a buffer that

@@ -7,8 +7,10 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QtMath>
 
 #include "app/user_interface.h"
 #include "res/string_ids.h"
@@ -42,7 +44,10 @@ CConfirmOperationDialog::CConfirmOperationDialog(QWidget* parent) : QDialog(pare
     m_name = ShownValue(this);
     m_comment = new QPlainTextEdit(this);
     m_comment->setReadOnly(true);
-    m_comment->setMaximumHeight(48);
+    // Three lines of the font in use: the comment is what tells the user which key it is.
+    m_comment->setMaximumHeight(
+        m_comment->fontMetrics().lineSpacing() * 3 +
+        2 * (m_comment->frameWidth() + qCeil(m_comment->document()->documentMargin())));
     m_operation = ShownValue(this);
     m_source = ShownValue(this);
     m_remember = new QCheckBox(this);
@@ -72,11 +77,11 @@ CConfirmOperationDialog::CConfirmOperationDialog(QWidget* parent) : QDialog(pare
 }
 
 void CConfirmOperationDialog::SetRequest(const ConfirmOperationRequest& request) {
-    m_name->setText(QString::fromStdString(request.key_name));
-    m_comment->setPlainText(QString::fromStdString(request.key_comment));
-    m_operation->setText(QString::fromStdString(request.operation));
-    m_source->setText(QString::fromStdString(request.requester));
-    m_remember->setText(QString::fromStdString(request.remember_offer));
+    m_name->setText(ClientText(request.key_name));
+    m_comment->setPlainText(ClientText(request.key_comment));
+    m_operation->setText(ClientText(request.operation));
+    m_source->setText(ClientText(request.requester));
+    m_remember->setText(ClientText(request.remember_offer));
     m_remember->setChecked(false);
     m_remember->setVisible(!request.remember_offer.empty());
 }

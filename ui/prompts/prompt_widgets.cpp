@@ -51,6 +51,28 @@ QString TableText(unsigned id) {
     return text != nullptr ? QString::fromUtf8(text) : QString();
 }
 
+QString ClientText(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.direction()) {
+            case QChar::DirLRE:
+            case QChar::DirRLE:
+            case QChar::DirLRO:
+            case QChar::DirRLO:
+            case QChar::DirPDF:
+            case QChar::DirLRI:
+            case QChar::DirRLI:
+            case QChar::DirFSI:
+            case QChar::DirPDI:
+                continue;
+            default:
+                shown += c;
+        }
+    }
+    return shown;
+}
+
 void TakeForeground(QDialog* dialog) {
     // Twice, as one raise is not always enough when another program holds the foreground.
     for (int i = 0; i < 2; ++i) {

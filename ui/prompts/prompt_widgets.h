@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QLineEdit>
 #include <QString>
+#include <string>
 
 #include "ui/tray/agent_icon.h"
 
@@ -29,6 +30,13 @@ QLabel* MakeIconLabel(bool locked, QWidget* parent);
 QString ProductCaption();
 // The string-table text of `id`; empty when the table has none.
 QString TableText(unsigned id);
+// A client's text (a key's name or comment, a program's name) as a prompt shows it: without
+// the direction controls that would reorder it or the prompt's own words around it, so that
+// a program named U+202E "hss" cannot read as "ssh".
+QString ClientText(const QString& text);
+inline QString ClientText(const std::string& text) {
+    return ClientText(QString::fromStdString(text));
+}
 // Raises the dialog above other windows and asks for the keyboard focus.
 void TakeForeground(QDialog* dialog);
 

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QTextBoundaryFinder>
 #include <QVBoxLayout>
 
 #include "res/string_ids.h"
@@ -21,8 +22,10 @@ constexpr int kMostShown = 160;
 
 // A word longer than the dialog is wide (a key comment without spaces) cannot wrap and would
 // stretch the dialog past the screen: zero-width spaces in it let the line break there. A
-// client chooses the comment, so its length is bounded too.
+// client chooses the comment, so its length is bounded too. Breaks fall between whole
+// characters as drawn: not inside a surrogate pair or an emoji sequence.
 QString Breakable(QString text) {
+    text = ClientText(text);
     if (text.size() > kMostShown) {
         text.truncate(kMostShown - 1);
         if (text.back().isHighSurrogate()) text.chop(1);
@@ -30,13 +33,15 @@ QString Breakable(QString text) {
     }
     QString out;
     int run = 0;
-    for (const QChar c : text) {
-        run = c.isSpace() ? 0 : run + 1;
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
+    for (qsizetype start = 0, end; (end = characters.toNextBoundary()) != -1; start = end) {
+        const QStringView character = QStringView(text).sliced(start, end - start);
+        run = character.front().isSpace() ? 0 : run + 1;
         if (run > kLongestUnbrokenRun) {
             out += QChar(0x200B);
             run = 1;
         }
-        out += c;
+        out += character;
     }
     return out;
 }
