@@ -6,10 +6,17 @@ namespace kv {
 
 namespace {
 
-// C0, DEL, and 0xC2, which leads U+0080 to U+009F (and other characters) in UTF-8.
+// C0, DEL, 0xC2, which leads U+0080 to U+009F (and other characters) in UTF-8, and 0xE2,
+// which leads the direction controls.
 bool MayNeedReplacing(char c) {
     const auto byte = static_cast<unsigned char>(c);
-    return byte < 0x20 || byte == 0x7F || byte == 0xC2;
+    return byte < 0x20 || byte == 0x7F || byte == 0xC2 || byte == 0xE2;
+}
+
+// U+202A to U+202E (embeddings and overrides) and U+2066 to U+2069 (isolates).
+bool IsDirectionControl(unsigned char second, unsigned char third) {
+    return (second == 0x80 && third >= 0xAA && third <= 0xAE) ||
+           (second == 0x81 && third >= 0xA6 && third <= 0xA9);
 }
 
 }  // namespace
@@ -23,8 +30,12 @@ std::string OneLine(std::string_view text) {
         const auto c = static_cast<unsigned char>(line[i]);
         const bool c1 = c == 0xC2 && i + 1 < line.size() &&
                         (static_cast<unsigned char>(line[i + 1]) & 0xE0) == 0x80;
-        line[out] = c < 0x20 || c == 0x7F || c1 ? '?' : line[i];
+        const bool direction = c == 0xE2 && i + 2 < line.size() &&
+                               IsDirectionControl(static_cast<unsigned char>(line[i + 1]),
+                                                  static_cast<unsigned char>(line[i + 2]));
+        line[out] = c < 0x20 || c == 0x7F || c1 || direction ? '?' : line[i];
         if (c1) ++i;
+        if (direction) i += 2;
     }
     line.resize(out);
     return line;

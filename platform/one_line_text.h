@@ -7,8 +7,10 @@
 
 namespace kv {
 
-// C0 and C1 control characters (C1 as UTF-8) and DEL each become '?', so that the text can
-// neither start a line of its own nor send a terminal an escape sequence. Other bytes stay.
+// C0 and C1 control characters (C1 as UTF-8), DEL and the direction controls (U+202A to
+// U+202E, U+2066 to U+2069) each become '?', so that the text can neither start a line of its
+// own, nor send a terminal an escape sequence, nor reorder the words around it. Other bytes
+// stay.
 std::string OneLine(std::string_view text);
 
 }  // namespace kv

@@ -181,7 +181,7 @@ class PromptDialogsTest : public QObject {
             "Request to add a new key \"x\n\x1b[2K\xc2\x9b"
             "1mPassphrase:\"");
         askpass.answers = {""};
-        const ConfirmOperationRequest request{"c\r", "k\x7f", "sign", "ssh\nSource: ssh", ""};
+        const ConfirmOperationRequest request{"c\r", "k\x7f", "sign", "ssh\nSource: \u202Ehss", ""};
         askpass.ConfirmOperation(request);
         QCOMPARE(askpass.questions.size(), std::size_t{2});
         const std::string& unlock = askpass.questions[0];
@@ -190,7 +190,7 @@ class PromptDialogsTest : public QObject {
         QCOMPARE(QString::fromStdString(askpass.questions[1]),
                  QString("confirm: Remote client requests an operation with your private key.\n"
                          "Key Name: k?\nKey Comment: c?\nOperation: sign\n"
-                         "Source: ssh?Source: ssh\nAllow?"));
+                         "Source: ssh?Source: ?hss\nAllow?"));
     }
 
     // A client's text cannot reorder the prompt's own words or pose as another program, and
