@@ -39,15 +39,18 @@ SecureBytes DeferredReply::RunHere() {
     return Finish();
 }
 
-DeferralScope::DeferralScope(bool accepting) : m_outer(t_innermost), m_accepting(accepting) {
+DeferralScope::DeferralScope(bool accepting, bool quick_work_here)
+    : m_outer(t_innermost), m_accepting(accepting), m_quick_work_here(quick_work_here) {
     t_innermost = this;
 }
 
 DeferralScope::~DeferralScope() { t_innermost = m_outer; }
 
-DeferralScope* DeferralScope::Open() {
-    return t_innermost != nullptr && t_innermost->m_accepting && !t_innermost->m_reply ? t_innermost
-                                                                                       : nullptr;
+DeferralScope* DeferralScope::Open(bool slow) {
+    const DeferralScope* scope = t_innermost;
+    const bool open = scope != nullptr && scope->m_accepting && !scope->m_reply &&
+                      (slow || !scope->m_quick_work_here);
+    return open ? t_innermost : nullptr;
 }
 
 DeferredReply* DeferralScope::Deferred() {

@@ -54,14 +54,17 @@ class DeferredReply {
 class DeferralScope {
   public:
     // A scope that does not accept a deferral still hides the scopes around it: a request
-    // handled inside another's prompt must not defer into that other request.
-    explicit DeferralScope(bool accepting = true);
+    // handled inside another's prompt must not defer into that other request. A scope that
+    // keeps quick work here takes only slow work (a client that asks alone would only pay two
+    // thread switches for a quick signature, but must not hold up others for a slow one).
+    explicit DeferralScope(bool accepting = true, bool quick_work_here = false);
     ~DeferralScope();
     DeferralScope(const DeferralScope&) = delete;
     DeferralScope& operator=(const DeferralScope&) = delete;
 
-    // The innermost scope that has not deferred yet; null when a handler must answer now.
-    static DeferralScope* Open();
+    // The innermost scope that has not deferred yet and takes work this `slow`; null when a
+    // handler must answer now.
+    static DeferralScope* Open(bool slow = true);
     // The reply deferred inside the innermost scope, for the layers on its way up; null when
     // the request was answered at once.
     static DeferredReply* Deferred();
@@ -72,6 +75,7 @@ class DeferralScope {
   private:
     DeferralScope* m_outer;
     bool m_accepting;
+    bool m_quick_work_here;
     std::shared_ptr<DeferredReply> m_reply;
 };
 

@@ -163,8 +163,9 @@ void CMainFrame::ProcessRequest(const SessionPtr& session, const Envelope& reque
     session->unsent.push_back(slot);
     ReadRequests(session, false);  // room for one more of this connection's requests
     DispatchOutcome outcome = DispatchOutcome::kIgnored;
-    // Computed on the pool, and answered later, unless this connection is the only one asking.
-    DeferralScope deferral(m_pool.WorthHandingOver(session.get()));
+    // Computed on the pool, and answered later, unless this connection is the only one asking
+    // and the computation is quick.
+    DeferralScope deferral(true, !m_pool.WorthHandingOver(session.get()));
     const auto reply = [&] {
         const RequestPeers::Scope stated(&m_app.Peers(), session->peer);
         return m_dispatcher.Process(request, session->same_user, &outcome);

@@ -138,7 +138,7 @@ void PerformGuarded(CAgentApp& app, const DecodedPrivateKeyOpRequest& request, c
     auto prepared = Prepare(blob, request.fields.operation, Requester(request.origins),
                             keys.HeldPassphrase(), request.fields.data, context);
     if (!prepared) return AnswerGuarded(app, request, guard, OperationResult{}, out);
-    DeferralScope* scope = DeferralScope::Open();
+    DeferralScope* scope = DeferralScope::Open(prepared->Slow());
     if (scope == nullptr) return AnswerGuarded(app, request, guard, prepared->Compute(), out);
     auto op = std::make_shared<PoolOperation>(guard, request, std::move(*prepared));
     scope->Defer(std::make_shared<DeferredReply>(

@@ -141,8 +141,9 @@ void SshAgentEndpoint::ProcessNext(const ConnectionPtr& connection) {
         connection->origin += ", forwarded";
     }
     // With a pool, a signature is computed there and answered later, unless this connection
-    // is the only one asking.
-    DeferralScope deferral(m_pool != nullptr && m_pool->WorthHandingOver(connection.get()));
+    // is the only one asking and the computation is quick.
+    DeferralScope deferral(m_pool != nullptr,
+                           m_pool != nullptr && !m_pool->WorthHandingOver(connection.get()));
     SshReply reply = [&] {
         const RequestPeers::Scope stated(m_peers, connection->peer);
         return m_translator.Handle(message, connection->origin);

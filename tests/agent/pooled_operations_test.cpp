@@ -219,5 +219,29 @@ TEST_F(PooledOperationsTest, AComputationStillQueuedWhenTheAgentLocksIsNotWanted
     EXPECT_FALSE(reply->result.has_value());
 }
 
+// A client that asks alone has a quick signature computed at once, where the pool would cost
+// it two thread switches; a slow one goes to the pool all the same, so that it does not hold
+// up every other client for as long as it runs.
+TEST_F(PooledOperationsTest, AloneOnlyASlowComputationGoesToThePool) {
+    TestKey big = [] {
+        auto key = GenerateRsaKey(3072);
+        EXPECT_TRUE(key.ok());
+        auto pub = key.value.DerivePublic();
+        auto blob = pub.value.Export();
+        return TestKey{blob.value, key.value.ExportPlain().value};
+    }();
+    ASSERT_EQ(Add(big, "big"), 0);
+    for (const TestKey* key : {&rsa, &dss, &big}) {
+        DeferralScope alone(true, true);
+        ASSERT_TRUE(dispatcher
+                        .Process(Envelope{AGENT_PRIVATE_KEY_OP, kEnvelopeHasWindow,
+                                          ToSecure(BuildPrivateKeyOpRequest(
+                                              1, {"host"}, "sign", key->blob, Bytes{'s'}))},
+                                 true)
+                        .has_value());
+        EXPECT_EQ(alone.Take() != nullptr, key == &big);
+    }
+}
+
 }  // namespace
 }  // namespace kv
