@@ -16,6 +16,7 @@
 //   failure (1064)        empty payload
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -104,6 +105,10 @@ Bytes BuildPrivateKeyOpRequest(int32_t id, const std::vector<std::string>& origi
 
 // Status 0 and the key count; the caller then writes `count` key entries.
 void WriteListReplyHeader(int32_t count, AgentBuffer& out);
+// How many of `keys`, from the first, a list reply can carry within the envelope's payload
+// limit when `written` bytes (the identifier) come before it. A client drops a longer reply
+// whole.
+std::size_t ListEntriesThatFit(std::span<const AgentKeyEntry> keys, std::size_t written);
 // Status 0, the count and every entry. Writes nothing and fails if an entry's type is not 1.
 [[nodiscard]] bool WriteListReplyBody(std::span<const AgentKeyEntry> keys, AgentBuffer& out);
 void WriteStatusReply(int32_t status, AgentBuffer& out);

@@ -4,6 +4,7 @@
 
 #include "agent/exact_fields.h"
 #include "agent/payloads.h"
+#include "platform/envelope.h"
 
 namespace kv {
 
@@ -19,7 +20,24 @@ bool HasValidTypes(std::span<const AgentKeyEntry> keys) {
                        [](const AgentKeyEntry& k) { return k.type == kKeyEntryType; });
 }
 
+// Status and count: two integer fields.
+constexpr std::size_t kListReplyHeaderSize = 24;
+
+std::size_t ListReplyEntrySize(const AgentKeyEntry& key) {
+    // Three integer fields and two string headers, then the strings themselves.
+    return 52 + key.blob.size() + (key.comment ? key.comment->size() : 0);
+}
+
 }  // namespace
+
+std::size_t ListEntriesThatFit(std::span<const AgentKeyEntry> keys, std::size_t written) {
+    std::size_t size = written + kListReplyHeaderSize;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        size += ListReplyEntrySize(keys[i]);
+        if (size > kMaxEnvelopePayload) return i;
+    }
+    return keys.size();
+}
 
 void WriteListReplyHeader(int32_t count, AgentBuffer& out) {
     out.AppendIntField(kStatusDone);
@@ -32,13 +50,9 @@ bool WriteListReplyBody(std::span<const AgentKeyEntry> keys, AgentBuffer& out) {
         !HasValidTypes(keys)) {
         return false;
     }
-    // Three integer fields and two string headers per entry, then the strings themselves.
-    int64_t size = 24;
-    for (const AgentKeyEntry& key : keys) {
-        size += 52 + static_cast<int64_t>(key.blob.size()) +
-                static_cast<int64_t>(key.comment ? key.comment->size() : 0);
-    }
-    out.Reserve(size);
+    std::size_t size = kListReplyHeaderSize;
+    for (const AgentKeyEntry& key : keys) size += ListReplyEntrySize(key);
+    out.Reserve(static_cast<int64_t>(size));
     WriteListReplyHeader(static_cast<int32_t>(keys.size()), out);
     for (const AgentKeyEntry& key : keys) (void)WriteKeyEntry(key, out);
     return true;

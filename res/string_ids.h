@@ -197,6 +197,8 @@ inline constexpr unsigned IDS_LOCKED_WHILE_ASKING = 1722;
 inline constexpr unsigned IDS_OPERATION_NOT_ASKED = 1723;
 // Message box: an unlock whose passphrase could not be checked, the registry file unreadable.
 inline constexpr unsigned IDS_KEY_STORE_UNREADABLE = 1724;
+// Log: a key list answered without the keys past what one reply may carry.
+inline constexpr unsigned IDS_KEY_LIST_CUT = 1725;
 
 // The settings sheet's controls for these settings.
 inline constexpr unsigned IDS_PAGE_LOCK_SESSION_GROUP = 1730;

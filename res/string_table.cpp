@@ -177,6 +177,8 @@ constexpr StringEntry kStrings[] = {
     {IDS_OPERATION_NOT_ASKED, " private key operation refused unasked: too many prompts are open."},
     {IDS_KEY_STORE_UNREADABLE,
      "Agent cannot read its key store (%s), so it cannot check the passphrase."},
+    {IDS_KEY_LIST_CUT,
+     "Listing only the first %d of %d keys: a longer list does not fit in one reply."},
     {IDS_PAGE_LOCK_SESSION_GROUP, "Lock with the desktop session"},
     {IDS_PAGE_LOCK_ON_SCREEN_LOCK, "Lock Agent when the screen locks"},
     {IDS_PAGE_LOCK_ON_SUSPEND, "Lock Agent before the computer goes to sleep"},

@@ -94,8 +94,14 @@ bool HandleListKeys(CAgentApp& app, AgentBuffer& in, AgentBuffer& out) {
     entries.reserve(keys.Count());
     for (std::size_t i = 0; i < keys.Count(); ++i)
         entries.push_back(ToAgentKeyEntry(keys.At(i), now));
+    // The keys past what one reply carries are left out: a client would drop it all.
+    entries.resize(ListEntriesThatFit(entries, static_cast<std::size_t>(out.Length())));
     if (!WriteListReplyBody(entries, out)) return false;
     app.Log().LogMessage(&request->origins, LogList, IDS_GET_KEY_LIST);
+    if (entries.size() < keys.Count()) {
+        app.Log().LogMessage(&request->origins, LogError, IDS_KEY_LIST_CUT,
+                             static_cast<int>(entries.size()), static_cast<int>(keys.Count()));
+    }
     return true;
 }
 

@@ -36,5 +36,7 @@ inline constexpr uint32_t kFlagRsaSha512 = 0x04;
 // The largest message accepted, as OpenSSH and PuTTY limit it; longer ones close the
 // connection.
 inline constexpr uint32_t kMaxMessage = 256 * 1024;
+// The most identities ssh and ssh-add take in one answer.
+inline constexpr uint32_t kMaxListedIdentities = 2048;
 
 }  // namespace kv::openssh

@@ -99,6 +99,8 @@ SecureBytes OpenSshTranslator::ListIdentities(Request& request) {
     out.Byte(kIdentitiesAnswer);
     out.Uint32(0);  // the count, written once known
     uint32_t count = 0;
+    std::size_t listed = 0;
+    std::size_t answer_size = 5;
     for (std::size_t i = 0; i < list->keys.size(); ++i) {
         const auto& key = list->keys[i];
         if (KeyTypeOfBlob(key.blob) == SshKeyType::kUnsupported) continue;
@@ -123,6 +125,20 @@ SecureBytes OpenSshTranslator::ListIdentities(Request& request) {
         }
         const std::string own = key.comment.value_or("");
         if (!own.empty()) comment = comment.empty() ? own : comment + ": " + own;
+        // ssh and ssh-add refuse a longer list whole, so the keys past it are left out.
+        const uint32_t entries = certificate != nullptr ? 2 : 1;
+        const std::size_t entry_size =
+            8 + key.blob.size() + comment.size() +
+            (certificate != nullptr ? 8 + certificate->size() + comment.size() : 0);
+        if (count + entries > kMaxListedIdentities || answer_size + entry_size > kMaxMessage) {
+            m_host.LogRefusal("to list keys past the first " + std::to_string(listed),
+                              "ssh and ssh-add refuse a list of more than " +
+                                  std::to_string(kMaxListedIdentities) + " keys or 256 KiB whole",
+                              request.origin);
+            break;
+        }
+        answer_size += entry_size;
+        ++listed;
         out.String(key.blob);
         out.String(comment);
         ++count;

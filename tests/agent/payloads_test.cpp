@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "platform/envelope.h"
 #include "tests/agent/wire_bytes.h"
 
 namespace kv {
@@ -165,6 +166,22 @@ TEST(ReplyTest, ListReplyLayout) {
 
     const AgentKeyEntry untyped{};
     EXPECT_TRUE(BuildListReply(7, std::span(&untyped, 1)).empty());
+}
+
+// A client drops a reply over the envelope's limit whole: only the keys that fit go in it.
+TEST(ReplyTest, AListReplyCarriesTheKeysThatFitTheEnvelope) {
+    AgentKeyEntry key;
+    key.type = kKeyEntryType;
+    key.blob = Bytes(150, 1);
+    key.comment = std::string(1000, 'c');
+    const std::vector<AgentKeyEntry> keys(1000, key);
+    const std::size_t id_field = 12;
+    const std::size_t fit = ListEntriesThatFit(keys, id_field);
+    ASSERT_LT(fit, keys.size());
+    const auto span = std::span(keys);
+    EXPECT_LE(BuildListReply(1, span.first(fit)).size(), kMaxEnvelopePayload);
+    EXPECT_GT(BuildListReply(1, span.first(fit + 1)).size(), kMaxEnvelopePayload);
+    EXPECT_EQ(ListEntriesThatFit(span.first(3), id_field), 3u);
 }
 
 TEST(ReplyTest, PrivateKeyOpReplyForms) {

@@ -87,6 +87,7 @@ const std::map<unsigned, std::string> kFormats = {
     {IDS_NATIVE_UNKNOWN_REQUEST, "d"},
     {IDS_EXPORT_REPLACE_PRIVATE_FILE, "s"},
     {IDS_KEY_STORE_UNREADABLE, "s"},
+    {IDS_KEY_LIST_CUT, "dd"},
 };
 
 TEST(StringTable, FormatsTakeExactlyTheArgumentsCallersPass) {

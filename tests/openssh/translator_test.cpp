@@ -91,6 +91,29 @@ TEST_F(TranslatorTest, IdentitiesShowNameAndCommentAndOnlyKeysTheModuleDescribes
     EXPECT_EQ(agent.origins, std::vector<std::string>{kOrigin});
 }
 
+// ssh and ssh-add refuse an answer of more than 2048 keys or 256 KiB whole, so the keys past
+// either limit are left out, and the log says so.
+TEST_F(TranslatorTest, IdentitiesPastWhatSshTakesAreLeftOut) {
+    const auto listed = [&] {
+        const auto reply = Send(Message(kRequestIdentities));
+        EXPECT_LE(reply.size(), kMaxMessage);
+        SshReader in(reply);
+        in.Byte();
+        return in.Uint32();
+    };
+    const Bytes small = test::LoadKeyFixture("ed25519").public_blob;
+    for (int i = 0; i < 2100; ++i) agent.AddKey(small, "k" + std::to_string(i), "");
+    EXPECT_EQ(listed(), kMaxListedIdentities);
+    ASSERT_EQ(host.refusals.size(), 1u);
+    EXPECT_NE(host.refusals[0].find("past the first 2048"), std::string::npos);
+
+    agent.keys.clear();
+    for (int i = 0; i < 300; ++i) agent.AddKey(small, "k", std::string(1000, 'c'));
+    const uint32_t fitting = listed();
+    EXPECT_GT(fitting, 200u);
+    EXPECT_LT(fitting, 300u);
+}
+
 TEST_F(TranslatorTest, AnEmptyStoreAndAFailingNativeListAreAnsweredInKind) {
     EXPECT_EQ(Send(Message(kRequestIdentities)), SecureBytes({kIdentitiesAnswer, 0, 0, 0, 0}));
     agent.dispatcher.SetHandler(AGENT_LIST_KEYS, [](AgentBuffer&, AgentBuffer&) { return false; });
