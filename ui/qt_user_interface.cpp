@@ -256,7 +256,13 @@ void QtUserInterface::ShowSplash() {
 }
 
 void QtUserInterface::ShowAbout() {
+    // Asked again while it is open (from the tray menu), the one open comes forward.
+    if (m_about) {
+        TakeForeground(m_about);
+        return;
+    }
     CAboutDialog about(IDB_ABOUT, 0);
+    m_about = &about;
     RunModal(about);
 }
 

@@ -84,6 +84,7 @@ class QtUserInterface : public AskpassUserInterface {
     std::unique_ptr<CSystemTray> m_tray;
     std::vector<QPointer<QDialog>> m_open;  // open prompts, topmost last
     std::unique_ptr<CConfigDialog> m_config;
+    QPointer<QDialog> m_about;
 };
 
 }  // namespace kv

@@ -282,6 +282,27 @@ class SystemTrayTest : public QObject {
         QCOMPARE(m_app->AutoLockDeadline(), AddSeconds(start, 120 + 5 * 60));
     }
 
+    // About asked for again while it is open (the tray menu still works) brings the open one
+    // forward: a second one on top would leave the first behind after a key closed it.
+    void aSecondAboutBringsTheFirstForward() {
+        int shown = 0;
+        DialogAnswerer second;
+        m_answer.OnNext([&](QDialog* first) {
+            ++shown;
+            second.OnNext([&](QDialog* again) {
+                ++shown;
+                again->reject();
+            });
+            Item(RightClick(), "About...")->trigger();
+            QTest::qWait(50);
+            first->reject();
+        });
+        Item(RightClick(), "About...")->trigger();
+        QTRY_VERIFY(m_answer.Answered());
+        QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
+        QCOMPARE(shown, 1);
+    }
+
     void everyHelpContextHasItsPageBesideTheAgent() {
         const QString dir = qEnvironmentVariable("KV_BIN_DIR") + "/Documentation/";
         for (const unsigned id : {0u, 131u, 133u, 135u, 138u, 143u, 148u, 150u, 151u, 183u}) {
