@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
@@ -20,6 +21,7 @@
 #include "ui/config/page_event_log.h"
 #include "ui/config/page_keys.h"
 #include "ui/config/page_status.h"
+#include "ui/keys/key_properties_dialog.h"
 
 namespace kv::test {
 
@@ -241,6 +243,37 @@ class ConfigWindowTest : public QObject {
         QCOMPARE(Open(), window);
         QCOMPARE(Column(list, 0), QStringList({"alpha", "beta"}));
         QCOMPARE(window->StatusPage()->Row(1).Value(), QString("2"));
+    }
+
+    // The key a command was about stays selected after it, also when a rename moved its row,
+    // so that the next command on it (Alt+D after a look at its properties) needs no new choice.
+    void TheKeyOfACommandStaysSelected() {
+        agent->UnlockFirstUse();
+        QCOMPARE(agent->ClientAdds("alpha"), 0);
+        QCOMPARE(agent->ClientAdds("beta"), 0);
+        CConfigDialog* window = Open();
+        window->ShowPage(CConfigDialog::kKeysPage);
+        CPageKeys* keys = window->KeysPage();
+        QTreeWidget* list = keys->List();
+        list->setCurrentItem(list->topLevelItem(1));
+        const std::int32_t beta = keys->SelectedKeyNumber();
+        agent->Hand().Next([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); });
+        QTest::mouseClick(keys->PropertiesButton(), Qt::LeftButton);
+        QCOMPARE(keys->SelectedKeyNumber(), beta);
+        QCOMPARE(SelectionButtonsEnabled(keys), 3);
+
+        agent->Hand().Next([](QWidget* widget) {
+            auto* dialog = qobject_cast<CKeyPropertiesDialog*>(widget);
+            QVERIFY(dialog != nullptr);
+            dialog->NameField()->setText("aardvark");
+            emit dialog->NameField()->textEdited("aardvark");
+            QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
+        });
+        QTest::mouseClick(keys->PropertiesButton(), Qt::LeftButton);
+        QCOMPARE(Column(list, 0), QStringList({"aardvark", "alpha"}));
+        QCOMPARE(keys->SelectedKeyNumber(), beta);
+        QCOMPARE(list->currentItem(), list->topLevelItem(0));
+        QCOMPARE(SelectionButtonsEnabled(keys), 3);
     }
 
     // Enter on the question keeps the key: a delete cannot be undone.

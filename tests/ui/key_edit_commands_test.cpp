@@ -82,6 +82,12 @@ TEST_F(KeyEditCommandsTest, PropertiesShowTheKeyAndOkWithoutChangesWritesNothing
         EXPECT_TRUE(dialog.Sha256Field()->text().startsWith("SHA256:"));
         EXPECT_EQ(dialog.OkButton()->text(), "OK");
         test::SaveScreenshot(dialog, "key_properties");
+        // Tab goes down the dialog: the fingerprints come before the buttons below them.
+        std::vector<QWidget*> chain;
+        for (QWidget* w = dialog.NameField(); chain.size() < 100; w = w->nextInFocusChain())
+            chain.push_back(w);
+        const auto at = [&](QWidget* w) { return std::find(chain.begin(), chain.end(), w); };
+        EXPECT_LT(at(dialog.Sha256Field()), at(dialog.OkButton()));
         QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
     });
     EXPECT_TRUE(Logged().empty());

@@ -70,7 +70,7 @@ void CPageKeys::SetupColumns() {
     m_list->setColumnWidth(0, NameColumnWidth(m_list->fontMetrics()));
 }
 
-void CPageKeys::FillKeyList() {
+void CPageKeys::FillKeyList(std::int32_t selected) {
     if (m_refilling) return;
     m_refilling = true;
     EnableSelectionButtons(false);
@@ -94,8 +94,10 @@ void CPageKeys::FillKeyList() {
             {QString::fromStdString(key->Name()), QString::fromStdString(key->Comment())});
         item->setData(0, kKeyNumberRole, key->Number());
         m_list->addTopLevelItem(item);
+        if (key->Number() == selected) m_list->setCurrentItem(item);
     }
     m_refilling = false;
+    OnSelectionChanged();
 }
 
 void CPageKeys::RefreshKeyList() {
@@ -130,15 +132,17 @@ void CPageKeys::EnableSelectionButtons(bool enable) {
     m_properties->setEnabled(enable);
 }
 
-// Each command refills the list afterwards, whatever it changed.
+// Each command refills the list afterwards, whatever it changed; the key it was about stays
+// selected, so that the next command on it needs no new choice.
 void CPageKeys::OnGenerate() {
     GenerateKeyPair({m_app, m_ui, this});
     FillKeyList();
 }
 
 void CPageKeys::OnProperties() {
-    ShowKeyProperties({m_app, m_ui, this}, SelectedKeyNumber());
-    FillKeyList();
+    const std::int32_t number = SelectedKeyNumber();
+    ShowKeyProperties({m_app, m_ui, this}, number);
+    FillKeyList(number);
 }
 
 void CPageKeys::OnImport() {
@@ -147,8 +151,9 @@ void CPageKeys::OnImport() {
 }
 
 void CPageKeys::OnExport() {
-    ExportKeyPair({m_app, m_ui, this}, SelectedKeyNumber());
-    FillKeyList();
+    const std::int32_t number = SelectedKeyNumber();
+    ExportKeyPair({m_app, m_ui, this}, number);
+    FillKeyList(number);
 }
 
 void CPageKeys::OnDelete() {

@@ -28,7 +28,8 @@ class CPageKeys : public CPropertyPage {
 
     // Rebuilds the list from the key store; the selection-dependent buttons are disabled
     // until a row is selected again.
-    void FillKeyList();
+    // `selected`: the number of the key to select again, if it is still stored.
+    void FillKeyList(std::int32_t selected = -1);
     // The window's refresh, which runs after every event log entry: rebuilds the list only
     // when the store no longer holds what the rows show. A signature's log entry then costs
     // no rebuild (with 1,000 keys a rebuild made each signature some 50 times dearer) and

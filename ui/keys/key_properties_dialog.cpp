@@ -50,6 +50,8 @@ CKeyPropertiesDialog::CKeyPropertiesDialog(QWidget* parent) : QDialog(parent) {
     expiry->addWidget(m_expiry);
     expiry->addWidget(m_seconds, 1);
     expiry->addWidget(new QLabel(tr("seconds"), this));
+    // Made before the buttons, so that Tab reaches them in the order they stand in.
+    QWidget* fingerprints = MakeFingerprintGroup();
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     m_ok = buttons->button(QDialogButtonBox::Ok);
@@ -61,7 +63,7 @@ CKeyPropertiesDialog::CKeyPropertiesDialog(QWidget* parent) : QDialog(parent) {
     layout->addLayout(form);
     layout->addWidget(m_compat);
     layout->addLayout(expiry);
-    layout->addWidget(MakeFingerprintGroup());
+    layout->addWidget(fingerprints);
     layout->addWidget(buttons);
     setMinimumWidth(560);
 
