@@ -284,6 +284,31 @@ class SettingsSheetTest : public QObject {
                 log.contains("Choose the types of messages that you want to log"));
     }
 
+    // Every wrapped note shows all its lines at the size the sheet opens with, also with a
+    // larger font (a second run of this test sets one): a tab page does not ask for the
+    // height its notes need at the width they get.
+    void EveryNoteShowsWhole() {
+        WithSheet([&](CSettingsSheet* sheet) {
+            for (int page = 0; page < sheet->Sheet()->count(); ++page) {
+                sheet->Sheet()->setCurrentIndex(page);
+                QCoreApplication::processEvents();
+                for (const QLabel* note : sheet->Sheet()->widget(page)->findChildren<QLabel*>()) {
+                    if (!note->wordWrap() || !note->isVisible()) continue;
+                    QVERIFY2(note->height() >= note->heightForWidth(note->width()),
+                             qPrintable(QString("page %1: %2 of %3 px: %4")
+                                            .arg(page)
+                                            .arg(note->height())
+                                            .arg(note->heightForWidth(note->width()))
+                                            .arg(note->text().left(40))));
+                }
+                sheet->grab().save(QString("screenshots/settings_sheet_page%1_dpi%2.png")
+                                       .arg(page)
+                                       .arg(qEnvironmentVariable("QT_FONT_DPI", "96")));
+            }
+            sheet->reject();
+        });
+    }
+
     void MinutesMustLieBetweenZeroAndThirtyThousand() {
         for (const char* accepted : {"0", "30000"}) {
             WithSheet([&](CSettingsSheet* sheet) {

@@ -2,10 +2,13 @@
 
 #include <QDialogButtonBox>
 #include <QKeySequence>
+#include <QLayout>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/agent_app.h"
 #include "app/unlock_on_demand.h"
@@ -67,6 +70,25 @@ void CSettingsSheet::accept() {
     // unlocked agent, as when the sheet opened. Cancelled, the sheet stays open.
     if (!UnlockForSettings(m_app)) return;
     if (m_sheet->OnOK()) QDialog::accept();
+}
+
+// A tab page does not ask for the height its wrapped notes need at the width they get (a
+// larger font wraps them into more lines), so the sheet grows to it once laid out, as far as
+// the screen allows.
+void CSettingsSheet::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    const QWidget* shown = m_sheet->currentWidget();
+    int missing = 0;
+    for (int i = 0; i < m_sheet->count(); ++i) {
+        QLayout* page = m_sheet->widget(i)->layout();
+        if (page != nullptr && page->hasHeightForWidth())
+            missing =
+                std::max(missing, page->totalHeightForWidth(shown->width()) - shown->height());
+    }
+    if (missing <= 0) return;
+    const int frame = frameGeometry().height() - height();
+    const int room = screen()->availableGeometry().height() - frame;
+    resize(width(), std::min(height() + missing, std::max(room, height())));
 }
 
 void CSettingsSheet::OnHelp() { m_app.ShowHelp(m_sheet->ActiveHelpContext()); }

@@ -31,6 +31,9 @@ class CSettingsSheet : public QDialog {
     // then written their controls into the settings.
     void accept() override;
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
     void OnHelp();
 
