@@ -413,6 +413,19 @@ class ConfigWindowTest : public QObject {
         QTest::keyClick(list, Qt::Key_Return);
         QCOMPARE(shown, QString::fromStdString(stamp) + " [ERROR] : Cannot unlock");
 
+        // A word wider than the box (a key name without spaces) wraps inside it.
+        agent->App().Log().AddLogEntry(LogInfo, "key '" + std::string(250, 'N') + "'");
+        bool fits = false;
+        agent->Hand().Next([&fits](QWidget* box) {
+            const auto* text = box->findChild<QLabel*>("qt_msgbox_label");
+            fits = text != nullptr && text->minimumSizeHint().width() <= text->width() &&
+                   box->width() <= box->screen()->availableGeometry().width();
+            box->grab().save("screenshots/event_details_long_word.png");
+            QTest::keyClick(box, Qt::Key_Escape);
+        });
+        window->EventLogPage()->ShowDetails(list->topLevelItem(list->topLevelItemCount() - 1));
+        QVERIFY(fits);
+
         // A full ring drops the oldest entries from the list too, in step.
         for (int i = 0; i < 2 * EventLog::kRingSize; ++i) {
             agent->App().Log().AddLogEntry(LogInfo, "entry " + std::to_string(i));

@@ -48,7 +48,8 @@ void FocusFirstControl(QWidget* container) {
 }
 
 void ShowMessage(QtUserInterface& ui, QWidget* owner, const QString& text, QMessageBox::Icon icon) {
-    QMessageBox box(icon, ProductCaption(), text, QMessageBox::Ok, owner);
+    // A long word (a key name without spaces) wraps rather than running out of the box.
+    QMessageBox box(icon, ProductCaption(), BreakableWords(text), QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText);  // event log entries hold text that clients sent
     ui.RunDialog(box);
 }

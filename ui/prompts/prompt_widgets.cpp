@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
+#include <QTextBoundaryFinder>
 
 #include "res/string_ids.h"
 #include "res/string_table.h"
@@ -71,6 +72,22 @@ QString ClientText(const QString& text) {
         }
     }
     return shown;
+}
+
+QString BreakableWords(const QString& text, int longest) {
+    QString out;
+    int run = 0;
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
+    for (qsizetype start = 0, end; (end = characters.toNextBoundary()) != -1; start = end) {
+        const QStringView character = QStringView(text).sliced(start, end - start);
+        run = character.front().isSpace() ? 0 : run + 1;
+        if (run > longest) {
+            out += QChar(0x200B);
+            run = 1;
+        }
+        out += character;
+    }
+    return out;
 }
 
 void TakeForeground(QDialog* dialog) {

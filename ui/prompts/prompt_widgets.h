@@ -37,6 +37,11 @@ QString ClientText(const QString& text);
 inline QString ClientText(const std::string& text) {
     return ClientText(QString::fromStdString(text));
 }
+// `text` with a zero-width space wherever more than `longest` characters have passed without
+// a space, so that a word longer than a window is wide (a key comment without spaces) wraps
+// there rather than stretching the window past the screen or running out of it. Breaks fall
+// between whole characters as drawn: not inside a surrogate pair or an emoji sequence.
+QString BreakableWords(const QString& text, int longest = 16);
 // Raises the dialog above other windows and asks for the keyboard focus.
 void TakeForeground(QDialog* dialog);
 

@@ -5,7 +5,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QTextBoundaryFinder>
 #include <QVBoxLayout>
 
 #include "res/string_ids.h"
@@ -16,14 +15,11 @@ namespace kv {
 
 namespace {
 
-constexpr int kLongestUnbrokenRun = 16;
 // Enough for the request and a key's name or comment; a longer text ends in an ellipsis.
 constexpr int kMostShown = 160;
 
-// A word longer than the dialog is wide (a key comment without spaces) cannot wrap and would
-// stretch the dialog past the screen: zero-width spaces in it let the line break there. A
-// client chooses the comment, so its length is bounded too. Breaks fall between whole
-// characters as drawn: not inside a surrogate pair or an emoji sequence.
+// A client chooses the comment, so its length is bounded; a long word in it may break (see
+// BreakableWords).
 QString Breakable(QString text) {
     text = ClientText(text);
     if (text.size() > kMostShown) {
@@ -31,19 +27,7 @@ QString Breakable(QString text) {
         if (text.back().isHighSurrogate()) text.chop(1);
         text += QChar(0x2026);
     }
-    QString out;
-    int run = 0;
-    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
-    for (qsizetype start = 0, end; (end = characters.toNextBoundary()) != -1; start = end) {
-        const QStringView character = QStringView(text).sliced(start, end - start);
-        run = character.front().isSpace() ? 0 : run + 1;
-        if (run > kLongestUnbrokenRun) {
-            out += QChar(0x200B);
-            run = 1;
-        }
-        out += character;
-    }
-    return out;
+    return BreakableWords(text);
 }
 
 }  // namespace
