@@ -45,8 +45,9 @@ struct OperationResult {
 class PreparedOperation {
   public:
     OperationResult Compute() const;
-    // Long enough to hold up other clients if computed on the event loop: RSA above 2,048
-    // bits, which signs in milliseconds (3,072 bits) to a fifth of a second (16,384 bits).
+    // Long enough to hold up other clients if computed on the event loop: a key above 2,048
+    // bits (RSA or DSA); RSA signs in milliseconds (3,072 bits) to a fifth of a second
+    // (16,384 bits).
     bool Slow() const { return m_info.bits > 2048; }
 
   private:
