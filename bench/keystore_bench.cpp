@@ -47,8 +47,13 @@ class Fixture {
         std::filesystem::remove_all(m_dir, ignored);
     }
 
+    // -1 forgets the store in use, so that the next call opens its file again.
     void UseStore(int keys) {
         if (keys == m_current) return;
+        if (keys < 0) {
+            m_current = -1;
+            return;
+        }
         const std::string file = m_dir + "/registry-" + std::to_string(keys) + ".sqlite";
         const bool fresh = !std::filesystem::exists(file);
         RegistryDatabase::UseFile(file);
@@ -70,14 +75,10 @@ class Fixture {
     SettingsTable settings;
     EventLog log{settings};
 
-  private:
-    Fixture() {
-        char pattern[] = "/tmp/kv-keystore-bench-XXXXXX";
-        m_dir = ::mkdtemp(pattern) != nullptr ? pattern : "/tmp";
-        settings.DefineDefaults();
-    }
+    const std::string& Dir() const { return m_dir; }
 
-    static void Fill(int keys) {
+    // `keys` key pairs in the registry now in use, living until `expiry` when it is given.
+    static void Fill(int keys, FileTime expiry = kFileTimeNever) {
         const Bytes prv(1200, 0x42);  // the size of a protected RSA-2048 container
         RegistryTransaction transaction;
         for (int n = 1; n <= keys; ++n) {
@@ -85,11 +86,19 @@ class Fixture {
             key.SetBlob(BlobOf(n));
             key.SetFileName("key-" + std::to_string(n));
             key.SetComment("user@host key number " + std::to_string(n));
+            key.SetExpiry(expiry);
             RegistryKey subkey(KeySubkeyPath(n));
             WritePublicValues(subkey, key);
             subkey.WriteBinary(kPrvValue, prv.data(), static_cast<std::uint32_t>(prv.size()));
         }
         if (!transaction.Commit()) std::fprintf(stderr, "cannot fill the registry\n");
+    }
+
+  private:
+    Fixture() {
+        char pattern[] = "/tmp/kv-keystore-bench-XXXXXX";
+        m_dir = ::mkdtemp(pattern) != nullptr ? pattern : "/tmp";
+        settings.DefineDefaults();
     }
 
     std::string m_dir;
@@ -134,6 +143,26 @@ void BM_ListReply(benchmark::State& state) {
         reply.AppendIntField(1);
         benchmark::DoNotOptimize(WriteListReplyBody(entries, reply));
         benchmark::DoNotOptimize(reply.Length());
+    }
+}
+
+// Keys whose lifetimes all end in the same second, swept at once: the agent's event loop
+// waits for the whole sweep.
+void BM_ExpirySweep(benchmark::State& state) {
+    Fixture& f = Fixture::Get();
+    const int keys = static_cast<int>(state.range(0));
+    const FileTime start = TheSystemClock().Now();
+    int round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        f.UseStore(-1);  // a fresh file for each round, filled below
+        RegistryDatabase::UseFile(f.Dir() + "/expiry-" + std::to_string(round++) + ".sqlite");
+        Fixture::Fill(keys, AddSeconds(start, 1));
+        FakeClock clock(start);
+        KeyStore store(f.log, clock);
+        clock.AdvanceSeconds(2);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(store.ExpirySweep());
     }
 }
 
@@ -195,6 +224,7 @@ void BM_PerformSign_AfterForget(benchmark::State& state) { Sign(state, true); }
 BENCHMARK(BM_Load)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindByBlob)->Arg(1000)->Arg(2000)->Unit(benchmark::kNanosecond);
 BENCHMARK(BM_ListReply)->Arg(1000)->Arg(2000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ExpirySweep)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_PerformSign_Unlocked)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PerformSign_AfterForget)->Unit(benchmark::kMillisecond)->Iterations(20);
 

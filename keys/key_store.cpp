@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "core/event_log.h"
 #include "keys/key_registry_layout.h"
@@ -295,17 +296,24 @@ void KeyStore::ClearList() {
 int KeyStore::ExpirySweep() {
     const FileTime now = m_clock.Now();
     int deleted = 0;
-    for (;;) {
-        const auto expired = std::find_if(m_keys.begin(), m_keys.end(),
-                                          [now](const auto& key) { return key->IsExpired(now); });
-        if (expired == m_keys.end()) return deleted;
-        const std::string comment = (*expired)->Comment();
+    // One registry transaction for the whole sweep: keys whose lifetimes end together (added
+    // with the same `ssh-add -t`) would otherwise cost a commit each on the event loop.
+    std::optional<RegistryTransaction> transaction;
+    for (std::size_t i = 0; i < m_keys.size();) {
+        if (!m_keys[i]->IsExpired(now)) {
+            ++i;
+            continue;
+        }
+        if (!transaction) transaction.emplace();
+        const std::string comment = m_keys[i]->Comment();
         // The key leaves the list even when its subkey cannot be deleted: it must not be
         // used any more, and the next start sweeps it again.
-        DeleteAt(static_cast<std::size_t>(expired - m_keys.begin()));
+        DeleteAt(i);
         m_log.LogMessage(nullptr, LogDelete, IDS_KEY_EXPIRED, comment.c_str());
         ++deleted;
     }
+    if (transaction) (void)transaction->Commit();
+    return deleted;
 }
 
 }  // namespace kv
