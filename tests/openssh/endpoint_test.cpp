@@ -73,6 +73,27 @@ SecureBytes Framed(const std::vector<SecureBytes>& messages) {
     return out;
 }
 
+// This process's descriptor limit lowered for one test, and restored after it.
+class FileLimit {
+  public:
+    explicit FileLimit(rlim_t files) : m_files(files) {}
+    ~FileLimit() {
+        if (m_set) ::setrlimit(RLIMIT_NOFILE, &m_saved);
+    }
+    bool Set() {
+        if (::getrlimit(RLIMIT_NOFILE, &m_saved) != 0) return false;
+        rlimit low = m_saved;
+        low.rlim_cur = m_files;
+        m_set = ::setrlimit(RLIMIT_NOFILE, &low) == 0;
+        return m_set;
+    }
+
+  private:
+    rlim_t m_files;
+    rlimit m_saved{};
+    bool m_set = false;
+};
+
 class EndpointTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -223,11 +244,8 @@ TEST_F(EndpointTest, APeerThatDoesNotReadItsRepliesIsNotReadEither) {
 // closed at once, the socket goes on listening (running out of descriptors would have shut
 // it for good), and a connection made once the others are gone is served.
 TEST_F(EndpointTest, ConnectionsPastTheLimitAreClosedAndTheSocketStays) {
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    rlimit low = saved;
-    low.rlim_cur = 128;
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    FileLimit files(128);
+    ASSERT_TRUE(files.Set());
     const std::size_t limit = SecureLocalServer::MaxConnections();
     ASSERT_EQ(limit, 32u);
     constexpr int kPeers = 70;  // their descriptors and the agent's would pass 128
@@ -250,7 +268,6 @@ TEST_F(EndpointTest, ConnectionsPastTheLimitAreClosedAndTheSocketStays) {
                          ReadReply(fd).has_value();
         ::close(fd);
     }});
-    ::setrlimit(RLIMIT_NOFILE, &saved);
     EXPECT_EQ(answered, static_cast<int>(limit));
     EXPECT_TRUE(later_answered);
 }
@@ -259,11 +276,8 @@ TEST_F(EndpointTest, ConnectionsPastTheLimitAreClosedAndTheSocketStays) {
 // fails then must leave the socket in place, and the peer that waited is served once some
 // descriptors are free again.
 TEST_F(EndpointTest, RunningOutOfDescriptorsPausesAcceptingAndKeepsTheSocket) {
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    rlimit low = saved;
-    low.rlim_cur = 128;
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    FileLimit files(128);
+    ASSERT_TRUE(files.Set());
     bool socket_stayed = false;
     std::optional<SecureBytes> reply;
     RunClients({[&] {
@@ -279,7 +293,6 @@ TEST_F(EndpointTest, RunningOutOfDescriptorsPausesAcceptingAndKeepsTheSocket) {
             reply = ReadReply(client);
         ::close(client);
     }});
-    ::setrlimit(RLIMIT_NOFILE, &saved);
     EXPECT_TRUE(socket_stayed);
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ((*reply)[0], kIdentitiesAnswer);
