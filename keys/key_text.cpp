@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/ascii_case.h"
+#include "platform/one_line_text.h"
 
 namespace kv {
 
@@ -63,19 +64,6 @@ std::string CutToBytes(std::string text, std::size_t max_bytes) {
     text.resize(end);
     return text;
 }
-
-namespace {
-
-// U+202A to U+202E (embeddings and overrides) and U+2066 to U+2069 (isolates), in UTF-8.
-bool IsDirectionControlAt(std::string_view text, std::size_t i) {
-    if (text.size() - i < 3 || text[i] != '\xE2') return false;
-    const auto second = static_cast<unsigned char>(text[i + 1]);
-    const auto third = static_cast<unsigned char>(text[i + 2]);
-    return (second == 0x80 && third >= 0xAA && third <= 0xAE) ||
-           (second == 0x81 && third >= 0xA6 && third <= 0xA9);
-}
-
-}  // namespace
 
 std::string Sanitize(std::string_view text) {
     std::string clean;

@@ -13,13 +13,15 @@ bool MayNeedReplacing(char c) {
     return byte < 0x20 || byte == 0x7F || byte == 0xC2 || byte == 0xE2;
 }
 
-// U+202A to U+202E (embeddings and overrides) and U+2066 to U+2069 (isolates).
-bool IsDirectionControl(unsigned char second, unsigned char third) {
+}  // namespace
+
+bool IsDirectionControlAt(std::string_view text, std::size_t i) {
+    if (i >= text.size() || text.size() - i < 3 || text[i] != '\xE2') return false;
+    const auto second = static_cast<unsigned char>(text[i + 1]);
+    const auto third = static_cast<unsigned char>(text[i + 2]);
     return (second == 0x80 && third >= 0xAA && third <= 0xAE) ||
            (second == 0x81 && third >= 0xA6 && third <= 0xA9);
 }
-
-}  // namespace
 
 // Every request logs through here: text without anything to replace is only copied.
 std::string OneLine(std::string_view text) {
@@ -30,9 +32,7 @@ std::string OneLine(std::string_view text) {
         const auto c = static_cast<unsigned char>(line[i]);
         const bool c1 = c == 0xC2 && i + 1 < line.size() &&
                         (static_cast<unsigned char>(line[i + 1]) & 0xE0) == 0x80;
-        const bool direction = c == 0xE2 && i + 2 < line.size() &&
-                               IsDirectionControl(static_cast<unsigned char>(line[i + 1]),
-                                                  static_cast<unsigned char>(line[i + 2]));
+        const bool direction = IsDirectionControlAt(line, i);
         line[out] = c < 0x20 || c == 0x7F || c1 || direction ? '?' : line[i];
         if (c1) ++i;
         if (direction) i += 2;

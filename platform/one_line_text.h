@@ -2,6 +2,7 @@
 // one line of a log file, a prompt or a terminal.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,5 +13,9 @@ namespace kv {
 // own, nor send a terminal an escape sequence, nor reorder the words around it. Other bytes
 // stay.
 std::string OneLine(std::string_view text);
+
+// Whether a direction control (U+202A to U+202E, U+2066 to U+2069) starts at text[i], in
+// UTF-8; each is three bytes.
+bool IsDirectionControlAt(std::string_view text, std::size_t i);
 
 }  // namespace kv

@@ -26,9 +26,9 @@ class CPageKeys : public CPropertyPage {
 
     CPageKeys(CAgentApp& app, QtUserInterface& ui, QWidget* parent = nullptr);
 
-    // Rebuilds the list from the key store; the selection-dependent buttons are disabled
-    // until a row is selected again.
-    // `selected`: the number of the key to select again, if it is still stored.
+    // Rebuilds the list from the key store and selects the key numbered `selected` again if
+    // it is still stored; otherwise the selection-dependent buttons are disabled until a row
+    // is selected.
     void FillKeyList(std::int32_t selected = -1);
     // The window's refresh, which runs after every event log entry: rebuilds the list only
     // when the store no longer holds what the rows show. A signature's log entry then costs
